@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace testsupport {
+
+// A fresh run directory for one test, set as the program's run directory.
+class TempRunDir final {
+public:
+    TempRunDir();
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &relative) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QByteArray readAll(const QString &path);
+bool writeAll(const QString &path, const QByteArray &bytes);
+
+// Paths of the build and source trees (set by CTest for every test).
+QString buildDir();
+QString sourceDir();
+
+} // namespace testsupport
