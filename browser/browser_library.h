@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// How a browser is started for one account.
+struct BrowserStartOptions {
+    QString profileDirectory;        // --user-data-dir; created when missing
+    QString windowSize;              // "width,height", e.g. "960,864" or "683,614.4"
+    QString windowPosition = "1,1";  // "x,y"
+    bool headless = false;
+    QStringList extraArgs;           // appended to the command line as they stand
+};
+
+// What form_connect_started reports: the live browsers and their open pages.
+struct StartedBrowsers {
+    QList<int> browserIds;
+    QList<int> pageIds;
+};
+
+// Page events: a page came up (the start page of form_browser_start, or a tab
+// or pop-up the page or the user opened) or went away.
+enum PageEvent : int { PageOpened = 1, PageClosed = 2 };
+
+// (pageId, browserId, event). The start page is reported on the calling thread
+// before form_browser_start returns; later events arrive on the library's
+// reader thread, so the callback must be short and must not call the library.
+using PageEventCallback = std::function<void(int pageId, int browserId, int event)>;
+
+class BrowserLibraryPrivate;
+
+// Drives Chromium, Chrome or Edge over the DevTools protocol through the
+// browser's own pipe (no debugging port is ever opened).
+//
+// Every operation may be called from any thread, with or without an event loop,
+// and returns within its time-out: failure is the empty text, 0 or false.
+// Page and browser ids are small positive integers, never reused.
+// Element index: 0 and 1 both address the first match, n >= 1 the n-th match
+// in document order.
+class BrowserLibrary final {
+public:
+    BrowserLibrary();
+    ~BrowserLibrary(); // closes the browsers this instance started
+    BrowserLibrary(const BrowserLibrary &) = delete;
+    BrowserLibrary &operator=(const BrowserLibrary &) = delete;
+
+    // The process-wide instance the program uses (never destroyed; the browsers
+    // go away with the process because their pipe closes).
+    static BrowserLibrary &instance();
+
+    // Finds the browser: an empty path looks in the usual install places and
+    // then the PATH; a given path must be an executable file. Nonzero = ready.
+    int form_global_init(const QString &browserPath = {}, PageEventCallback onPageEvent = {});
+
+    // Launches a browser on the options' profile showing startUrl; returns the
+    // browser id (0 = failure). A profile already open in one of our browsers
+    // gets a new page in that browser instead of a second process.
+    int form_browser_start(const QString &startUrl, const BrowserStartOptions &options);
+
+    StartedBrowsers form_connect_started();
+    bool form_active_page(int pageId);
+    int form_page_isactive(int pageId); // 0 = page gone
+
+    QString form_get_html(int pageId);
+    QString form_get_page_url(int pageId);
+    bool form_forward_url(int pageId, const QString &url);
+    bool form_set_window_title(int pageId, const QString &title);
+
+    int form_dom_isexist(int pageId, const QString &selector); // 1 = a match exists
+    bool form_dom_click(int pageId, const QString &selector, int index = 0);
+    QString form_dom_gettext(int pageId, const QString &selector, int index = 0);
+    bool form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index = 0);
+    bool form_dom_input(int pageId, const QString &selector, const QString &text, int index = 0);
+    // ordinal counts the page's input[type=file] elements like an element index.
+    bool form_upload_file(int pageId, int ordinal, const QString &path);
+    // Later alerts, confirms, prompts and leave-page prompts of this page's
+    // browser are accepted as soon as they open.
+    bool form_js_dialog_overwrite(int pageId);
+    // Closes the browser that shows the page (the whole process).
+    bool form_close_browser(int pageId);
+    // {"Browser", "Protocol-Version", "User-Agent", "V8-Version",
+    //  "WebKit-Version", "webSocketDebuggerUrl"} as JSON text.
+    QString form_get_version(int pageId);
+
+    // Additions beyond the operation table.
+    // Value of a JavaScript expression as JSON text ("" on failure or exception).
+    QString evaluateScript(int pageId, const QString &expression);
+    QString browserPath() const;
+    // Time-out of one protocol call; default 10 s. Launch waits at most 30 s.
+    void setCallTimeoutMs(int milliseconds);
+    // Process ids of the live browsers' main processes (diagnostics, tests).
+    QList<qint64> browserProcessIds() const;
+
+private:
+    std::unique_ptr<BrowserLibraryPrivate> d;
+};
