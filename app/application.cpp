@@ -1,0 +1,136 @@
+#include "app/application.h"
+
+#include "app/disclaimer.h"
+#include "app/hot_key.h"
+#include "app/main_commands.h"
+#include "app/main_window.h"
+#include "app/settings_file.h"
+#include "app/start_window.h"
+#include "app/termination_signals.h"
+#include "app/window_layout.h"
+#include "base/message_box.h"
+#include "base/run_directory.h"
+#include "base/time_scale.h"
+#include "base/version.h"
+#include "runlog/run_log.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+void endProcessNow()
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+} // namespace
+
+Application::Application(const CommandLine &commandLine, QObject *parent)
+    : QObject(parent)
+    , m_commandLine(commandLine)
+    , m_exitProcess(endProcessNow)
+{
+    declareControls(m_mainForm, mainWindowLayout());
+    declareControls(m_startForm, startWindowLayout());
+    m_commands = std::make_unique<MainCommands>(m_mainForm);
+    m_commands->setExitProcess([this] { m_exitProcess(); });
+    m_commands->setOpenFolder([](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+    m_commands->setHideWindow([this] {
+        if (m_mainWindow)
+            m_mainWindow->hide();
+    });
+    m_commands->setUnregisterHotKey([this] {
+        if (m_hotKey)
+            m_hotKey->unregisterKey();
+    });
+    auto *termination = new TerminationSignals(this);
+    connect(termination, &TerminationSignals::terminationRequested, this, [this] { m_commands->destroyHandling(); });
+}
+
+Application::~Application() = default;
+
+void Application::setExitProcess(std::function<void()> exit)
+{
+    m_exitProcess = std::move(exit);
+}
+
+bool Application::hotKeyRegistered() const
+{
+    return m_hotKey && m_hotKey->isRegistered();
+}
+
+void Application::startUp()
+{
+    if (!m_commandLine.headless) {
+        m_startWindow = new StartWindow(m_startForm);
+        m_startWindow->setWindowTitle(messagebox::applicationTitle());
+        connect(m_startWindow, &StartWindow::closeRequested, this, [this] { m_commands->destroyHandling(); });
+        m_startWindow->show();
+    }
+    m_startTimer = new QTimer(this);
+    m_startTimer->setSingleShot(true);
+    connect(m_startTimer, &QTimer::timeout, this, &Application::runStartTasks);
+    m_startTimer->start(static_cast<int>(timescale::scaled(1000)));
+}
+
+void Application::runStartTasks()
+{
+    m_startTimer->stop();
+    runlog::appendRunLog(QStringLiteral("启动窗口创建完毕"));
+    disclaimer::acceptDisclaimer();
+    runlog::appendRunLog(QStringLiteral("启动窗口线程"));
+    createMainWindow();
+    showMainWindow();
+}
+
+void Application::createMainWindow()
+{
+    if (!m_commandLine.headless) {
+        m_mainWindow = new MainWindow(m_mainForm);
+        connect(m_mainWindow, &MainWindow::closeRequested, this, [this] { m_commands->destroyHandling(); });
+    }
+    onMainWindowCreated();
+}
+
+void Application::onMainWindowCreated()
+{
+    settings::settingsDataPath();
+    QDir().mkpath(rundir::join(u"data/list"));
+    m_mainForm.setText(QStringLiteral("编辑框_随机封面目录"), rundir::join(u"img"));
+    settings::loadSettings(m_mainForm);
+    m_mainCaption = messagebox::applicationTitle() + QStringLiteral("v") + QString::fromLatin1(kVersionText)
+        + QStringLiteral("          按键盘 Ctrl + Alt + K  可以快速开始或停止");
+    if (m_mainWindow)
+        m_mainWindow->setWindowTitle(m_mainCaption);
+    m_mainForm.setText(QStringLiteral("标签15"), rundir::path() + QDir::separator());
+    if (!m_commandLine.headless) {
+        m_hotKey = new GlobalHotKey(this);
+        connect(m_hotKey, &GlobalHotKey::activated, this, &Application::toggleFromHotKey);
+        m_hotKey->registerKey();
+    }
+}
+
+void Application::toggleFromHotKey()
+{
+    m_mainForm.click(QStringLiteral("开始"));
+}
+
+void Application::showMainWindow()
+{
+    if (m_startWindow)
+        m_startWindow->hide();
+    m_mainForm.setCurrentPage(QStringLiteral("选择夹1"), 0);
+    if (m_mainWindow) {
+        m_mainWindow->move(50, 50);
+        m_mainWindow->show();
+    }
+    emit mainWindowReady();
+    if (m_commandLine.start)
+        m_mainForm.click(QStringLiteral("开始"));
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/command_line.h"
+#include "app/form.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class GlobalHotKey;
+class MainCommands;
+#include "app/main_window.h"
+#include "app/start_window.h"
+class QTimer;
+
+// The program from its entry to the main window, and its end.
+class Application final : public QObject {
+    Q_OBJECT
+public:
+    explicit Application(const CommandLine &commandLine, QObject *parent = nullptr);
+    ~Application() override;
+
+    // Creates and shows the start window; its timer runs the rest.
+    void startUp();
+
+    Form &mainForm() { return m_mainForm; }
+    Form &startForm() { return m_startForm; }
+    MainCommands &commands() { return *m_commands; }
+    MainWindow *mainWindow() const { return m_mainWindow; }
+    StartWindow *startWindow() const { return m_startWindow; }
+    QString mainCaption() const { return m_mainCaption; }
+    bool hotKeyRegistered() const;
+
+    // Replaces how the process ends (tests keep the process alive).
+    void setExitProcess(std::function<void()> exit);
+
+signals:
+    // The main window is up (shown, or ready in a headless run).
+    void mainWindowReady();
+
+private:
+    void runStartTasks();
+    void createMainWindow();
+    void onMainWindowCreated();
+    void showMainWindow();
+    void toggleFromHotKey();
+
+    CommandLine m_commandLine;
+    Form m_mainForm;
+    Form m_startForm;
+    std::unique_ptr<MainCommands> m_commands;
+    QPointer<StartWindow> m_startWindow;
+    QPointer<MainWindow> m_mainWindow;
+    GlobalHotKey *m_hotKey = nullptr;
+    QTimer *m_startTimer = nullptr;
+    QString m_mainCaption;
+    std::function<void()> m_exitProcess;
+};

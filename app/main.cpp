@@ -1,0 +1,76 @@
+#include "app/application.h"
+#include "app/command_line.h"
+#include "app/qt_message_presenter.h"
+#include "base/run_directory.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+QStringList rawArguments(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    return args;
+}
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    const CommandLine commandLine = parseCommandLine(rawArguments(argc, argv));
+    if (!commandLine.error.isEmpty()) {
+        print(stderr, commandLine.error + QStringLiteral("\n\n") + helpText());
+        return 2;
+    }
+    if (commandLine.showHelp) {
+        print(stdout, helpText());
+        return 0;
+    }
+    if (commandLine.showVersion) {
+        print(stdout, versionText() + u'\n');
+        return 0;
+    }
+    // A headless run needs no display: the same models and commands run on
+    // the offscreen platform, with no window shown.
+    if (commandLine.headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication qtApp(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (!commandLine.runDir.isEmpty()) {
+        if (!QDir().mkpath(commandLine.runDir)) {
+            print(stderr, QStringLiteral("cannot create the run directory: ") + commandLine.runDir + u'\n');
+            return 2;
+        }
+        rundir::set(commandLine.runDir);
+    }
+    QtMessagePresenter presenter;
+    if (!commandLine.headless)
+        messagebox::setPresenter(&presenter);
+
+    Application app(commandLine);
+    if (qEnvironmentVariableIsSet("TOLVAR_PRINT_READY")) {
+        // Start-up figure for benchmarks: milliseconds from process start to the main window.
+        QObject::connect(&app, &Application::mainWindowReady, &app, [&sinceStart] {
+            print(stdout, QStringLiteral("ready %1\n").arg(sinceStart.elapsed()));
+        });
+    }
+    app.startUp();
+    return qtApp.exec();
+}

@@ -1,0 +1,88 @@
+#include "app/settings_file.h"
+
+#include "app/ini_file.h"
+#include "base/run_directory.h"
+
+#include <QDir>
+
+namespace settings {
+
+namespace {
+const QString kEditSection = QStringLiteral("编辑框");
+const QString kRadioSection = QStringLiteral("单选框");
+const QString kComboSection = QStringLiteral("组合框");
+const QString kBreak = QStringLiteral("><br><");
+const QString kQuote = QStringLiteral("#引号");
+const QString kTrue = QStringLiteral("真");
+const QString kFalse = QStringLiteral("假");
+} // namespace
+
+QString settingsDataPath()
+{
+    const QString data = rundir::join(u"data");
+    if (!QFileInfo(data).isDir())
+        QDir().mkpath(data);
+    return rundir::join(u"data/setsoft.ini");
+}
+
+QString encodeEditValue(const QString &content)
+{
+    QString v = content;
+    v.replace(QStringLiteral("\r\n"), kBreak);
+    // Lone line ends would break the line structure of the file.
+    v.replace(u'\n', kBreak).replace(u'\r', kBreak);
+    v.replace(u'"', kQuote);
+    return v;
+}
+
+QString decodeEditValue(const QString &stored)
+{
+    QString v = stored;
+    v.replace(kBreak, QStringLiteral("\r\n"));
+    v.replace(kQuote, QStringLiteral("\""));
+    return v;
+}
+
+QString encodeComboValue(const QList<ComboItem> &items, int index, const QString &editText)
+{
+    QString v;
+    for (const ComboItem &item : items)
+        v += item.text + QStringLiteral("<|>") + QString::number(item.value) + QStringLiteral("<||>");
+    v += QString::number(index) + QStringLiteral("<|>") + editText;
+    v.replace(u'"', kQuote);
+    return v;
+}
+
+bool saveSettings(const Form &form, const QString &path, const QString &excluded)
+{
+    const QString file = path.isEmpty() ? settingsDataPath() : path;
+    const QStringList skip = excluded.split(u'|', Qt::SkipEmptyParts);
+    IniFile ini = IniFile::load(file);
+    for (const QString &name : form.names(ControlKind::Edit))
+        if (!skip.contains(name))
+            ini.setValue(kEditSection, name, encodeEditValue(form.text(name)));
+    for (const QString &name : form.names(ControlKind::Radio))
+        if (!skip.contains(name))
+            ini.setValue(kRadioSection, name, form.isChecked(name) ? kTrue : kFalse);
+    for (const QString &name : form.names(ControlKind::Combo))
+        if (!skip.contains(name))
+            ini.setValue(kComboSection, name, encodeComboValue(form.comboItems(name), form.comboIndex(name), form.text(name)));
+    return ini.save(file);
+}
+
+void loadSettings(Form &form, const QString &path)
+{
+    const IniFile ini = IniFile::load(path.isEmpty() ? settingsDataPath() : path);
+    for (const QString &name : form.names(ControlKind::Edit)) {
+        const QString v = ini.value(kEditSection, name);
+        if (!v.isEmpty())
+            form.setText(name, decodeEditValue(v));
+    }
+    for (const QString &name : form.names(ControlKind::Radio)) {
+        const QString v = ini.value(kRadioSection, name);
+        if (!v.isEmpty())
+            form.setChecked(name, v != kFalse);
+    }
+}
+
+} // namespace settings
