@@ -1,0 +1,132 @@
+#include "app/application.h"
+#include "app/main_window.h"
+#include "app/settings_file.h"
+#include "app/window_layout.h"
+#include "tests/support/test_support.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest()
+        : app(CommandLine{})
+    {
+        app.setExitProcess([this] { ++exits; });
+        QSignalSpy ready(&app, &Application::mainWindowReady);
+        app.startUp();
+        ready.wait(5000);
+        window = app.mainWindow();
+    }
+
+    template <typename T>
+    T *find(const QString &name) const
+    {
+        return window->findChild<T *>(name);
+    }
+
+    testsupport::TempRunDir run;
+    Application app;
+    MainWindow *window = nullptr;
+    int exits = 0;
+};
+
+} // namespace
+
+TEST_F(WindowTest, EveryControlExistsWithItsDefault)
+{
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->size(), QSize(1026, 570));
+    EXPECT_EQ(window->pos(), QPoint(50, 50));
+    EXPECT_EQ(window->windowTitle(), "Tolvar视频批量发布v3.0          按键盘 Ctrl + Alt + K  可以快速开始或停止");
+    for (const ControlDef &def : mainWindowLayout()) {
+        QWidget *w = find<QWidget>(def.name);
+        ASSERT_NE(w, nullptr) << def.name.toStdString();
+        if (def.parent.isEmpty()) {
+            EXPECT_EQ(w->geometry(), def.geometry) << def.name.toStdString();
+        }
+        if (auto *b = qobject_cast<QAbstractButton *>(w)) {
+            EXPECT_EQ(b->text(), def.text) << def.name.toStdString();
+            EXPECT_EQ(b->isChecked(), def.checked) << def.name.toStdString();
+        }
+    }
+    EXPECT_EQ(find<QLineEdit>("编辑框_随机封面目录")->text(), run.file("img"));
+    EXPECT_EQ(find<QLineEdit>("编辑框_视频间隔")->text(), "120");
+    EXPECT_EQ(find<QLineEdit>("放弃秒")->text(), "300");
+    EXPECT_EQ(find<QLineEdit>("编辑框_固定标签")->text(), "原创+视频");
+    EXPECT_EQ(find<QGroupBox>("分组框6")->title(), "账号列表（右键点击操作）");
+    EXPECT_TRUE(find<QCheckBox>("选择框_自动放弃")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>("选择框_2账号间隔")->isChecked());
+    auto *tabs = find<QTabWidget>("选择夹1");
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0), "主界面");
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    EXPECT_EQ(find<QTabWidget>("选择夹2")->count(), 5);
+    EXPECT_EQ(app.mainForm().text("标签15"), run.path() + QDir::separator());
+}
+
+TEST_F(WindowTest, WidgetsAndFormStayInStepBothWays)
+{
+    auto *interval = find<QLineEdit>("编辑框_视频间隔");
+    interval->selectAll();
+    QTest::keyClicks(interval, "45");
+    EXPECT_EQ(app.mainForm().text("编辑框_视频间隔"), "45");
+
+    // A worker thread writes the form; the widget follows on the UI thread.
+    QThread *worker = QThread::create([this] { app.mainForm().setText("编辑框_账号序列", "9"); });
+    worker->start();
+    worker->wait();
+    delete worker;
+    QTRY_COMPARE(find<QLineEdit>("编辑框_账号序列")->text(), QString("9"));
+
+    auto *title = find<QPlainTextEdit>("编辑框_标题前");
+    title->setPlainText("a\nb");
+    EXPECT_EQ(app.mainForm().text("编辑框_标题前"), "a\r\nb");
+
+    // Clicking a selected radio keeps it selected.
+    auto *del = find<QRadioButton>("单选框_删除");
+    QTest::mouseClick(del, Qt::LeftButton);
+    EXPECT_TRUE(del->isChecked());
+    EXPECT_TRUE(app.mainForm().isChecked("单选框_删除"));
+}
+
+TEST_F(WindowTest, RecommendedAndMoveButtonsThroughTheWidgets)
+{
+    QTest::mouseClick(find<QPushButton>("按钮3"), Qt::LeftButton);
+    EXPECT_EQ(find<QPushButton>("按钮3")->text(), "已设置为作者推荐");
+    EXPECT_EQ(find<QLineEdit>("编辑框_视频间隔")->text(), "20");
+
+    auto *move = find<QRadioButton>("单选框_移动");
+    QTest::mouseClick(move, Qt::LeftButton);
+    EXPECT_TRUE(move->isChecked());
+    EXPECT_FALSE(find<QRadioButton>("单选框_删除")->isChecked());
+    EXPECT_EQ(find<QLineEdit>("编辑框_使用过视频目录")->text(), run.file("已使用视频"));
+    EXPECT_TRUE(QDir(run.file("已使用视频")).exists());
+}
+
+TEST_F(WindowTest, CloseBoxAndCloseButtonWriteTheSettings)
+{
+    find<QLineEdit>("编辑框_账号序列")->setText("4");
+    app.mainForm().setText("编辑框_账号序列", "4");
+    window->close();
+    EXPECT_EQ(exits, 1);
+    EXPECT_TRUE(window->isVisible()); // ends through the exit hook, not by closing
+
+    Form reloaded;
+    declareControls(reloaded, mainWindowLayout());
+    settings::loadSettings(reloaded);
+    EXPECT_EQ(reloaded.text("编辑框_账号序列"), "4");
+}
