@@ -1,0 +1,57 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace studiosim {
+
+// Behaviour switches, set on the command line and flipped at run time through
+// the control endpoint. Readers take a snapshot so one request sees one state.
+struct KnobValues {
+    long long uploadKbps = 0;       // 0 = as fast as the connection goes
+    long long stallAt = -1;         // percentage at which uploads stop; -1 = never
+    bool failUpload = false;
+    long long slowDialogs = 0;      // ms; 0 = the studio's usual delays
+    bool logoutAll = false;
+    bool failCover = false;
+    bool failPublish = false;
+
+    std::string updateDown;         // servers ("1,2,3") that answer 503
+    std::string updateProbeBad;     // servers whose test.txt reads "ok " instead of "ok"
+    std::string updateVersion = "3.0";
+    std::string updateNotes = "修复已知问题，提升上传稳定性";
+    std::string updateFileName = "tolvar_new.exe";
+    long long updateFileSize = 1048576;
+    bool failIndex = false;
+    bool brokenIndex = false;
+    bool failDownload = false;
+    bool failAnnouncement = false;
+    bool failAd = false;
+    bool failQuote = false;
+    std::string quoteText = "路虽远，行则将至；事虽难，做则必成。";
+    bool failNotify = false;
+};
+
+class Knobs final {
+public:
+    // Sets one knob by its command-line name (without the leading dashes).
+    // Returns false with a reason for an unknown name or a bad value.
+    bool set(const std::string &name, const std::string &value, std::string &error);
+    static bool isFlag(const std::string &name);
+    static bool isKnown(const std::string &name);
+
+    KnobValues snapshot() const;
+    void assign(const KnobValues &values);
+    std::string toJson() const;
+    static std::string usage();
+
+private:
+    mutable std::mutex m_mutex;
+    KnobValues m_values;
+};
+
+// True when `list` (comma separated) names `server`.
+bool listHas(const std::string &list, int server);
+
+} // namespace studiosim

@@ -1,0 +1,337 @@
+#include "pages.h"
+
+namespace studiosim {
+
+const char *const kUploadJs = R"JS(
+(function () {
+  'use strict';
+  var cfg = window.SIM_CONFIG || {};
+  var dialogDelay = cfg.dialogDelay || 800;
+  var submitDelay = cfg.submitDelay || 300;
+
+  function $(sel, root) { return (root || document).querySelector(sel); }
+  function sleep(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
+  function make(tag, cls, html) {
+    var e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (html) e.innerHTML = html;
+    return e;
+  }
+  function toast(msg) {
+    var t = $('#toast');
+    t.textContent = msg;
+    t.classList.add('toast--show');
+    clearTimeout(toast.timer);
+    toast.timer = setTimeout(function () { t.classList.remove('toast--show'); }, 3000);
+  }
+  function api(method, url, body) {
+    var opts = { method: method, credentials: 'same-origin' };
+    if (body !== undefined) opts.body = body;
+    if (typeof body === 'string') opts.headers = { 'Content-Type': 'application/json' };
+    return fetch(url, opts).then(function (res) {
+      return res.json().catch(function () { return {}; }).then(function (data) {
+        return { status: res.status, data: data || {} };
+      });
+    }, function () { return { status: 0, data: {} }; });
+  }
+
+  var state = { uploadToken: 0, uploadId: '', coverId: '', original: null, watermark: false, sync: false };
+
+  // ---- video upload: chunked PUTs, each with its own upload progress ----
+  var videoInput = $('#video-input');
+  var percentEl = $('.percent');
+  var statusEl = $('.status');
+  var fillEl = $('#upload-fill');
+  function setPercent(p) {
+    p = Math.max(0, Math.min(100, Math.floor(p)));
+    percentEl.textContent = p + '%';
+    fillEl.style.width = p + '%';
+  }
+  function setStatus(text) { statusEl.textContent = text; }
+
+  function sendChunk(id, offset, blob, onProgress) {
+    return new Promise(function (resolve) {
+      var x = new XMLHttpRequest();
+      x.open('PUT', '/api/upload/chunk?id=' + encodeURIComponent(id) + '&offset=' + offset);
+      x.upload.onprogress = function (e) { onProgress(e.loaded); };
+      x.onload = function () {
+        var d = {};
+        try { d = JSON.parse(x.responseText); } catch (e) { d = {}; }
+        resolve({ status: x.status, data: d });
+      };
+      x.onerror = x.onabort = x.ontimeout = function () { resolve({ status: 0, data: {} }); };
+      x.send(blob);
+    });
+  }
+
+  async function uploadVideo(file) {
+    var token = ++state.uploadToken;
+    state.uploadId = '';
+    $('#upload-name').textContent = file.name;
+    $('#upload-progress').classList.add('upload-progress--active');
+    setPercent(0);
+    setStatus('上传中');
+    var init = await api('POST', '/api/upload/init', JSON.stringify({ name: file.name, size: file.size }));
+    if (token !== state.uploadToken) return;
+    if (init.status !== 200 || !init.data.id) { setStatus('上传失败'); return; }
+    var id = init.data.id, chunk = init.data.chunk || 262144;
+    var received = 0, stalled = false, networkErrors = 0;
+    for (;;) {
+      // While stalled, an empty request asks whether the server takes data again.
+      var end = stalled ? received : Math.min(file.size, received + chunk);
+      var base = received;
+      var r = await sendChunk(id, received, file.slice(received, end), function (loaded) {
+        if (!stalled && token === state.uploadToken) setPercent((base + loaded) * 100 / file.size);
+      });
+      if (token !== state.uploadToken) return;
+      if (r.status === 0) {
+        if (++networkErrors > 30) { setStatus('上传失败'); return; }
+        await sleep(1000);
+        continue;
+      }
+      networkErrors = 0;
+      if (r.status !== 200 && r.status !== 409) { setStatus('上传失败'); return; }
+      received = Number(r.data.received) || 0;
+      setPercent(received * 100 / file.size);
+      if (r.data.state === 'failed') { setStatus('上传失败'); return; }
+      if (r.data.state === 'done') break;
+      stalled = r.data.state === 'stalled';
+      if (stalled) await sleep(1000);
+    }
+    state.uploadId = id;
+    setPercent(100);
+    setStatus('上传成功');
+  }
+
+  videoInput.addEventListener('change', function () {
+    var f = videoInput.files && videoInput.files[0];
+    if (f) uploadVideo(f);
+  });
+  var zone = $('#upload-zone');
+  zone.addEventListener('click', function (e) { if (e.target !== videoInput) videoInput.click(); });
+  zone.addEventListener('dragover', function (e) { e.preventDefault(); });
+  zone.addEventListener('drop', function (e) {
+    e.preventDefault();
+    var f = e.dataTransfer.files && e.dataTransfer.files[0];
+    if (f) uploadVideo(f);
+  });
+
+  // ---- cover: picker dialog, crop dialog, final confirmation ----
+  var coverBox = $('.m-quorl-upload');
+  var coverInput = $('#cover-input');
+  var activeCover = null;
+
+  function closeCover() {
+    ['.final-modal', '.crop-modal', '.cover-modal'].forEach(function (s) {
+      var m = $(s);
+      if (m) m.remove();
+    });
+    activeCover = null;
+  }
+
+  function openCoverDialog() {
+    if (activeCover) return;
+    var mask = make('div', 'modal-mask cover-modal',
+      '<div class="modal"><div class="modal__title">设置封面</div>' +
+      '<ul class="cover-tabs"><li class="cover-tabs__item active">截取封面</li><li class="cover-tabs__item">上传封面</li></ul>' +
+      '<div class="cover-panel"></div>' +
+      '<div class="modal__footer"><button type="button" class="m-button">取消</button>' +
+      '<button type="button" class="m-button red cannot-click">完成</button></div></div>');
+    document.body.appendChild(mask);
+    var tabs = mask.querySelectorAll('.cover-tabs__item');
+    var panel = $('.cover-panel', mask);
+    var buttons = mask.querySelectorAll('.modal__footer button');
+    var c = { tab: 1, framesReady: false, picture: null, pictureReady: false, preview: '', frame: 0 };
+    activeCover = c;
+
+    c.refresh = function () {
+      var ready = c.tab === 1 ? c.framesReady : c.pictureReady;
+      buttons[1].classList.toggle('cannot-click', !ready);
+    };
+    c.render = function () {
+      tabs.forEach(function (t, i) { t.classList.toggle('active', i === c.tab - 1); });
+      if (c.tab === 1) {
+        panel.innerHTML = c.framesReady
+          ? '<div class="frames">' + [0, 1, 2, 3].map(function (i) {
+              return '<span class="frame frame--' + i + (i === c.frame ? ' frame--active' : '') + '" data-i="' + i + '"></span>';
+            }).join('') + '</div>'
+          : '<div class="cover-panel__hint">正在截取视频帧…</div>';
+        panel.querySelectorAll('.frame').forEach(function (f) {
+          f.addEventListener('click', function () { c.frame = Number(f.dataset.i); c.render(); });
+        });
+      } else {
+        panel.innerHTML = '<div class="cover-drop">' +
+          (c.preview ? '<img class="cover-drop__img" alt="">' : '<div class="cover-panel__hint">点击上传图片，支持 JPG、PNG</div>') +
+          '</div><div class="cover-panel__error"></div>';
+        if (c.preview) $('.cover-drop__img', panel).src = c.preview;
+        $('.cover-drop', panel).addEventListener('click', function () { coverInput.click(); });
+      }
+      c.refresh();
+    };
+    c.choosePicture = async function (file) {
+      c.pictureReady = false;
+      c.picture = null;
+      c.refresh();
+      var head = new Uint8Array(await file.slice(0, 12).arrayBuffer());
+      var isImage = (head[0] === 0xFF && head[1] === 0xD8 && head[2] === 0xFF) ||
+        (head[0] === 0x89 && head[1] === 0x50 && head[2] === 0x4E && head[3] === 0x47) ||
+        (head[0] === 0x47 && head[1] === 0x49 && head[2] === 0x46) ||
+        (head[0] === 0x52 && head[1] === 0x49 && head[8] === 0x57 && head[9] === 0x45);
+      if (activeCover !== c) return;
+      if (!isImage) {
+        c.render();
+        $('.cover-panel__error', panel).textContent = '图片格式不支持';
+        return;
+      }
+      c.picture = file;
+      c.preview = URL.createObjectURL(file);
+      c.render();
+      await sleep(dialogDelay); // the studio prepares the picture before it can be used
+      if (activeCover !== c || c.picture !== file) return;
+      c.pictureReady = true;
+      c.refresh();
+    };
+
+    tabs.forEach(function (t, i) { t.addEventListener('click', function () { c.tab = i + 1; c.render(); }); });
+    buttons[0].addEventListener('click', closeCover);
+    buttons[1].addEventListener('click', function () {
+      if (buttons[1].classList.contains('cannot-click') || $('.crop-modal')) return;
+      openCropDialog(c);
+    });
+    c.render();
+    setTimeout(function () {
+      if (activeCover !== c) return;
+      c.framesReady = true;
+      if (c.tab === 1) c.render();
+    }, dialogDelay);
+  }
+
+  function openCropDialog(c) {
+    var mask = make('div', 'modal-mask crop-modal',
+      '<div class="modal modal--small"><div class="modal__title">裁剪封面</div>' +
+      '<div class="crop-preview"></div>' +
+      '<div class="modal__footer"><button type="button" class="btn-l btn-cancel">取消</button>' +
+      '<button type="button" class="btn-l btn-sure ml16 disabled">确定</button></div></div>');
+    document.body.appendChild(mask);
+    if (c.tab === 2 && c.preview) $('.crop-preview', mask).style.backgroundImage = 'url("' + c.preview + '")';
+    var cancel = $('.btn-cancel', mask), sure = $('.btn-sure', mask);
+    var busy = false;
+    setTimeout(function () { if (!busy) sure.classList.remove('disabled'); }, dialogDelay);
+    cancel.addEventListener('click', function () { if (!busy) mask.remove(); });
+    sure.addEventListener('click', function () {
+      if (busy || sure.classList.contains('disabled') || $('.final-modal')) return;
+      openFinalDialog(c, function () {
+        busy = true;
+        sure.classList.add('disabled');
+        sure.textContent = '上传中';
+        var req = c.tab === 2 && c.picture
+          ? api('POST', '/api/cover?kind=uploaded', c.picture)
+          : api('POST', '/api/cover?kind=platform&frame=' + c.frame);
+        req.then(function (r) {
+          if (r.status === 200 && r.data.id) {
+            state.coverId = r.data.id;
+            coverBox.textContent = '更换封面';
+            coverBox.classList.add('m-quorl-upload--done');
+            if (c.preview) coverBox.style.backgroundImage = 'url("' + c.preview + '")';
+            closeCover();
+          } else {
+            busy = false;
+            sure.textContent = '确定';
+            sure.classList.remove('disabled');
+            toast(r.data.error || '封面上传失败');
+          }
+        });
+      });
+    });
+  }
+
+  function openFinalDialog(c, onConfirm) {
+    var mask = make('div', 'modal-mask final-modal',
+      '<div class="modal modal--small"><div class="modal__title">提示</div>' +
+      '<div class="modal__body">封面修改后将重新进入审核，确认使用该封面吗？</div>' +
+      '<div class="modal__footer"><button type="button" class="m-button">取消</button>' +
+      '<button type="button" class="m-button red undefined">确认</button></div></div>');
+    document.body.appendChild(mask);
+    var buttons = mask.querySelectorAll('.modal__footer button');
+    buttons[0].addEventListener('click', function () { mask.remove(); });
+    buttons[1].addEventListener('click', function () { mask.remove(); onConfirm(); });
+  }
+
+  coverBox.addEventListener('click', openCoverDialog);
+  coverInput.addEventListener('change', function () {
+    var f = coverInput.files && coverInput.files[0];
+    coverInput.value = '';
+    // A picture only counts while the dialog's upload tab is open.
+    if (f && activeCover && activeCover.tab === 2) activeCover.choosePicture(f);
+  });
+
+  // ---- originality and options ----
+  var radios = document.querySelectorAll('.byte-radio');
+  var optionList = $('#option-list');
+  function checkbox(text, key) {
+    var label = make('label', 'byte-checkbox' + (state[key] ? ' byte-checkbox-checked' : ''),
+      '<span class="byte-checkbox-wrapper"><span class="byte-checkbox-mask"></span></span>' +
+      '<span class="byte-checkbox-inner-text"></span>');
+    $('.byte-checkbox-inner-text', label).textContent = text;
+    label.addEventListener('click', function (e) {
+      e.preventDefault();
+      state[key] = !state[key];
+      label.classList.toggle('byte-checkbox-checked', state[key]);
+    });
+    return label;
+  }
+  function renderOptions() {
+    optionList.innerHTML = '';
+    // The watermark box exists only for original works.
+    if (state.original) optionList.appendChild(checkbox('添加水印', 'watermark'));
+    optionList.appendChild(checkbox('同步发布到合作平台', 'sync'));
+  }
+  radios.forEach(function (r) {
+    r.addEventListener('click', function (e) {
+      e.preventDefault();
+      var original = r.dataset.value === 'original';
+      if (state.original === original) return;
+      state.original = original;
+      if (!original) state.watermark = false;
+      radios.forEach(function (x) { x.classList.toggle('byte-radio-checked', x === r); });
+      renderOptions();
+    });
+  });
+  renderOptions();
+
+  // ---- publish / draft with a confirmation dialog ----
+  var submitPending = false;
+  function openSubmitDialog(draft) {
+    if (submitPending || $('.submit-modal')) return;
+    submitPending = true;
+    setTimeout(function () {
+      submitPending = false;
+      var mask = make('div', 'modal-mask submit-modal',
+        '<div class="modal modal--small"><div class="modal__title">' + (draft ? '保存草稿' : '发布作品') + '</div>' +
+        '<div class="modal__body">' + (draft ? '确认将作品保存到草稿箱吗？' : '确认发布该作品吗？') + '</div>' +
+        '<div class="modal__footer"><button type="button" class="m-button red">确定</button>' +
+        '<button type="button" class="m-button-text">取消</button></div></div>');
+      document.body.appendChild(mask);
+      var ok = $('.m-button', mask), busy = false;
+      $('.m-button-text', mask).addEventListener('click', function () { if (!busy) mask.remove(); });
+      ok.addEventListener('click', async function () {
+        if (busy) return;
+        busy = true;
+        ok.textContent = '提交中';
+        var r = await api('POST', '/api/publish', JSON.stringify({
+          upload_id: state.uploadId, title: $('#title-input').value,
+          original: state.original === true, watermark: !!(state.original && state.watermark),
+          sync: state.sync, draft: draft, cover_id: state.coverId
+        }));
+        if (r.status === 200 && r.data.location) { location.href = r.data.location; return; }
+        mask.remove();
+        toast(r.data.error || '提交失败');
+      });
+    }, submitDelay);
+  }
+  $('#js-submit-0 > button').addEventListener('click', function () { openSubmitDialog(false); });
+  $('#js-submit-draft-0 > button').addEventListener('click', function () { openSubmitDialog(true); });
+})();
+)JS";
+
+} // namespace studiosim

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace studiosim {
+
+// The studio's page bodies live as raw string literals in page_*.cpp.
+extern const char *const kUploadHtml; // placeholders: {{STYLE}} {{HEADER}} {{CONFIG}} {{SCRIPT}}
+extern const char *const kUploadJs;
+extern const char *const kPageCss;
+
+struct ContentRow {
+    std::string title;
+    std::string fileName;
+    std::string time;
+    std::string cover;
+};
+
+std::string loginPage(const std::string &error);
+std::string uploadPage(const std::string &user, const std::string &configJson);
+std::string contentPage(const std::string &user, const std::string &tab, const std::vector<ContentRow> &rows);
+
+} // namespace studiosim
