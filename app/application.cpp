@@ -1,5 +1,7 @@
 #include "app/application.h"
 
+#include "accounts/account_commands.h"
+#include "accounts/account_list_view.h"
 #include "app/disclaimer.h"
 #include "app/hot_key.h"
 #include "app/main_commands.h"
@@ -16,6 +18,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QTimer>
 #include <QUrl>
 
@@ -49,6 +52,14 @@ Application::Application(const CommandLine &commandLine, QObject *parent)
         if (m_hotKey)
             m_hotKey->unregisterKey();
     });
+    m_accountCommands = std::make_unique<AccountCommands>(m_mainForm, m_accountTable, *m_commands);
+    m_accountCommands->setOpenFolder([](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+    m_accountCommands->setOpenUrl([](const QString &url) { QDesktopServices::openUrl(QUrl(url)); });
+    if (!m_commandLine.headless) {
+        m_accountCommands->setPickFolder([this] {
+            return QFileDialog::getExistingDirectory(m_mainWindow, QStringLiteral("请选择一个文件夹"), rundir::path());
+        });
+    }
     auto *termination = new TerminationSignals(this);
     connect(termination, &TerminationSignals::terminationRequested, this, [this] { m_commands->destroyHandling(); });
 }
@@ -94,6 +105,7 @@ void Application::createMainWindow()
     if (!m_commandLine.headless) {
         m_mainWindow = new MainWindow(m_mainForm);
         connect(m_mainWindow, &MainWindow::closeRequested, this, [this] { m_commands->destroyHandling(); });
+        new AccountListView(*m_mainWindow->accountView(), m_accountTable, *m_accountCommands);
     }
     onMainWindowCreated();
 }
@@ -108,6 +120,7 @@ void Application::onMainWindowCreated()
         + QStringLiteral("          按键盘 Ctrl + Alt + K  可以快速开始或停止");
     if (m_mainWindow)
         m_mainWindow->setWindowTitle(m_mainCaption);
+    m_accountCommands->loadAllAccountsInBackground();
     m_mainForm.setText(QStringLiteral("标签15"), rundir::path() + QDir::separator());
     if (!m_commandLine.headless) {
         m_hotKey = new GlobalHotKey(this);

@@ -9,6 +9,9 @@
 
 #include <memory>
 
+#include "accounts/account_table.h"
+
+class AccountCommands;
 class GlobalHotKey;
 class MainCommands;
 #include "app/main_window.h"
@@ -28,6 +31,8 @@ public:
     Form &mainForm() { return m_mainForm; }
     Form &startForm() { return m_startForm; }
     MainCommands &commands() { return *m_commands; }
+    AccountTable &accountTable() { return m_accountTable; }
+    AccountCommands &accountCommands() { return *m_accountCommands; }
     MainWindow *mainWindow() const { return m_mainWindow; }
     StartWindow *startWindow() const { return m_startWindow; }
     QString mainCaption() const { return m_mainCaption; }
@@ -50,7 +55,9 @@ private:
     CommandLine m_commandLine;
     Form m_mainForm;
     Form m_startForm;
+    AccountTable m_accountTable;
     std::unique_ptr<MainCommands> m_commands;
+    std::unique_ptr<AccountCommands> m_accountCommands;
     QPointer<StartWindow> m_startWindow;
     QPointer<MainWindow> m_mainWindow;
     GlobalHotKey *m_hotKey = nullptr;

@@ -1,0 +1,134 @@
+#include "accounts/account_commands.h"
+
+#include "accounts/account_store.h"
+#include "accounts/account_table.h"
+#include "app/form.h"
+#include "app/main_commands.h"
+#include "base/run_directory.h"
+
+#include <QThread>
+
+AccountCommands::AccountCommands(Form &form, AccountTable &table, MainCommands &commands, QObject *parent)
+    : QObject(parent)
+    , m_form(form)
+    , m_table(table)
+{
+    commands.addCommand(QStringLiteral("按钮_读取所有账号"), [this] { accounts::loadAllAccounts(m_table); });
+    commands.addCommand(QStringLiteral("按钮_修改账号信息"), [this] { accounts::saveAccountEdits(m_form, m_table); });
+    commands.addCommand(QStringLiteral("按钮_删除本账号"), [this] { deleteCurrentAccount(); });
+    commands.addCommand(QStringLiteral("按钮8"), [this] { browseMaterialFolder(); });
+    commands.addCommand(QStringLiteral("按钮14"), [this] {
+        if (m_openUploadPage)
+            m_openUploadPage(currentRow, m_form.text(QStringLiteral("编辑框_账号标识")));
+    });
+}
+
+const QStringList &AccountCommands::menuItems()
+{
+    static const QStringList items = {
+        QStringLiteral("添加账号"), QStringLiteral("删除此账号"), QStringLiteral("清空账号列表"),
+        QStringLiteral("配置登陆此账号"), QStringLiteral("此项移动到最底部"), QStringLiteral("打开此账号缓存目录"),
+        QStringLiteral("打开作者主页"),
+    };
+    return items;
+}
+
+QString AccountCommands::profileFolder(const QString &id)
+{
+    return rundir::join(QStringLiteral("huancun/tolvar") + id);
+}
+
+void AccountCommands::selectRow(int row)
+{
+    m_selected = (row >= 0 && row < m_table.rowCount()) ? row : -1;
+    if (m_selected < 0)
+        return;
+    currentRow = m_selected;
+    m_form.setText(QStringLiteral("编辑框_账号标识"), m_table.cell(m_selected, AccountTable::AccountId));
+    const QString folder = m_table.cell(m_selected, AccountTable::Folder);
+    if (!folder.isEmpty())
+        m_form.setText(QStringLiteral("编辑框_视频素材目录"), folder);
+}
+
+void AccountCommands::runMenuItem(const QString &item)
+{
+    switch (menuItems().indexOf(item)) {
+    case 0: accounts::addAccount(m_form, m_table); break;
+    case 1: deleteSelected(); break;
+    case 2: accounts::clearAllAccounts(m_table); break;
+    case 3: configureLogin(); break;
+    case 4: moveSelectedToBottom(); break;
+    case 5: openProfileFolder(); break;
+    case 6: openHomePage(); break;
+    default: break;
+    }
+}
+
+void AccountCommands::loadAllAccountsInBackground()
+{
+    QThread *thread = QThread::create([this] { accounts::loadAllAccounts(m_table); });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+void AccountCommands::deleteSelected()
+{
+    if (m_selected < 0)
+        return;
+    accounts::deleteAccountFile(m_table.cell(m_selected, AccountTable::AccountId));
+    m_selected = -1;
+    accounts::loadAllAccounts(m_table);
+}
+
+void AccountCommands::configureLogin()
+{
+    if (m_selected < 0)
+        return;
+    currentRow = m_selected;
+    const QString id = m_table.cell(m_selected, AccountTable::AccountId);
+    m_form.setText(QStringLiteral("编辑框_账号标识"), id);
+    if (m_openUploadPage)
+        m_openUploadPage(m_selected, id);
+}
+
+void AccountCommands::moveSelectedToBottom()
+{
+    if (m_selected < 0)
+        return;
+    const int r = m_selected;
+    const QStringList cells = m_table.row(r);
+    const int n = m_table.rowCount();
+    m_table.appendRow({QString::number(n), cells.value(AccountTable::Nickname), cells.value(AccountTable::Folder), cells.value(AccountTable::AccountId)});
+    m_table.removeRow(r);
+    m_selected = -1;
+}
+
+void AccountCommands::openProfileFolder()
+{
+    const int row = m_selected >= 0 ? m_selected : currentRow.load();
+    // The folder the browser really keeps the profile in (no separator before the id).
+    if (m_openFolder)
+        m_openFolder(profileFolder(m_table.cell(row, AccountTable::AccountId)));
+}
+
+void AccountCommands::openHomePage()
+{
+    if (m_selected < 0)
+        return;
+    const QString url = m_table.cell(m_selected, AccountTable::HomePage);
+    if (!url.isEmpty() && m_openUrl)
+        m_openUrl(url);
+}
+
+void AccountCommands::deleteCurrentAccount()
+{
+    accounts::deleteAccountFile(m_form.text(QStringLiteral("编辑框_账号标识")));
+    m_table.removeRow(currentRow);
+}
+
+void AccountCommands::browseMaterialFolder()
+{
+    const QString folder = m_pickFolder ? m_pickFolder().trimmed() : QString();
+    if (!folder.isEmpty())
+        m_form.setText(QStringLiteral("编辑框_视频素材目录"), folder);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class AccountTable;
+class Form;
+class MainCommands;
+
+// What the account list, its menu 账号管理 and the buttons beside the two
+// account edit boxes do. QtCore only: the view forwards the selection and
+// the chosen menu item; tests drive it directly.
+class AccountCommands final : public QObject {
+    Q_OBJECT
+public:
+    AccountCommands(Form &form, AccountTable &table, MainCommands &commands, QObject *parent = nullptr);
+
+    static const QStringList &menuItems();
+
+    // Opens the account's upload page in its browser so the user can log in.
+    void setOpenUploadPage(std::function<void(int row, const QString &id)> hook) { m_openUploadPage = std::move(hook); }
+    // The folder picker titled "请选择一个文件夹"; empty when cancelled.
+    void setPickFolder(std::function<QString()> hook) { m_pickFolder = std::move(hook); }
+    void setOpenFolder(std::function<void(const QString &)> hook) { m_openFolder = std::move(hook); }
+    void setOpenUrl(std::function<void(const QString &)> hook) { m_openUrl = std::move(hook); }
+
+    // The view's selection changed; -1 when no row is selected.
+    void selectRow(int row);
+    int selectedRow() const { return m_selected; }
+    // Runs the menu item of that caption (one of menuItems()).
+    void runMenuItem(const QString &item);
+
+    // Loads the list on a worker thread (start-up).
+    void loadAllAccountsInBackground();
+
+    // Folder of the account's browser profile: huancun/tolvar<id>.
+    static QString profileFolder(const QString &id);
+
+private:
+    void deleteSelected();
+    void configureLogin();
+    void moveSelectedToBottom();
+    void openProfileFolder();
+    void openHomePage();
+    void deleteCurrentAccount();
+    void browseMaterialFolder();
+
+    Form &m_form;
+    AccountTable &m_table;
+    int m_selected = -1;
+    std::function<void(int, const QString &)> m_openUploadPage;
+    std::function<QString()> m_pickFolder;
+    std::function<void(const QString &)> m_openFolder;
+    std::function<void(const QString &)> m_openUrl;
+};

@@ -1,0 +1,159 @@
+#include "accounts/account_store.h"
+
+#include "accounts/account_document.h"
+#include "accounts/account_table.h"
+#include "app/form.h"
+#include "base/message_box.h"
+#include "base/run_directory.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+namespace accounts {
+
+namespace {
+const QString kNickname = QStringLiteral("昵称");
+const QString kFolder = QStringLiteral("素材目录");
+const QString kCacheId = QStringLiteral("缓存id");
+
+bool onUiThread()
+{
+    auto *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+QStringList accountFiles()
+{
+    QStringList files;
+    QDirIterator it(accountListDirectory(), {QStringLiteral("*.json")}, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext())
+        files.append(it.next());
+    return files;
+}
+} // namespace
+
+QString accountListDirectory()
+{
+    return rundir::join(u"data/list");
+}
+
+QString accountFilePath(const QString &id)
+{
+    return rundir::join(QStringLiteral("data/list/") + id + QStringLiteral(".json"));
+}
+
+void loadAllAccounts(AccountTable &table)
+{
+    const bool pumpEvents = onUiThread();
+    const QStringList files = accountFiles();
+    table.clear();
+    AccountDocument &doc = accountDocument();
+    int done = 0;
+    for (const QString &file : files) {
+        doc.loadFile(file);
+        const int row = table.rowCount();
+        table.appendRow({QString::number(row + 1), doc.value(kNickname), doc.value(kFolder), doc.value(kCacheId), QString()});
+        currentRow = row;
+        if (pumpEvents && ++done % 64 == 0)
+            QCoreApplication::processEvents();
+    }
+}
+
+void addAccount(Form &form, AccountTable &table)
+{
+    const int row = table.appendRow();
+    currentRow = row;
+    int n = 100;
+    while (QFile::exists(accountFilePath(QString::number(n))))
+        ++n;
+    const QString id = QString::number(n);
+    const QString folder = form.text(QStringLiteral("编辑框_视频素材目录"));
+    form.setText(QStringLiteral("编辑框_账号标识"), id);
+    table.setCell(row, AccountTable::Number, QString::number(row + 1));
+    table.setCell(row, AccountTable::Nickname, QString());
+    table.setCell(row, AccountTable::Folder, folder);
+    table.setCell(row, AccountTable::AccountId, id);
+    table.setCell(row, AccountTable::Status, QStringLiteral("已添加"));
+    AccountDocument &doc = accountDocument();
+    doc.setValue(kNickname, QStringLiteral("自动获取"));
+    doc.setValue(kFolder, folder);
+    doc.setValue(kCacheId, id);
+    doc.saveFile(accountFilePath(id));
+}
+
+void saveAccountEdits(Form &form, AccountTable &table)
+{
+    const QString id = form.text(QStringLiteral("编辑框_账号标识"));
+    const QString folder = form.text(QStringLiteral("编辑框_视频素材目录"));
+    if (id.isEmpty()) {
+        messagebox::show(QStringLiteral("账号标识 不能为空"));
+        return;
+    }
+    if (folder.isEmpty()) {
+        messagebox::show(QStringLiteral("视频素材目录 不能为空"));
+        return;
+    }
+    const int row = currentRow;
+    table.setCell(row, AccountTable::Number, QString::number(row + 1));
+    table.setCell(row, AccountTable::Folder, folder);
+    table.setCell(row, AccountTable::AccountId, id);
+    // Start from the account's own file, so that no other account's members
+    // (or the job's context) are written into it.
+    AccountDocument &doc = accountDocument();
+    const QString path = accountFilePath(id);
+    if (!QFile::exists(path) || !doc.loadFile(path))
+        doc.clear();
+    doc.setValue(kFolder, folder);
+    doc.setValue(kCacheId, id);
+    doc.saveFile(path);
+}
+
+void deleteAccountFile(const QString &id)
+{
+    QFile::remove(accountFilePath(id));
+}
+
+bool isClearableFolder(const QString &path)
+{
+    QString p = path;
+    while (p.contains(QStringLiteral("\\\\")))
+        p.replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    while (p.contains(QStringLiteral("//")))
+        p.replace(QStringLiteral("//"), QStringLiteral("/"));
+    if (p.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    const QChar drive = p.at(0).toUpper();
+    if (drive < u'A' || drive > u'Z')
+        return false;
+    if (!p.contains(QStringLiteral(":\\")) && !p.contains(QStringLiteral(":/")))
+        return false;
+    if (p.size() == 3)
+        return false;
+#else
+    if (!p.startsWith(u'/'))
+        return false;
+    if (QDir::cleanPath(p) == QStringLiteral("/"))
+        return false;
+#endif
+    return QFileInfo(p).isDir();
+}
+
+void clearAllAccounts(AccountTable &table)
+{
+    table.clear();
+    QString dir = accountListDirectory();
+    if (!dir.endsWith(QDir::separator()))
+        dir += QDir::separator();
+    if (!isClearableFolder(dir))
+        return;
+    QDirIterator it(dir, {QStringLiteral("*.json")}, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext())
+        QFile::moveToTrash(it.next());
+}
+
+} // namespace accounts

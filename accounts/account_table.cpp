@@ -1,0 +1,97 @@
+#include "accounts/account_table.h"
+
+#include <QMutexLocker>
+
+std::atomic<int> currentRow{0};
+
+const QStringList &AccountTable::columnTitles()
+{
+    static const QStringList titles = {
+        QStringLiteral("序号"), QStringLiteral("昵称"), QStringLiteral("素材目录"), QStringLiteral("账号标识"),
+        QStringLiteral("状态"), QStringLiteral("正在发布"), QStringLiteral("今天已发"), QStringLiteral("主页"),
+        QStringLiteral("类目"), QStringLiteral("h已发布"), QStringLiteral("h审核中"), QStringLiteral("h发布失败"),
+        QStringLiteral("s已发布"), QStringLiteral("s审核中"), QStringLiteral("s发布失败"), QStringLiteral("昨日收入"),
+        QStringLiteral("本月"), QStringLiteral("总收入"),
+    };
+    return titles;
+}
+
+const QList<int> &AccountTable::columnWidths()
+{
+    static const QList<int> widths = {50, 66, 77, 66, 80, 80, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50};
+    return widths;
+}
+
+AccountTable::AccountTable(QObject *parent)
+    : QObject(parent)
+{
+}
+
+int AccountTable::rowCount() const
+{
+    QMutexLocker lock(&m_mutex);
+    return static_cast<int>(m_rows.size());
+}
+
+QString AccountTable::cell(int row, int column) const
+{
+    QMutexLocker lock(&m_mutex);
+    if (row < 0 || row >= m_rows.size())
+        return {};
+    return m_rows[row].value(column);
+}
+
+QStringList AccountTable::row(int row) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_rows.value(row);
+}
+
+QList<QStringList> AccountTable::snapshot(const std::function<void()> &whileLocked) const
+{
+    QMutexLocker lock(&m_mutex);
+    if (whileLocked)
+        whileLocked();
+    return m_rows;
+}
+
+int AccountTable::appendRow(const QStringList &cells)
+{
+    QStringList full = cells.mid(0, kColumnCount);
+    while (full.size() < kColumnCount)
+        full.append(QString());
+    int index = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        index = static_cast<int>(m_rows.size());
+        m_rows.append(full);
+        // Emitted under the lock so that listeners see changes in table order.
+        emit rowAppended(full);
+    }
+    return index;
+}
+
+void AccountTable::setCell(int row, int column, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    if (row < 0 || row >= m_rows.size() || column < 0 || column >= kColumnCount || m_rows[row][column] == text)
+        return;
+    m_rows[row][column] = text;
+    emit cellChanged(row, column, text);
+}
+
+void AccountTable::removeRow(int row)
+{
+    QMutexLocker lock(&m_mutex);
+    if (row < 0 || row >= m_rows.size())
+        return;
+    m_rows.removeAt(row);
+    emit rowRemoved(row);
+}
+
+void AccountTable::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_rows.clear();
+    emit cleared();
+}

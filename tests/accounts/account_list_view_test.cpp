@@ -1,0 +1,109 @@
+#include "accounts/account_commands.h"
+#include "accounts/account_table.h"
+#include "app/application.h"
+#include "tests/support/test_support.h"
+
+#include <QAbstractItemModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class AccountListViewTest : public ::testing::Test {
+protected:
+    AccountListViewTest()
+    {
+        testsupport::writeAll(run.file("data/list/100.json"), R"({"昵称":"甲","素材目录":"/v/a","缓存id":"100"})");
+        testsupport::writeAll(run.file("data/list/101.json"), R"({"昵称":"乙","素材目录":"","缓存id":"101"})");
+        testsupport::writeAll(run.file("data/list/102.json"), R"({"昵称":"丙","素材目录":"/v/c","缓存id":"102"})");
+        app.setExitProcess([] {});
+        QSignalSpy ready(&app, &Application::mainWindowReady);
+        app.startUp();
+        ready.wait(5000);
+        view = app.mainWindow()->findChild<QTableView *>("超级列表框1");
+    }
+
+    int rowWithId(const QString &id) const
+    {
+        for (int r = 0; r < view->model()->rowCount(); ++r)
+            if (view->model()->index(r, 3).data().toString() == id)
+                return r;
+        return -1;
+    }
+    void select(int row) { view->selectionModel()->setCurrentIndex(view->model()->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows); }
+    QString edit(const char *name) const { return app.mainWindow()->findChild<QLineEdit *>(name)->text(); }
+
+    testsupport::TempRunDir run;
+    Application app{CommandLine{}};
+    QTableView *view = nullptr;
+};
+
+} // namespace
+
+TEST_F(AccountListViewTest, ColumnsRowsAndTheMenu)
+{
+    ASSERT_NE(view, nullptr);
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EQ(view->model()->columnCount(), 18);
+    EXPECT_EQ(view->model()->headerData(0, Qt::Horizontal).toString(), "序号");
+    EXPECT_EQ(view->model()->headerData(17, Qt::Horizontal).toString(), "总收入");
+    EXPECT_EQ(view->columnWidth(2), 77);
+    EXPECT_EQ(view->columnWidth(4), 80);
+
+    auto *menu = view->findChild<QMenu *>("账号管理");
+    ASSERT_NE(menu, nullptr);
+    QStringList items;
+    for (QAction *a : menu->actions())
+        items.append(a->text());
+    EXPECT_EQ(items, (QStringList{"添加账号", "删除此账号", "清空账号列表", "配置登陆此账号", "此项移动到最底部", "打开此账号缓存目录", "打开作者主页"}));
+}
+
+TEST_F(AccountListViewTest, SelectingARowFillsTheEditBoxesButAnEmptyFolderLeavesItsBox)
+{
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    select(rowWithId("100"));
+    EXPECT_EQ(edit("编辑框_账号标识"), "100");
+    EXPECT_EQ(edit("编辑框_视频素材目录"), "/v/a");
+    EXPECT_EQ(currentRow.load(), rowWithId("100"));
+    select(rowWithId("101"));
+    EXPECT_EQ(edit("编辑框_账号标识"), "101");
+    EXPECT_EQ(edit("编辑框_视频素材目录"), "/v/a");
+}
+
+TEST_F(AccountListViewTest, MovingTheFirstOfThreeRowsToTheBottom)
+{
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    const QString firstId = view->model()->index(0, 3).data().toString();
+    select(0);
+    app.accountCommands().runMenuItem("此项移动到最底部");
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    QTRY_COMPARE(view->model()->index(2, 3).data().toString(), firstId);
+    QStringList numbers;
+    for (int r = 0; r < 3; ++r)
+        numbers.append(view->model()->index(r, 0).data().toString());
+    EXPECT_EQ(numbers, (QStringList{"2", "3", "3"}));
+    EXPECT_EQ(view->model()->index(2, 1).data().toString(), app.accountTable().cell(2, 1));
+}
+
+TEST_F(AccountListViewTest, MenuItemsThatNeedARowDoNothingWithoutOne)
+{
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    app.accountCommands().selectRow(-1);
+    for (const char *item : {"删除此账号", "此项移动到最底部", "打开作者主页"})
+        app.accountCommands().runMenuItem(item);
+    QTest::qWait(50);
+    EXPECT_EQ(view->model()->rowCount(), 3);
+    EXPECT_EQ(QDir(run.file("data/list")).entryList(QDir::Files).size(), 3);
+
+    // Adding works without a selection and lands in the view.
+    app.mainForm().setText("编辑框_视频素材目录", "/v/new");
+    app.accountCommands().runMenuItem("添加账号");
+    QTRY_COMPARE(view->model()->rowCount(), 4);
+    EXPECT_EQ(view->model()->index(3, 3).data().toString(), "103");
+    EXPECT_EQ(view->model()->index(3, 4).data().toString(), "已添加");
+}
