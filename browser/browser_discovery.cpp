@@ -1,0 +1,123 @@
+#include "browser/browser_discovery.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cmath>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+namespace browserdiscovery {
+
+QStringList installCandidates()
+{
+#ifdef Q_OS_WIN
+    QStringList roots;
+    for (const char *var : {"ProgramFiles", "ProgramFiles(x86)", "LocalAppData", "ProgramW6432"}) {
+        const QString root = qEnvironmentVariable(var);
+        if (!root.isEmpty() && !roots.contains(root))
+            roots << root;
+    }
+    QStringList out;
+    for (const char *relative : {"/Google/Chrome/Application/chrome.exe", "/Microsoft/Edge/Application/msedge.exe",
+                                 "/Chromium/Application/chrome.exe"}) {
+        for (const QString &root : roots)
+            out << QDir::cleanPath(root + QLatin1String(relative));
+    }
+    return out;
+#else
+    return {QStringLiteral("/usr/bin/google-chrome"), QStringLiteral("/usr/bin/google-chrome-stable"),
+            QStringLiteral("/opt/google/chrome/chrome"), QStringLiteral("/usr/bin/microsoft-edge"),
+            QStringLiteral("/usr/bin/microsoft-edge-stable"), QStringLiteral("/opt/microsoft/msedge/msedge"),
+            QStringLiteral("/usr/bin/chromium"), QStringLiteral("/usr/bin/chromium-browser"),
+            QStringLiteral("/snap/bin/chromium")};
+#endif
+}
+
+QStringList pathNames()
+{
+#ifdef Q_OS_WIN
+    return {QStringLiteral("chrome"), QStringLiteral("msedge")};
+#else
+    return {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable"), QStringLiteral("microsoft-edge"),
+            QStringLiteral("chromium"), QStringLiteral("chromium-browser")};
+#endif
+}
+
+bool isExecutableFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.isFile() && info.isExecutable();
+}
+
+QString findInstalledBrowser()
+{
+    for (const QString &candidate : installCandidates()) {
+        if (isExecutableFile(candidate))
+            return candidate;
+    }
+    for (const QString &name : pathNames()) {
+        const QString found = QStandardPaths::findExecutable(name);
+        if (!found.isEmpty())
+            return found;
+    }
+    return {};
+}
+
+namespace {
+
+// "683,614.4" -> "683,614": the browser wants whole pixels.
+QString wholePixels(const QString &pair)
+{
+    const QStringList parts = pair.split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return {};
+    bool okX = false, okY = false;
+    const double x = parts[0].trimmed().toDouble(&okX);
+    const double y = parts[1].trimmed().toDouble(&okY);
+    if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y) || std::abs(x) > 1e6 || std::abs(y) > 1e6)
+        return {};
+    return QStringLiteral("%1,%2").arg(static_cast<long>(std::floor(x))).arg(static_cast<long>(std::floor(y)));
+}
+
+bool runningAsRoot()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+} // namespace
+
+QStringList launchArguments(const BrowserStartOptions &options, const QString &url)
+{
+    QStringList args;
+    if (!options.profileDirectory.isEmpty())
+        args << QStringLiteral("--user-data-dir=") + QDir::toNativeSeparators(QDir(options.profileDirectory).absolutePath());
+    const QString size = wholePixels(options.windowSize);
+    if (!size.isEmpty())
+        args << QStringLiteral("--window-size=") + size;
+    const QString position = wholePixels(options.windowPosition);
+    if (!position.isEmpty())
+        args << QStringLiteral("--window-position=") + position;
+    args << QStringLiteral("--no-first-run") << QStringLiteral("--no-default-browser-check");
+    if (options.headless)
+        args << QStringLiteral("--headless=new");
+    // Chromium refuses to start as root with its sandbox on.
+    if (runningAsRoot() && !options.extraArgs.contains(QStringLiteral("--no-sandbox")))
+        args << QStringLiteral("--no-sandbox");
+    for (const QString &extra : options.extraArgs) {
+        // The pipe is the only way in: never a debugging port.
+        if (!extra.startsWith(QStringLiteral("--remote-debugging-")))
+            args << extra;
+    }
+    args << (url.isEmpty() ? QStringLiteral("about:blank") : url);
+    return args;
+}
+
+} // namespace browserdiscovery

@@ -1,0 +1,318 @@
+#include "browser/browser_library.h"
+
+#include "browser/browser_discovery.h"
+#include "browser/browser_library_private.h"
+#include "browser/page_scripts.h"
+
+#include <QFileInfo>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace {
+
+std::string utf8(const QString &text)
+{
+    return text.toStdString();
+}
+
+QString stringValue(const rapidjson::Value *value)
+{
+    if (!value || !value->IsString())
+        return {};
+    return QString::fromUtf8(value->GetString(), static_cast<qsizetype>(value->GetStringLength()));
+}
+
+std::string member(const rapidjson::Value &object, const char *name)
+{
+    const auto it = object.FindMember(name);
+    return it != object.MemberEnd() && it->value.IsString() ? std::string(it->value.GetString(), it->value.GetStringLength())
+                                                            : std::string();
+}
+
+} // namespace
+
+BrowserLibrary::BrowserLibrary() : d(std::make_unique<BrowserLibraryPrivate>()) {}
+
+BrowserLibrary::~BrowserLibrary() = default;
+
+BrowserLibrary &BrowserLibrary::instance()
+{
+    static BrowserLibrary *shared = new BrowserLibrary;
+    return *shared;
+}
+
+int BrowserLibrary::form_global_init(const QString &browserPath, PageEventCallback onPageEvent)
+{
+    const QString found = browserPath.isEmpty() ? browserdiscovery::findInstalledBrowser()
+                                                : (browserdiscovery::isExecutableFile(browserPath) ? browserPath : QString());
+    std::lock_guard lock(d->m_mutex);
+    if (onPageEvent)
+        d->m_onPageEvent = std::move(onPageEvent);
+    if (found.isEmpty())
+        return 0;
+    d->m_browserPath = QFileInfo(found).absoluteFilePath();
+    return 1;
+}
+
+QString BrowserLibrary::browserPath() const
+{
+    std::lock_guard lock(d->m_mutex);
+    return d->m_browserPath;
+}
+
+void BrowserLibrary::setCallTimeoutMs(int milliseconds)
+{
+    d->m_callTimeoutMs = qMax(1, milliseconds);
+}
+
+int BrowserLibrary::form_browser_start(const QString &startUrl, const BrowserStartOptions &options)
+{
+    return d->launch(startUrl, options);
+}
+
+StartedBrowsers BrowserLibrary::form_connect_started()
+{
+    StartedBrowsers out;
+    for (const auto &browser : d->browsers()) {
+        if (browser->alive)
+            out.browserIds << browser->id;
+    }
+    for (const auto &page : d->pages()) {
+        if (form_page_isactive(page->id))
+            out.pageIds << page->id;
+    }
+    return out;
+}
+
+QList<qint64> BrowserLibrary::browserProcessIds() const
+{
+    QList<qint64> out;
+    for (const auto &browser : d->browsers()) {
+        if (browser->alive)
+            out << browser->connection->processId();
+    }
+    return out;
+}
+
+bool BrowserLibrary::form_active_page(int pageId)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, false))
+        return false;
+    return ref.browser->connection
+        ->call("Target.activateTarget", "{\"targetId\":" + CdpConnection::quote(ref.page->targetId) + "}", {}, d->m_callTimeoutMs)
+        .ok;
+}
+
+int BrowserLibrary::form_page_isactive(int pageId)
+{
+    PageRef ref;
+    return d->resolve(pageId, ref, false) && ref.browser->connection->isOpen() ? 1 : 0;
+}
+
+QString BrowserLibrary::form_get_html(int pageId)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, true))
+        return {};
+    return stringValue(BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::html())));
+}
+
+// From the browser's target list: answers even while the page is busy.
+QString BrowserLibrary::form_get_page_url(int pageId)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, false))
+        return {};
+    const CdpReply reply = ref.browser->connection->call(
+        "Target.getTargetInfo", "{\"targetId\":" + CdpConnection::quote(ref.page->targetId) + "}", {}, d->m_callTimeoutMs);
+    const auto info = reply.result().FindMember("targetInfo");
+    if (!reply.ok || info == reply.result().MemberEnd() || !info->value.IsObject())
+        return {};
+    return QString::fromStdString(member(info->value, "url"));
+}
+
+bool BrowserLibrary::form_forward_url(int pageId, const QString &url)
+{
+    PageRef ref;
+    if (url.isEmpty() || !d->resolve(pageId, ref, true))
+        return false;
+    const CdpReply reply = ref.browser->connection->call("Page.navigate", "{\"url\":" + CdpConnection::quote(utf8(url)) + "}",
+                                                         ref.sessionId, d->m_callTimeoutMs);
+    return reply.ok && member(reply.result(), "errorText").empty();
+}
+
+bool BrowserLibrary::form_set_window_title(int pageId, const QString &title)
+{
+    PageRef ref;
+    return d->resolve(pageId, ref, true) && d->evaluate(ref, pagescripts::setTitle(utf8(title))).ok;
+}
+
+int BrowserLibrary::form_dom_isexist(int pageId, const QString &selector)
+{
+    PageRef ref;
+    if (selector.isEmpty() || !d->resolve(pageId, ref, true))
+        return 0;
+    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::exists(utf8(selector))));
+    return value && value->IsBool() && value->GetBool() ? 1 : 0;
+}
+
+bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int index)
+{
+    PageRef ref;
+    const int offset = pagescripts::matchOffset(index);
+    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+        return false;
+    const CdpReply point = d->evaluate(ref, pagescripts::clickPoint(utf8(selector), offset));
+    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(point);
+    if (!value || !value->IsArray() || value->Size() != 2 || !(*value)[0].IsNumber() || !(*value)[1].IsNumber())
+        return false;
+    const std::string at = ",\"x\":" + std::to_string((*value)[0].GetDouble()) + ",\"y\":" + std::to_string((*value)[1].GetDouble());
+    CdpConnection &cdp = *ref.browser->connection;
+    const int timeout = d->m_callTimeoutMs;
+    return cdp.call("Input.dispatchMouseEvent", "{\"type\":\"mouseMoved\"" + at + "}", ref.sessionId, timeout).ok
+        && cdp.call("Input.dispatchMouseEvent", "{\"type\":\"mousePressed\",\"button\":\"left\",\"clickCount\":1" + at + "}",
+                    ref.sessionId, timeout).ok
+        && cdp.call("Input.dispatchMouseEvent", "{\"type\":\"mouseReleased\",\"button\":\"left\",\"clickCount\":1" + at + "}",
+                    ref.sessionId, timeout).ok;
+}
+
+QString BrowserLibrary::form_dom_gettext(int pageId, const QString &selector, int index)
+{
+    PageRef ref;
+    const int offset = pagescripts::matchOffset(index);
+    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+        return {};
+    return stringValue(BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::text(utf8(selector), offset))));
+}
+
+bool BrowserLibrary::form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index)
+{
+    PageRef ref;
+    const int offset = pagescripts::matchOffset(index);
+    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+        return false;
+    const rapidjson::Value *done =
+        BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::setValue(utf8(selector), offset, utf8(value))));
+    return done && done->IsBool() && done->GetBool();
+}
+
+bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const QString &text, int index)
+{
+    PageRef ref;
+    const int offset = pagescripts::matchOffset(index);
+    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+        return false;
+    const rapidjson::Value *focused =
+        BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::focusForInput(utf8(selector), offset)));
+    if (!focused || !focused->IsBool() || !focused->GetBool())
+        return false;
+    if (text.isEmpty())
+        return true;
+    return ref.browser->connection->call("Input.insertText", "{\"text\":" + CdpConnection::quote(utf8(text)) + "}", ref.sessionId,
+                                         d->m_callTimeoutMs)
+        .ok;
+}
+
+bool BrowserLibrary::form_upload_file(int pageId, int ordinal, const QString &path)
+{
+    PageRef ref;
+    const int offset = pagescripts::matchOffset(ordinal);
+    const QFileInfo file(path);
+    // The page would accept a missing file and the upload would never start.
+    if (offset < 0 || !file.isFile() || !d->resolve(pageId, ref, true))
+        return false;
+    const CdpReply found = d->evaluate(ref, pagescripts::element("input[type=file]", offset), false);
+    const auto remote = found.result().FindMember("result");
+    if (!found.ok || remote == found.result().MemberEnd() || !remote->value.IsObject())
+        return false;
+    const std::string objectId = member(remote->value, "objectId");
+    if (objectId.empty())
+        return false;
+    const std::string files = "[" + CdpConnection::quote(utf8(file.absoluteFilePath())) + "]";
+    const bool ok = ref.browser->connection
+                        ->call("DOM.setFileInputFiles", "{\"files\":" + files + ",\"objectId\":" + CdpConnection::quote(objectId) + "}",
+                               ref.sessionId, d->m_callTimeoutMs)
+                        .ok;
+    ref.browser->connection->post("Runtime.releaseObject", "{\"objectId\":" + CdpConnection::quote(objectId) + "}", ref.sessionId);
+    return ok;
+}
+
+// Dialog events need the Page domain on every session of the browser.
+bool BrowserLibrary::form_js_dialog_overwrite(int pageId)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, true))
+        return false;
+    ref.browser->autoDialogs = true;
+    bool ok = true;
+    for (const auto &page : d->pages()) {
+        PageRef other;
+        if (page->browser == ref.browser && d->resolve(page->id, other, true))
+            ok = ref.browser->connection->call("Page.enable", {}, other.sessionId, d->m_callTimeoutMs).ok && ok;
+    }
+    return ok;
+}
+
+bool BrowserLibrary::form_close_browser(int pageId)
+{
+    const auto page = d->page(pageId);
+    if (!page)
+        return false;
+    d->closeBrowser(page->browser, 3000);
+    return true;
+}
+
+QString BrowserLibrary::evaluateScript(int pageId, const QString &expression)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, true))
+        return {};
+    const CdpReply reply = d->evaluate(ref, utf8(expression));
+    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
+    if (!value)
+        return reply.ok ? QStringLiteral("null") : QString();
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    value->Accept(writer);
+    return QString::fromUtf8(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
+}
+
+// The fields of the DevTools version endpoint, from Browser.getVersion. There is
+// no debugging port, so there is no debugger address to give.
+QString BrowserLibrary::form_get_version(int pageId)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, false))
+        return {};
+    const CdpReply reply = ref.browser->connection->call("Browser.getVersion", {}, {}, d->m_callTimeoutMs);
+    if (!reply.ok)
+        return {};
+    const rapidjson::Value &r = reply.result();
+    const std::string userAgent = member(r, "userAgent");
+    std::string webkit;
+    const std::size_t at = userAgent.find("AppleWebKit/");
+    if (at != std::string::npos) {
+        const std::size_t from = at + 12;
+        webkit = userAgent.substr(from, userAgent.find(' ', from) - from);
+        const std::string revision = member(r, "revision");
+        if (!revision.empty())
+            webkit += " (" + revision + ")";
+    }
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    const auto put = [&writer](const char *key, const std::string &value) {
+        writer.Key(key);
+        writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+    };
+    put("Browser", member(r, "product"));
+    put("Protocol-Version", member(r, "protocolVersion"));
+    put("User-Agent", userAgent);
+    put("V8-Version", member(r, "jsVersion"));
+    put("WebKit-Version", webkit);
+    put("webSocketDebuggerUrl", std::string());
+    writer.EndObject();
+    return QString::fromUtf8(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
+}

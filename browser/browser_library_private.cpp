@@ -1,0 +1,330 @@
+#include "browser/browser_library_private.h"
+
+#include "browser/browser_discovery.h"
+
+#include <QDir>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+std::string member(const rapidjson::Value &object, const char *name)
+{
+    if (!object.IsObject())
+        return {};
+    const auto it = object.FindMember(name);
+    return it != object.MemberEnd() && it->value.IsString() ? std::string(it->value.GetString(), it->value.GetStringLength())
+                                                            : std::string();
+}
+
+const rapidjson::Value *child(const rapidjson::Value &object, const char *name)
+{
+    if (!object.IsObject())
+        return nullptr;
+    const auto it = object.FindMember(name);
+    return it != object.MemberEnd() ? &it->value : nullptr;
+}
+
+} // namespace
+
+BrowserLibraryPrivate::~BrowserLibraryPrivate()
+{
+    for (const auto &browser : browsers())
+        closeBrowser(browser, 5000);
+}
+
+std::shared_ptr<BrowserEntry> BrowserLibraryPrivate::browserWithProfile(const QString &profile)
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto &[id, browser] : m_browsers) {
+        if (browser->alive && !profile.isEmpty() && browser->profile == profile)
+            return browser;
+    }
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<BrowserEntry>> BrowserLibraryPrivate::browsers()
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::shared_ptr<BrowserEntry>> out;
+    for (const auto &[id, browser] : m_browsers)
+        out.push_back(browser);
+    return out;
+}
+
+std::vector<std::shared_ptr<PageEntry>> BrowserLibraryPrivate::pages()
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::shared_ptr<PageEntry>> out;
+    for (const auto &[id, page] : m_pages)
+        out.push_back(page);
+    return out;
+}
+
+std::shared_ptr<PageEntry> BrowserLibraryPrivate::page(int pageId)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_pages.find(pageId);
+    return it == m_pages.end() ? nullptr : it->second;
+}
+
+void BrowserLibraryPrivate::report(int pageId, int browserId, int event)
+{
+    PageEventCallback callback;
+    {
+        std::lock_guard lock(m_mutex);
+        callback = m_onPageEvent;
+    }
+    if (callback)
+        callback(pageId, browserId, event);
+}
+
+int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOptions &options)
+{
+    QString program;
+    {
+        std::lock_guard lock(m_mutex);
+        program = m_browserPath;
+    }
+    if (program.isEmpty() || startUrl.startsWith(QLatin1Char('-')))
+        return 0;
+    const QString profile = options.profileDirectory.isEmpty() ? QString() : QDir(options.profileDirectory).absolutePath();
+    if (!profile.isEmpty()) {
+        // A second process on the same profile would hand over to the first and quit.
+        if (const auto running = browserWithProfile(profile))
+            return openPageIn(running, startUrl) > 0 ? running->id : 0;
+        if (!QDir().mkpath(profile))
+            return 0;
+    }
+    auto browser = std::make_shared<BrowserEntry>();
+    browser->profile = profile;
+    browser->connection = std::make_unique<CdpConnection>();
+    BrowserEntry *raw = browser.get();
+    browser->connection->setEventHandler(
+        [this, raw](std::string_view method, const rapidjson::Value &params, const std::string &sessionId) {
+            onEvent(raw, method, params, sessionId);
+        });
+    browser->connection->setCloseHandler([this, raw] { onClosed(raw); });
+    {
+        std::lock_guard lock(m_mutex);
+        browser->id = m_nextBrowserId++;
+        m_browsers[browser->id] = browser;
+    }
+    if (!browser->connection->open(program, browserdiscovery::launchArguments(options, startUrl))) {
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    if (waitForFirstPage(browser, startUrl) <= 0) {
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    return browser->id;
+}
+
+// The start page comes from the command line; discovery reports it as a
+// target. A browser that shows no page soon gets one made.
+int BrowserLibraryPrivate::waitForFirstPage(const std::shared_ptr<BrowserEntry> &browser, const QString &url)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(m_launchTimeoutMs);
+    const CdpReply discover = browser->connection->call("Target.setDiscoverTargets", R"({"discover":true})", {}, m_launchTimeoutMs);
+    if (!discover.ok)
+        return 0;
+    bool created = false;
+    while (browser->alive && std::chrono::steady_clock::now() < deadline) {
+        int first = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            for (const auto &[id, page] : m_pages) {
+                if (page->browser == browser && page->alive) {
+                    first = id;
+                    break;
+                }
+            }
+        }
+        if (first > 0) {
+            browser->started = true;
+            report(first, browser->id, PageOpened);
+            return first;
+        }
+        if (!created && std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
+            created = true;
+            browser->connection->call("Target.createTarget", "{\"url\":" + CdpConnection::quote(url.toStdString()) + "}");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
+}
+
+int BrowserLibraryPrivate::openPageIn(const std::shared_ptr<BrowserEntry> &browser, const QString &url)
+{
+    const QString target = url.isEmpty() ? QStringLiteral("about:blank") : url;
+    const CdpReply reply = browser->connection->call("Target.createTarget", "{\"url\":" + CdpConnection::quote(target.toStdString()) + "}",
+                                                     {}, m_callTimeoutMs);
+    const std::string targetId = member(reply.result(), "targetId");
+    if (!reply.ok || targetId.empty())
+        return 0;
+    bool added = false;
+    const auto page = registerPage(browser.get(), targetId, added);
+    if (!page)
+        return 0;
+    if (added) // else the target event came first and reported it
+        report(page->id, browser->id, PageOpened);
+    return page->id;
+}
+
+std::shared_ptr<PageEntry> BrowserLibraryPrivate::registerPage(BrowserEntry *browser, const std::string &targetId, bool &added)
+{
+    std::lock_guard lock(m_mutex);
+    added = false;
+    for (const auto &[id, page] : m_pages) {
+        if (page->browser.get() == browser && page->targetId == targetId)
+            return page;
+    }
+    const auto owner = m_browsers.find(browser->id);
+    if (owner == m_browsers.end() || !browser->alive)
+        return nullptr;
+    auto page = std::make_shared<PageEntry>();
+    page->id = m_nextPageId++;
+    page->targetId = targetId;
+    page->browser = owner->second;
+    m_pages[page->id] = page;
+    added = true;
+    return page;
+}
+
+// Runs on the browser's reader thread: keep the tables true, answer dialogs.
+void BrowserLibraryPrivate::onEvent(BrowserEntry *browser, std::string_view method, const rapidjson::Value &params,
+                                    const std::string &sessionId)
+{
+    if (method == "Page.javascriptDialogOpening") {
+        if (browser->autoDialogs)
+            browser->connection->post("Page.handleJavaScriptDialog", R"({"accept":true})", sessionId);
+        return;
+    }
+    if (method == "Target.targetCreated") {
+        const rapidjson::Value *info = child(params, "targetInfo");
+        if (!info || member(*info, "type") != "page")
+            return;
+        bool added = false;
+        const auto page = registerPage(browser, member(*info, "targetId"), added);
+        if (page && added && browser->started)
+            report(page->id, browser->id, PageOpened);
+        return;
+    }
+    if (method == "Target.detachedFromTarget") {
+        std::lock_guard lock(m_mutex);
+        for (const auto &[id, page] : m_pages) {
+            if (page->browser.get() == browser && page->sessionId == member(params, "sessionId"))
+                page->sessionId.clear();
+        }
+        return;
+    }
+    if (method != "Target.targetDestroyed" && method != "Target.targetCrashed")
+        return;
+    const std::string targetId = member(params, "targetId");
+    int closed = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &[id, page] : m_pages) {
+            if (page->browser.get() == browser && page->targetId == targetId && page->alive) {
+                page->alive = false;
+                closed = id;
+            }
+        }
+    }
+    if (closed > 0)
+        report(closed, browser->id, PageClosed);
+}
+
+void BrowserLibraryPrivate::onClosed(BrowserEntry *browser)
+{
+    browser->alive = false;
+    std::vector<int> closed;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &[id, page] : m_pages) {
+            if (page->browser.get() == browser && page->alive) {
+                page->alive = false;
+                closed.push_back(id);
+            }
+        }
+    }
+    for (int id : closed)
+        report(id, browser->id, PageClosed);
+}
+
+void BrowserLibraryPrivate::closeBrowser(const std::shared_ptr<BrowserEntry> &browser, int graceMs)
+{
+    browser->connection->close(graceMs);
+    browser->alive = false;
+    std::lock_guard lock(m_mutex);
+    m_browsers.erase(browser->id);
+    for (auto it = m_pages.begin(); it != m_pages.end();) {
+        if (it->second->browser == browser)
+            it = m_pages.erase(it);
+        else
+            ++it;
+    }
+}
+
+bool BrowserLibraryPrivate::attach(const std::shared_ptr<PageEntry> &page, std::string &sessionId)
+{
+    std::lock_guard attachLock(page->attachMutex);
+    {
+        std::lock_guard lock(m_mutex);
+        if (!page->sessionId.empty()) {
+            sessionId = page->sessionId;
+            return true;
+        }
+    }
+    BrowserEntry &browser = *page->browser;
+    const CdpReply reply = browser.connection->call(
+        "Target.attachToTarget", "{\"targetId\":" + CdpConnection::quote(page->targetId) + ",\"flatten\":true}", {}, m_callTimeoutMs);
+    sessionId = member(reply.result(), "sessionId");
+    if (!reply.ok || sessionId.empty())
+        return false;
+    if (browser.autoDialogs)
+        browser.connection->call("Page.enable", {}, sessionId, m_callTimeoutMs);
+    std::lock_guard lock(m_mutex);
+    page->sessionId = sessionId;
+    return true;
+}
+
+bool BrowserLibraryPrivate::resolve(int pageId, PageRef &ref, bool needSession)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_pages.find(pageId);
+        if (it == m_pages.end() || !it->second->alive || !it->second->browser->alive)
+            return false;
+        ref.page = it->second;
+        ref.browser = it->second->browser;
+        ref.sessionId = it->second->sessionId;
+    }
+    if (!needSession || !ref.sessionId.empty())
+        return true;
+    return attach(ref.page, ref.sessionId);
+}
+
+CdpReply BrowserLibraryPrivate::evaluate(const PageRef &ref, const std::string &expression, bool byValue)
+{
+    std::string params = "{\"expression\":";
+    params += CdpConnection::quote(expression);
+    params += byValue ? ",\"returnByValue\":true}" : "}";
+    CdpReply reply = ref.browser->connection->call("Runtime.evaluate", params, ref.sessionId, m_callTimeoutMs);
+    if (reply.ok && child(reply.result(), "exceptionDetails")) {
+        reply.ok = false;
+        reply.error = "exception";
+    }
+    return reply;
+}
+
+const rapidjson::Value *BrowserLibraryPrivate::evaluatedValue(const CdpReply &reply)
+{
+    if (!reply.ok)
+        return nullptr;
+    const rapidjson::Value *result = child(reply.result(), "result");
+    return result ? child(*result, "value") : nullptr;
+}

@@ -1,0 +1,233 @@
+#include "browser/cdp_connection.h"
+
+#include "browser/pipe_transport.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <chrono>
+
+struct CdpConnection::Pending {
+    std::condition_variable cv;
+    bool done = false;
+    std::string sessionId;
+    CdpReply reply;
+};
+
+namespace {
+
+const rapidjson::Value &emptyObject()
+{
+    static const rapidjson::Value value(rapidjson::kObjectType);
+    return value;
+}
+
+std::string stringMember(const rapidjson::Value &object, const char *name)
+{
+    if (!object.IsObject())
+        return {};
+    const auto it = object.FindMember(name);
+    if (it == object.MemberEnd() || !it->value.IsString())
+        return {};
+    return std::string(it->value.GetString(), it->value.GetStringLength());
+}
+
+} // namespace
+
+const rapidjson::Value &CdpReply::result() const
+{
+    if (!message.IsObject())
+        return emptyObject();
+    const auto it = message.FindMember("result");
+    return it != message.MemberEnd() && it->value.IsObject() ? it->value : emptyObject();
+}
+
+CdpConnection::CdpConnection() : m_transport(std::make_unique<PipeTransport>()) {}
+
+CdpConnection::~CdpConnection()
+{
+    m_transport->shutdown(0);
+}
+
+bool CdpConnection::open(const QString &program, const QStringList &args)
+{
+    return m_transport->start(
+        program, args, [this](std::string &&message) { onMessage(std::move(message)); }, [this] { onClosed(); });
+}
+
+bool CdpConnection::isOpen() const
+{
+    return m_transport->isOpen();
+}
+
+qint64 CdpConnection::processId() const
+{
+    return m_transport->processId();
+}
+
+std::string CdpConnection::quote(std::string_view text)
+{
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+std::string CdpConnection::frame(long id, std::string_view method, std::string_view params, const std::string &sessionId) const
+{
+    std::string out;
+    out.reserve(64 + method.size() + params.size() + sessionId.size());
+    out += "{\"id\":";
+    out += std::to_string(id);
+    out += ",\"method\":\"";
+    out += method;
+    out += '"';
+    if (!sessionId.empty()) {
+        out += ",\"sessionId\":";
+        out += quote(sessionId);
+    }
+    if (!params.empty()) {
+        out += ",\"params\":";
+        out += params;
+    }
+    out += '}';
+    return out;
+}
+
+CdpReply CdpConnection::call(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs)
+{
+    auto pending = std::make_shared<Pending>();
+    pending->sessionId = sessionId;
+    const long id = m_nextId++;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            pending->reply.error = "closed";
+            return std::move(pending->reply);
+        }
+        m_pending.emplace(id, pending);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (!m_transport->send(frame(id, method, paramsJson, sessionId), timeoutMs)) {
+        std::lock_guard lock(m_mutex);
+        m_pending.erase(id);
+        pending->reply.error = "closed";
+        return std::move(pending->reply);
+    }
+    std::unique_lock lock(m_mutex);
+    if (!pending->cv.wait_until(lock, deadline, [&] { return pending->done; })) {
+        m_pending.erase(id);
+        pending->reply.error = "timeout";
+    }
+    return std::move(pending->reply);
+}
+
+bool CdpConnection::post(std::string_view method, std::string_view paramsJson, const std::string &sessionId)
+{
+    return m_transport->send(frame(m_nextId++, method, paramsJson, sessionId), 2000);
+}
+
+void CdpConnection::onMessage(std::string &&message)
+{
+    rapidjson::Document doc;
+    doc.Parse(message.data(), message.size());
+    if (doc.HasParseError() || !doc.IsObject())
+        return;
+    const auto idIt = doc.FindMember("id");
+    if (idIt != doc.MemberEnd() && idIt->value.IsInt64()) {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_pending.find(static_cast<long>(idIt->value.GetInt64()));
+        if (it == m_pending.end())
+            return; // answered after its time-out, or a post
+        const std::shared_ptr<Pending> pending = it->second;
+        m_pending.erase(it);
+        const auto errorIt = doc.FindMember("error");
+        if (errorIt != doc.MemberEnd()) {
+            pending->reply.error = stringMember(errorIt->value, "message");
+            if (pending->reply.error.empty())
+                pending->reply.error = "error";
+        } else {
+            pending->reply.ok = true;
+        }
+        pending->reply.message = std::move(doc);
+        pending->done = true;
+        pending->cv.notify_one();
+        return;
+    }
+    const std::string method = stringMember(doc, "method");
+    if (method.empty())
+        return;
+    const auto paramsIt = doc.FindMember("params");
+    const rapidjson::Value &params = paramsIt != doc.MemberEnd() && paramsIt->value.IsObject() ? paramsIt->value : emptyObject();
+    const std::string sessionId = stringMember(doc, "sessionId");
+    trackTargets(method, params);
+    if (method == "Inspector.targetCrashed" && !sessionId.empty())
+        failSession(sessionId, "target crashed");
+    if (m_onEvent)
+        m_onEvent(method, params, sessionId);
+}
+
+void CdpConnection::trackTargets(std::string_view method, const rapidjson::Value &params)
+{
+    if (method == "Target.attachedToTarget") {
+        const auto info = params.FindMember("targetInfo");
+        if (info == params.MemberEnd())
+            return;
+        std::lock_guard lock(m_mutex);
+        m_sessionOfTarget[stringMember(info->value, "targetId")] = stringMember(params, "sessionId");
+    } else if (method == "Target.detachedFromTarget") {
+        failSession(stringMember(params, "sessionId"), "detached");
+    } else if (method == "Target.targetCrashed" || method == "Target.targetDestroyed") {
+        std::string sessionId;
+        {
+            std::lock_guard lock(m_mutex);
+            const auto it = m_sessionOfTarget.find(stringMember(params, "targetId"));
+            if (it == m_sessionOfTarget.end())
+                return;
+            sessionId = it->second;
+            if (method == "Target.targetDestroyed")
+                m_sessionOfTarget.erase(it);
+        }
+        failSession(sessionId, method == "Target.targetCrashed" ? "target crashed" : "target closed");
+    }
+}
+
+void CdpConnection::failSession(const std::string &sessionId, const char *why)
+{
+    if (sessionId.empty())
+        return;
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->second->sessionId != sessionId) {
+            ++it;
+            continue;
+        }
+        it->second->reply.error = why;
+        it->second->done = true;
+        it->second->cv.notify_one();
+        it = m_pending.erase(it);
+    }
+}
+
+void CdpConnection::onClosed()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        for (auto &[id, pending] : m_pending) {
+            pending->reply.error = "closed";
+            pending->done = true;
+            pending->cv.notify_one();
+        }
+        m_pending.clear();
+    }
+    if (m_onClose)
+        m_onClose();
+}
+
+void CdpConnection::close(int graceMs)
+{
+    if (m_transport->isOpen())
+        post("Browser.close");
+    m_transport->shutdown(graceMs);
+}

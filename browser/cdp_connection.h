@@ -1,0 +1,78 @@
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+class PipeTransport;
+
+// The answer to one protocol call.
+struct CdpReply {
+    bool ok = false;
+    std::string error; // protocol error message, "timeout" or "closed"
+    rapidjson::Document message;
+    // The "result" object of the answer (an empty object when there is none).
+    const rapidjson::Value &result() const;
+};
+
+// DevTools protocol over a PipeTransport: numbered calls that each wait at most
+// their time-out, flat sessions, and events routed by session id.
+//
+// When the browser goes away every pending call fails at once; when a target
+// crashes or detaches, the pending calls of its session fail at once.
+class CdpConnection final {
+public:
+    // (method, params, sessionId) on the reader thread; must not call() back.
+    using EventHandler = std::function<void(std::string_view method, const rapidjson::Value &params, const std::string &sessionId)>;
+    using CloseHandler = std::function<void()>;
+
+    CdpConnection();
+    ~CdpConnection();
+    CdpConnection(const CdpConnection &) = delete;
+    CdpConnection &operator=(const CdpConnection &) = delete;
+
+    void setEventHandler(EventHandler handler) { m_onEvent = std::move(handler); }
+    void setCloseHandler(CloseHandler handler) { m_onClose = std::move(handler); }
+    bool open(const QString &program, const QStringList &args);
+    bool isOpen() const;
+    qint64 processId() const;
+
+    // paramsJson is an object text ("" = no params); sessionId "" = the browser.
+    CdpReply call(std::string_view method, std::string_view paramsJson = {}, const std::string &sessionId = {}, int timeoutMs = 10000);
+    // Sends without waiting for the answer (safe on the reader thread).
+    bool post(std::string_view method, std::string_view paramsJson = {}, const std::string &sessionId = {});
+
+    // Asks the browser to close, then ends the process when it lingers.
+    void close(int graceMs);
+
+    // A JSON string literal for the text, quotes included.
+    static std::string quote(std::string_view text);
+
+private:
+    struct Pending;
+    void onMessage(std::string &&message);
+    void onClosed();
+    void failSession(const std::string &sessionId, const char *why);
+    void trackTargets(std::string_view method, const rapidjson::Value &params);
+    std::string frame(long id, std::string_view method, std::string_view params, const std::string &sessionId) const;
+
+    std::unique_ptr<PipeTransport> m_transport;
+    EventHandler m_onEvent;
+    CloseHandler m_onClose;
+    std::mutex m_mutex;
+    std::unordered_map<long, std::shared_ptr<Pending>> m_pending;
+    std::map<std::string, std::string> m_sessionOfTarget;
+    std::atomic<long> m_nextId{1};
+    bool m_closed = false;
+};

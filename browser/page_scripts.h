@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// JavaScript run in the page for the element operations. Selectors and texts
+// are embedded as JSON string literals, so page input cannot break out.
+namespace pagescripts {
+
+// Offset into the matches for an element index: 0 and 1 both the first match,
+// n >= 1 the n-th; -1 for a negative index.
+int matchOffset(int index);
+
+std::string exists(std::string_view selector);
+std::string text(std::string_view selector, int offset);
+std::string clickPoint(std::string_view selector, int offset);
+std::string setValue(std::string_view selector, int offset, std::string_view value);
+std::string focusForInput(std::string_view selector, int offset);
+std::string element(std::string_view selector, int offset);
+std::string setTitle(std::string_view title);
+std::string html();
+
+} // namespace pagescripts

@@ -1,0 +1,94 @@
+#include "browser/pipe_transport.h"
+
+#include "browser/pipe_process.h"
+
+#include <vector>
+
+PipeTransport::PipeTransport() : m_process(std::make_unique<PipeProcess>()) {}
+
+PipeTransport::~PipeTransport()
+{
+    shutdown(0);
+}
+
+bool PipeTransport::start(const QString &program, const QStringList &args, MessageHandler onMessage, CloseHandler onClose)
+{
+    if (m_reader.joinable())
+        return false;
+    m_onMessage = std::move(onMessage);
+    m_onClose = std::move(onClose);
+    if (!m_process->start(program, args))
+        return false;
+    m_open = true;
+    m_reader = std::thread([this] { readLoop(); });
+    return true;
+}
+
+qint64 PipeTransport::processId() const
+{
+    return m_process->processId();
+}
+
+bool PipeTransport::send(std::string_view message, int timeoutMs)
+{
+    if (!m_open)
+        return false;
+    std::string framed;
+    framed.reserve(message.size() + 1);
+    framed.append(message);
+    framed.push_back('\0');
+    std::lock_guard lock(m_writeMutex);
+    return m_process->write(framed.data(), framed.size(), timeoutMs);
+}
+
+void PipeTransport::readLoop()
+{
+    std::vector<char> chunk(256 * 1024);
+    std::string pending;
+    while (!m_stopReading) {
+        std::size_t got = 0;
+        const auto r = m_process->read(chunk.data(), chunk.size(), got, 200);
+        if (r == PipeProcess::ReadResult::Closed)
+            break;
+        if (r == PipeProcess::ReadResult::Idle)
+            continue;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (chunk[i] != '\0')
+                continue;
+            if (pending.empty()) {
+                m_onMessage(std::string(chunk.data() + start, i - start));
+            } else {
+                pending.append(chunk.data() + start, i - start);
+                m_onMessage(std::move(pending));
+                pending.clear();
+            }
+            start = i + 1;
+        }
+        pending.append(chunk.data() + start, got - start);
+    }
+    notifyClosed();
+}
+
+void PipeTransport::notifyClosed()
+{
+    m_open = false;
+    if (!m_closeNotified.exchange(true) && m_onClose)
+        m_onClose();
+}
+
+void PipeTransport::shutdown(int graceMs)
+{
+    if (!m_reader.joinable())
+        return;
+    if (graceMs > 0)
+        m_process->waitForExit(graceMs);
+    m_process->kill();
+    m_process->waitForExit(5000);
+    m_stopReading = true;
+    if (m_reader.get_id() == std::this_thread::get_id())
+        m_reader.detach();
+    else
+        m_reader.join();
+    notifyClosed();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+class PipeProcess;
+
+// Launches the browser with its DevTools pipe and frames messages on it: each
+// message is one JSON text followed by a NUL byte. A reader thread delivers
+// every message, then exactly one close notice when the browser goes away.
+class PipeTransport final {
+public:
+    using MessageHandler = std::function<void(std::string &&message)>;
+    using CloseHandler = std::function<void()>;
+
+    PipeTransport();
+    ~PipeTransport(); // kills a browser still running and joins the reader
+    PipeTransport(const PipeTransport &) = delete;
+    PipeTransport &operator=(const PipeTransport &) = delete;
+
+    // Handlers run on the reader thread.
+    bool start(const QString &program, const QStringList &args, MessageHandler onMessage, CloseHandler onClose);
+    bool send(std::string_view message, int timeoutMs = 5000);
+    bool isOpen() const { return m_open.load(); }
+    qint64 processId() const;
+
+    // Waits for the browser to end by itself, then kills it; the close notice
+    // has been delivered when this returns.
+    void shutdown(int graceMs);
+
+private:
+    void readLoop();
+    void notifyClosed();
+
+    std::unique_ptr<PipeProcess> m_process;
+    MessageHandler m_onMessage;
+    CloseHandler m_onClose;
+    std::thread m_reader;
+    std::mutex m_writeMutex;
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_closeNotified{false};
+    std::atomic<bool> m_stopReading{false};
+};

@@ -1,0 +1,62 @@
+#include "tests/browser/browser_test_env.h"
+
+#include <httplib.h>
+
+namespace {
+
+const char *const kMainPage = R"HTML(<!doctype html>
+<html><head><meta charset="utf-8"><title>start</title></head><body style="height:3000px">
+<p class="item">一</p><p class="item">two</p><p class="item">three</p>
+<div style="height:2000px"></div>
+<button class="b" onclick="note('b1:'+event.isTrusted)">B1</button>
+<button class="b" onclick="note('b2:'+event.isTrusted)">B2</button>
+<button class="b" onclick="note('b3:'+event.isTrusted)">B3</button>
+<input id="name" value="old">
+<input id="typed">
+<input type="file" id="video"><input type="file" id="cover">
+<button id="ask" onclick="note('confirm:'+confirm('sure?'))">ask</button>
+<div id="log"></div>
+<script>
+function note(s){document.getElementById('log').textContent+=s+';'}
+const name=document.getElementById('name');
+name.addEventListener('input',()=>note('input:'+name.value));
+name.addEventListener('change',()=>note('change:'+name.value));
+for(const id of ['video','cover'])document.getElementById(id).addEventListener('change',e=>{
+  const f=e.target.files[0];note(id+':'+f.name+':'+f.size);});
+</script></body></html>)HTML";
+
+const char *const kSecondPage = R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>second</title></head>
+<body><span class="user-info__username">测试用户</span></body></html>)HTML";
+
+} // namespace
+
+TestPageServer::TestPageServer() : m_server(std::make_unique<httplib::Server>())
+{
+    m_server->Get("/main", [](const httplib::Request &, httplib::Response &res) { res.set_content(kMainPage, "text/html; charset=utf-8"); });
+    m_server->Get("/second", [](const httplib::Request &, httplib::Response &res) { res.set_content(kSecondPage, "text/html; charset=utf-8"); });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+}
+
+TestPageServer::~TestPageServer()
+{
+    m_server->stop();
+    m_thread.join();
+}
+
+QString TestPageServer::url(const char *path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(QLatin1String(path));
+}
+
+BrowserStartOptions headlessOptions(const QTemporaryDir &dir, const char *name)
+{
+    BrowserStartOptions options;
+    options.profileDirectory = dir.filePath(QLatin1String(name));
+    options.windowSize = QStringLiteral("800,600");
+    options.headless = true;
+    options.extraArgs = {QStringLiteral("--disable-gpu"), QStringLiteral("--disable-quic"),
+                         QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
+                         QStringLiteral("--disable-sync"), QStringLiteral("--no-sandbox")};
+    return options;
+}
