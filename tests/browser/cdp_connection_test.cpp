@@ -1,0 +1,107 @@
+#include "browser/cdp_connection.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+
+namespace {
+
+class CdpConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_cdp.setEventHandler([this](std::string_view method, const rapidjson::Value &params, const std::string &session) {
+            std::lock_guard lock(m_mutex);
+            m_events.push_back(std::string(method) + "@" + session);
+            if (method == "Custom.big")
+                m_bigSize = params["text"].GetStringLength();
+        });
+        m_cdp.setCloseHandler([this] { ++m_closes; });
+        ASSERT_TRUE(m_cdp.open(QStringLiteral(TOLVAR_FAKE_CDP_PEER), {}));
+    }
+
+    CdpConnection m_cdp;
+    std::mutex m_mutex;
+    std::vector<std::string> m_events;
+    std::size_t m_bigSize = 0;
+    std::atomic<int> m_closes{0};
+};
+
+} // namespace
+
+TEST_F(CdpConnectionTest, AnswersMatchTheirCallsAcrossThreadsAndSessions)
+{
+    std::vector<std::future<CdpReply>> replies;
+    for (int i = 0; i < 20; ++i) {
+        replies.push_back(std::async(std::launch::async, [this, i] {
+            return m_cdp.call("Echo", "{\"n\":" + std::to_string(i) + "}", i % 2 ? "S1" : "");
+        }));
+    }
+    for (int i = 0; i < 20; ++i) {
+        const CdpReply reply = replies[i].get();
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.result()["echo"]["n"].GetInt(), i);
+        EXPECT_STREQ(reply.result()["session"].GetString(), i % 2 ? "S1" : "");
+    }
+    const CdpReply failed = m_cdp.call("Fail");
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, "no such thing");
+}
+
+TEST_F(CdpConnectionTest, MessagesSplitOverManyReadsArriveWhole)
+{
+    const CdpReply reply = m_cdp.call("Burst");
+    ASSERT_TRUE(reply.ok) << reply.error;
+    std::lock_guard lock(m_mutex);
+    ASSERT_EQ(m_events.size(), 1u);
+    EXPECT_EQ(m_events[0], "Custom.big@S2"); // delivered before the answer that followed it
+    EXPECT_EQ(m_bigSize, 300000u);
+}
+
+TEST_F(CdpConnectionTest, EachCallHasItsOwnTimeout)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const CdpReply reply = m_cdp.call("Hang", {}, {}, 300);
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.error, "timeout");
+    EXPECT_GE(timer.elapsed(), 290);
+    EXPECT_LT(timer.elapsed(), 1500);
+    EXPECT_TRUE(m_cdp.call("Echo").ok); // the connection goes on
+}
+
+TEST_F(CdpConnectionTest, DetachedSessionFailsOnlyItsOwnPendingCalls)
+{
+    auto inSession = std::async(std::launch::async, [this] { return m_cdp.call("Hang", {}, "S1", 10000); });
+    auto elsewhere = std::async(std::launch::async, [this] { return m_cdp.call("Hang", {}, "S2", 700); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(m_cdp.call("Detach").ok);
+    const CdpReply detached = inSession.get();
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(detached.error, "detached");
+    EXPECT_EQ(elsewhere.get().error, "timeout");
+}
+
+TEST_F(CdpConnectionTest, PeerExitFailsEveryPendingCallAtOnceWithOneCloseNotice)
+{
+    std::vector<std::future<CdpReply>> hanging;
+    for (int i = 0; i < 5; ++i)
+        hanging.push_back(std::async(std::launch::async, [this] { return m_cdp.call("Hang", {}, {}, 10000); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QElapsedTimer timer;
+    timer.start();
+    m_cdp.post("Exit");
+    for (auto &f : hanging)
+        EXPECT_EQ(f.get().error, "closed");
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_FALSE(m_cdp.isOpen());
+    EXPECT_EQ(m_cdp.call("Echo").error, "closed");
+    m_cdp.close(0);
+    EXPECT_EQ(m_closes.load(), 1);
+}
