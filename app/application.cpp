@@ -86,6 +86,7 @@ void Application::startUp()
     }
     m_startTimer = new QTimer(this);
     m_startTimer->setSingleShot(true);
+    m_startTimer->setTimerType(Qt::PreciseTimer);
     connect(m_startTimer, &QTimer::timeout, this, &Application::runStartTasks);
     m_startTimer->start(static_cast<int>(timescale::scaled(1000)));
 }
