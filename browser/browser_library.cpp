@@ -154,7 +154,8 @@ int BrowserLibrary::form_dom_isexist(int pageId, const QString &selector)
     PageRef ref;
     if (selector.isEmpty() || !d->resolve(pageId, ref, true))
         return 0;
-    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::exists(utf8(selector))));
+    const CdpReply reply = d->evaluate(ref, pagescripts::exists(utf8(selector)));
+    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
     return value && value->IsBool() && value->GetBool() ? 1 : 0;
 }
 
@@ -193,8 +194,8 @@ bool BrowserLibrary::form_dom_setvalue(int pageId, const QString &selector, cons
     const int offset = pagescripts::matchOffset(index);
     if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
         return false;
-    const rapidjson::Value *done =
-        BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::setValue(utf8(selector), offset, utf8(value))));
+    const CdpReply reply = d->evaluate(ref, pagescripts::setValue(utf8(selector), offset, utf8(value)));
+    const rapidjson::Value *done = BrowserLibraryPrivate::evaluatedValue(reply);
     return done && done->IsBool() && done->GetBool();
 }
 
@@ -204,8 +205,8 @@ bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const Q
     const int offset = pagescripts::matchOffset(index);
     if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
         return false;
-    const rapidjson::Value *focused =
-        BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::focusForInput(utf8(selector), offset)));
+    const CdpReply reply = d->evaluate(ref, pagescripts::focusForInput(utf8(selector), offset));
+    const rapidjson::Value *focused = BrowserLibraryPrivate::evaluatedValue(reply);
     if (!focused || !focused->IsBool() || !focused->GetBool())
         return false;
     if (text.isEmpty())
