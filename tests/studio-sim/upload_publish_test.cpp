@@ -1,0 +1,210 @@
+#include "sim_client.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+using testsupport::SimProcess;
+
+namespace {
+
+QByteArray sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray tinyJpeg()
+{
+    return QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(200, 'j');
+}
+
+} // namespace
+
+TEST(StudioUpload, Mp4IsStoredHashedAndPublishedExactlyOnce)
+{
+    SimProcess sim({}, {}, studioSimBinary());
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Alice"));
+    const QByteArray video = sampleMp4();
+    ASSERT_GT(video.size(), 1000);
+
+    qint64 chunk = 0;
+    const QString id = client.beginUpload("旅行.mp4", video.size(), &chunk);
+    ASSERT_FALSE(id.isEmpty());
+    ASSERT_GT(chunk, 0);
+    ASSERT_LT(chunk, video.size()); // several requests, so progress is real
+
+    const QJsonObject fields {{"upload_id", id}, {"title", "【原创】旅行"}, {"original", true},
+                              {"watermark", true}, {"sync", true}, {"draft", false}, {"cover_id", ""}};
+    // Half way through, a publish is refused and writes nothing.
+    const QJsonObject half = client.sendFrom(id, video.left(video.size() / 2), 0, chunk);
+    EXPECT_EQ(half.value("state").toString(), "uploading");
+    EXPECT_EQ(client.publish(fields).status, 409);
+    EXPECT_TRUE(sim.ledger().isEmpty());
+
+    const QJsonObject done = client.sendFrom(id, video, half.value("received").toInteger(), chunk);
+    EXPECT_EQ(done.value("state").toString(), "done");
+    EXPECT_EQ(done.value("received").toInteger(), video.size());
+
+    const auto published = client.publish(fields);
+    ASSERT_EQ(published.status, 200);
+    EXPECT_EQ(jsonOf(published).value("location").toString(), "/content?tab=video&investigation_param=cover_edited");
+    // A second press of publish for the same upload adds nothing.
+    EXPECT_EQ(client.publish(fields).status, 409);
+
+    const auto ledger = sim.ledger();
+    ASSERT_EQ(ledger.size(), 1);
+    const QJsonObject line = ledger.first();
+    EXPECT_EQ(line.value("user").toString(), "Alice");
+    EXPECT_EQ(line.value("title").toString(), "【原创】旅行");
+    EXPECT_TRUE(line.value("original").toBool());
+    EXPECT_TRUE(line.value("watermark").toBool());
+    EXPECT_TRUE(line.value("sync").toBool());
+    EXPECT_FALSE(line.value("draft").toBool());
+    EXPECT_EQ(line.value("cover").toString(), "platform");
+    EXPECT_EQ(line.value("file_name").toString(), "旅行.mp4");
+    EXPECT_EQ(line.value("file_size").toInteger(), video.size());
+    EXPECT_EQ(line.value("file_sha256").toString().toUtf8(), sha256Hex(video));
+    EXPECT_FALSE(line.value("time").toString().isEmpty());
+
+    QFile stored(QDir(sim.dataDir()).filePath("uploads/" + id + ".mp4"));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sha256Hex(stored.readAll()), sha256Hex(video));
+
+    const auto content = client.get("/content?tab=video&investigation_param=cover_edited");
+    EXPECT_TRUE(content.body.contains("【原创】旅行"));
+}
+
+TEST(StudioUpload, FilesWithoutAnFtypBoxFailAndCannotBePublished)
+{
+    SimProcess sim({}, {}, studioSimBinary());
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Bob"));
+
+    QByteArray notMp4 = sampleMp4();
+    notMp4.replace(4, 4, "free"); // same size, no container signature at offset 4
+    QJsonObject last;
+    const QString id = client.uploadAll("fake.mp4", notMp4, &last);
+    EXPECT_EQ(last.value("state").toString(), "failed");
+    EXPECT_EQ(client.publish({{"upload_id", id}, {"title", "x"}}).status, 409);
+
+    // Too short to hold the box at all.
+    client.uploadAll("tiny.mp4", "abc", &last);
+    EXPECT_EQ(last.value("state").toString(), "failed");
+    EXPECT_TRUE(sim.ledger().isEmpty());
+}
+
+TEST(StudioUpload, FailUploadKnobRejectsEvenRealClips)
+{
+    SimProcess sim({"--fail-upload"}, {}, studioSimBinary());
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Bob"));
+    QJsonObject last;
+    client.uploadAll("a.mp4", sampleMp4(), &last);
+    EXPECT_EQ(last.value("state").toString(), "failed");
+}
+
+TEST(StudioUpload, StallHoldsAtThePercentageUntilTheKnobIsCleared)
+{
+    SimProcess sim({"--stall-at", "40"}, {}, studioSimBinary());
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Dave"));
+    const QByteArray video = sampleMp4();
+    qint64 chunk = 0;
+    const QString id = client.beginUpload("s.mp4", video.size(), &chunk);
+    QJsonObject last = client.sendFrom(id, video, 0, chunk);
+    EXPECT_EQ(last.value("state").toString(), "stalled");
+    const qint64 held = last.value("received").toInteger();
+    EXPECT_EQ(held, video.size() * 40 / 100);
+    // Asking again changes nothing while the knob stands.
+    last = client.sendFrom(id, video, held, chunk);
+    EXPECT_EQ(last.value("received").toInteger(), held);
+    EXPECT_EQ(last.value("state").toString(), "stalled");
+
+    ASSERT_TRUE(sim.setKnobs({{"stall-at", "-1"}}));
+    last = client.sendFrom(id, video, held, chunk);
+    EXPECT_EQ(last.value("state").toString(), "done");
+}
+
+TEST(StudioUpload, RequestsOutOfTurnOrFromStrangersAreRefused)
+{
+    SimProcess sim({}, {}, studioSimBinary());
+    SimClient alice(sim), mallory(sim);
+    ASSERT_TRUE(alice.login("Alice"));
+    ASSERT_TRUE(mallory.login("Mallory"));
+    const QByteArray video = sampleMp4();
+    const QString id = alice.beginUpload("a.mp4", video.size());
+
+    const auto skipped = alice.put("/api/upload/chunk?id=" + id.toUtf8() + "&offset=100", video.mid(100, 100));
+    EXPECT_EQ(skipped.status, 409);
+    EXPECT_EQ(jsonOf(skipped).value("received").toInteger(), 0);
+    EXPECT_EQ(mallory.put("/api/upload/chunk?id=" + id.toUtf8() + "&offset=0", video).status, 404);
+    EXPECT_EQ(sim.request("PUT", "/api/upload/chunk?id=" + id.toUtf8() + "&offset=0", video).status, 401);
+    EXPECT_EQ(alice.put("/api/upload/chunk?id=" + id.toUtf8() + "&offset=x", video).status, 400);
+
+    EXPECT_EQ(alice.sendFrom(id, video, 0, 4096).value("state").toString(), "done");
+    EXPECT_EQ(mallory.publish({{"upload_id", id}, {"title", "t"}}).status, 409);
+    EXPECT_EQ(alice.publish({{"upload_id", id}, {"title", ""}}).status, 400);
+
+    // Malformed bodies get an answer, not a crash.
+    EXPECT_EQ(alice.post("/api/upload/init", "{\"size\":").status, 400);
+    EXPECT_EQ(alice.post("/api/upload/init", "{\"size\":-5}").status, 400);
+    EXPECT_EQ(alice.post("/api/upload/init", "{\"size\":1e30}").status, 400);
+    EXPECT_EQ(alice.post("/api/publish", "[1,2]").status, 400);
+    EXPECT_EQ(alice.get("/api/whoami").status, 200);
+    EXPECT_TRUE(sim.ledger().isEmpty());
+}
+
+TEST(StudioPublish, DraftsAndCoversAreRecordedAsChosen)
+{
+    SimProcess sim({"--slow-dialogs", "1"}, {}, studioSimBinary());
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Erin"));
+
+    const QString picture = jsonOf(client.post("/api/cover?kind=uploaded", tinyJpeg())).value("id").toString();
+    ASSERT_FALSE(picture.isEmpty());
+    EXPECT_EQ(client.post("/api/cover?kind=uploaded", "GIF is not this").status, 400);
+    EXPECT_EQ(client.post("/api/cover?kind=other", {}).status, 400);
+    const QString platform = jsonOf(client.post("/api/cover?kind=platform&frame=2", {})).value("id").toString();
+    ASSERT_FALSE(platform.isEmpty());
+
+    const QString first = client.uploadAll("d.mp4", sampleMp4());
+    const auto draft = client.publish({{"upload_id", first}, {"title", "草稿一"}, {"draft", true},
+                                       {"original", false}, {"watermark", true}, {"cover_id", picture}});
+    ASSERT_EQ(draft.status, 200);
+    EXPECT_EQ(jsonOf(draft).value("location").toString(), "/content?tab=draft");
+
+    const QString second = client.uploadAll("p.mp4", sampleMp4());
+    ASSERT_EQ(client.publish({{"upload_id", second}, {"title", "二"}, {"cover_id", platform}}).status, 200);
+
+    // A cover id that is not this user's is refused.
+    SimClient other(sim);
+    ASSERT_TRUE(other.login("Frank"));
+    const QString third = other.uploadAll("f.mp4", sampleMp4());
+    EXPECT_EQ(other.publish({{"upload_id", third}, {"title", "x"}, {"cover_id", picture}}).status, 400);
+
+    const auto ledger = sim.ledger();
+    ASSERT_EQ(ledger.size(), 2);
+    EXPECT_TRUE(ledger[0].value("draft").toBool());
+    EXPECT_EQ(ledger[0].value("cover").toString(), "uploaded");
+    EXPECT_FALSE(ledger[0].value("watermark").toBool()); // no watermark on a repost
+    EXPECT_FALSE(ledger[1].value("draft").toBool());
+    EXPECT_EQ(ledger[1].value("cover").toString(), "platform");
+
+    EXPECT_TRUE(client.get("/content?tab=draft").body.contains("草稿一"));
+    EXPECT_FALSE(client.get("/content?tab=draft").body.contains("<td class=\"content-item__title\">二</td>"));
+}
+
+TEST(StudioPublish, KnobsFailCoversAndPublishes)
+{
+    SimProcess sim({"--fail-cover", "--fail-publish", "--slow-dialogs", "1"}, {}, studioSimBinary());
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Gina"));
+    EXPECT_EQ(client.post("/api/cover?kind=platform", {}).status, 500);
+    const QString id = client.uploadAll("g.mp4", sampleMp4());
+    EXPECT_EQ(client.publish({{"upload_id", id}, {"title", "g"}}).status, 500);
+    ASSERT_TRUE(sim.setKnobs({{"fail-publish", "false"}}));
+    EXPECT_EQ(client.publish({{"upload_id", id}, {"title", "g"}}).status, 200);
+}
