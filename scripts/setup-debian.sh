@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev
   chromium ffmpeg
+  nodejs
   xvfb xdotool x11-utils xauth
   aria2 curl ca-certificates
   fonts-noto-cjk
