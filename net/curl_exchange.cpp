@@ -1,0 +1,308 @@
+#include "net/curl_exchange.h"
+
+#include "base/gbk.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace net::detail {
+
+namespace {
+
+constexpr const char *kVerbs[] = {"GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+
+// A curl_slist that frees itself.
+class HeaderList final {
+public:
+    HeaderList() = default;
+    HeaderList(const HeaderList &) = delete;
+    HeaderList &operator=(const HeaderList &) = delete;
+    ~HeaderList() { curl_slist_free_all(m_list); }
+    void append(const QByteArray &line)
+    {
+        if (curl_slist *grown = curl_slist_append(m_list, line.constData()))
+            m_list = grown;
+    }
+    curl_slist *get() const { return m_list; }
+
+private:
+    curl_slist *m_list = nullptr;
+};
+
+bool namesHeader(const QList<QByteArray> &lines, QByteArrayView name)
+{
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QByteArray &line) {
+        const auto end = std::find_if(line.cbegin(), line.cend(), [](char c) { return c == ':' || c == ';'; });
+        const QByteArrayView lineName(line.cbegin(), end);
+        return end != line.cend() && lineName.trimmed().compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+// "Name:" with nothing after it tells libcurl to leave out a header of its own.
+void suppressUnless(HeaderList &list, const QList<QByteArray> &given, QByteArrayView name)
+{
+    if (!namesHeader(given, name))
+        list.append(name.toByteArray() + ':');
+}
+
+struct Collector {
+    ExchangeResult *result = nullptr;
+    bool gotStatus = false;
+    bool overflow = false;
+};
+
+size_t onHeader(char *data, size_t size, size_t count, void *user)
+{
+    auto *c = static_cast<Collector *>(user);
+    const size_t n = size * count;
+    QByteArray line(data, qsizetype(n));
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    if (line.startsWith("HTTP/")) {
+        // Each response (a redirect hop, an interim 1xx) starts over.
+        c->gotStatus = true;
+        c->result->statusLine = line;
+        c->result->headerLines.clear();
+        c->result->body.clear();
+    } else if (!line.isEmpty()) {
+        c->result->headerLines.append(line);
+    }
+    return n;
+}
+
+size_t onBody(char *data, size_t size, size_t count, void *user)
+{
+    auto *c = static_cast<Collector *>(user);
+    const size_t n = size * count;
+    if (c->result->body.size() + qsizetype(n) > kMaxBodyBytes) {
+        c->overflow = true;
+        return 0;
+    }
+    c->result->body.append(data, qsizetype(n));
+    return n;
+}
+
+void setMethodAndBody(CURL *h, const ExchangeRequest &r)
+{
+    const int method = clampMethod(r.method);
+    const bool hasBody = !r.body.isEmpty();
+    const auto bodyData = [&] {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(r.body.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, r.body.constData());
+    };
+    switch (method) {
+    case 1: // POST: the plain POST switches to GET on a 301, 302 or 303 like a browser
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        bodyData();
+        break;
+    case 2: // HEAD: no body comes back
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        break;
+    case 0:
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        if (!hasBody)
+            break;
+        [[fallthrough]];
+    default:
+        if (hasBody || method == 3)
+            bodyData();
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, kVerbs[method]);
+        break;
+    }
+}
+
+FailedStage classify(CURLcode code, const Collector &c, CURL *h, const ExchangeRequest &r)
+{
+    if (code == CURLE_OK)
+        return FailedStage::None;
+    curl_off_t connectTime = 0;
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
+    curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    const bool connected = connectTime > 0;
+    switch (code) {
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        if (!connected)
+            return FailedStage::Url;
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return FailedStage::Connect;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return FailedStage::Response;
+    default:
+        break;
+    }
+    if (c.gotStatus)
+        return FailedStage::Read;
+    if (!connected)
+        return FailedStage::Connect;
+    if (code == CURLE_SEND_ERROR || uploaded < curl_off_t(r.body.size()))
+        return FailedStage::Send;
+    return FailedStage::Response;
+}
+
+} // namespace
+
+bool curlReady()
+{
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+CurlHandle newCurlHandle()
+{
+    if (!curlReady())
+        return {};
+    return CurlHandle(curl_easy_init());
+}
+
+int clampMethod(int method)
+{
+    return method >= 0 && method <= 7 ? method : 0;
+}
+
+QByteArray verbOf(int method)
+{
+    return kVerbs[clampMethod(method)];
+}
+
+QByteArray urlBytes(QStringView url)
+{
+    const QByteArray utf8 = url.trimmed().toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size());
+    for (const char ch : utf8) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte <= 0x20 || byte >= 0x7F)
+            out += '%' + QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        else
+            out += ch;
+    }
+    return out;
+}
+
+namespace {
+QByteArray schemeOf(const QByteArray &url)
+{
+    CURLU *u = curl_url();
+    if (!u)
+        return {};
+    QByteArray scheme;
+    char *part = nullptr;
+    if (curl_url_set(u, CURLUPART_URL, url.constData(), 0) == CURLUE_OK
+        && curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK && part && *part) {
+        curl_free(part);
+        part = nullptr;
+        if (curl_url_get(u, CURLUPART_SCHEME, &part, 0) == CURLUE_OK && part)
+            scheme = QByteArray(part).toLower();
+    }
+    curl_free(part);
+    curl_url_cleanup(u);
+    return scheme;
+}
+} // namespace
+
+bool isHttpUrl(const QByteArray &url)
+{
+    const QByteArray scheme = schemeOf(url);
+    return scheme == "http" || scheme == "https";
+}
+
+bool isHttpsUrl(const QByteArray &url)
+{
+    return schemeOf(url) == "https";
+}
+
+QByteArray headerBytes(QStringView text)
+{
+    const bool latin1 = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    return latin1 ? text.toLatin1() : gbk::encode(text);
+}
+
+QByteArray headerLine(QStringView name, QStringView value)
+{
+    // libcurl sends "Name;" as "Name:"; "Name:" alone would remove the header.
+    if (value.trimmed().isEmpty())
+        return headerBytes(name) + ';';
+    return headerBytes(name) + ": " + headerBytes(value);
+}
+
+ExchangeResult perform(CURL *h, const ExchangeRequest &r)
+{
+    ExchangeResult result;
+    Collector collector{&result};
+    curl_easy_reset(h);
+
+    HeaderList headers;
+    for (const QByteArray &line : r.headers)
+        headers.append(line);
+    for (const char *own : {"Accept", "Content-Type", "Expect", "Proxy-Connection"})
+        suppressUnless(headers, r.headers, own);
+    HeaderList proxyHeaders;
+    for (const QByteArray &line : r.proxyHeaders)
+        proxyHeaders.append(line);
+    suppressUnless(proxyHeaders, r.proxyHeaders, "Proxy-Connection");
+
+    curl_easy_setopt(h, CURLOPT_URL, r.url.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_PROXYHEADER, proxyHeaders.get());
+    curl_easy_setopt(h, CURLOPT_HEADEROPT, long(CURLHEADER_SEPARATE));
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    setMethodAndBody(h, r);
+
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, r.followRedirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, r.verifyCertificates ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, r.verifyCertificates ? 2L : 0L);
+    if (r.connectTimeoutMs > 0)
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, r.connectTimeoutMs);
+    if (r.idleTimeoutMs > 0) {
+        // Nothing moving for the whole period ends the exchange.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (r.idleTimeoutMs + 999) / 1000));
+    }
+
+    curl_easy_setopt(h, CURLOPT_PROXY, r.proxy.constData());
+    // A proxy given is used for every host, whatever the environment says.
+    if (!r.proxy.isEmpty())
+        curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+    if (!r.proxyUser.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, r.proxyUser.constData());
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, r.proxyPassword.constData());
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, r.proxyAuth);
+    }
+    if (!r.user.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, r.user.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, r.password.constData());
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, r.serverAuth);
+    }
+
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &collector);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &collector);
+
+    result.code = curl_easy_perform(h);
+    result.failed = collector.overflow ? FailedStage::Read : classify(result.code, collector, h, r);
+    if (collector.gotStatus) {
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        result.status = int(status);
+    }
+    // Nothing of this exchange may point into memory that is about to go.
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_PROXYHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
+    return result;
+}
+
+} // namespace net::detail

@@ -1,0 +1,93 @@
+#pragma once
+
+// Internal to net/: one HTTP/1.1 exchange over libcurl that carries exactly
+// the request headers it is given, plus Host and the body's length. libcurl's
+// own additions (Accept, a form Content-Type, Expect, Proxy-Connection) are
+// switched off unless the caller's lines name them.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace net::detail {
+
+// Initialises libcurl once per process; false when it cannot be used.
+bool curlReady();
+
+struct CurlHandleDeleter {
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlHandleDeleter>;
+// A new easy handle, or null when libcurl cannot give one.
+CurlHandle newCurlHandle();
+
+// The verb of a method number 0..7 (GET, POST, HEAD, PUT, OPTIONS, DELETE,
+// TRACE, CONNECT); any other number is GET.
+int clampMethod(int method);
+QByteArray verbOf(int method);
+
+// The URL as libcurl takes it: UTF-8, with spaces, control characters and
+// non-ASCII bytes percent-escaped.
+QByteArray urlBytes(QStringView url);
+// True for an absolute http or https URL with a host.
+bool isHttpUrl(const QByteArray &url);
+bool isHttpsUrl(const QByteArray &url);
+
+// Header text on the wire: one byte per character when every character fits
+// in Latin-1 (so bytes a server sent round-trip unchanged), GBK otherwise.
+QByteArray headerBytes(QStringView text);
+// The wire line for a header name and value. An empty value keeps the header
+// with nothing after the colon.
+QByteArray headerLine(QStringView name, QStringView value);
+
+struct ExchangeRequest {
+    QByteArray url;
+    int method = 0;
+    QList<QByteArray> headers;      // wire lines in order, without CR LF
+    QList<QByteArray> proxyHeaders; // lines for a proxy's CONNECT request only
+    QByteArray body;
+    bool followRedirects = true;
+    bool verifyCertificates = false;
+    long connectTimeoutMs = 0; // resolve and connect; 0: libcurl's default
+    long idleTimeoutMs = 0;    // send and receive: no byte moves that long; 0: none
+    QByteArray proxy;          // empty: no proxy at all, not even from the environment
+    QByteArray proxyUser;
+    QByteArray proxyPassword;
+    long proxyAuth = CURLAUTH_BASIC;
+    QByteArray user;
+    QByteArray password;
+    long serverAuth = CURLAUTH_BASIC;
+};
+
+// The step of the exchange that failed.
+enum class FailedStage {
+    None,
+    Url,      // the URL is not an http(s) URL
+    Connect,  // no connection (resolve, connect, TLS handshake)
+    Send,     // the request could not be sent whole
+    Response, // sent, but no status line came back
+    Read      // the status line came, the rest did not
+};
+
+struct ExchangeResult {
+    CURLcode code = CURLE_OK;
+    FailedStage failed = FailedStage::None;
+    QByteArray statusLine;         // of the final response, without CR LF
+    QList<QByteArray> headerLines; // of the final response, without the status line
+    QByteArray body;
+    int status = 0;
+};
+
+// Largest body kept in memory; a longer one ends the exchange at the read step.
+constexpr qsizetype kMaxBodyBytes = qsizetype(256) << 20;
+
+// Runs the exchange on `handle`. The handle's options are reset first; its
+// live connections are kept for the next exchange.
+ExchangeResult perform(CURL *handle, const ExchangeRequest &request);
+
+} // namespace net::detail

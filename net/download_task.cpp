@@ -1,0 +1,308 @@
+#include "net/download_task.h"
+
+#include "net/curl_exchange.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <vector>
+
+namespace net {
+
+namespace {
+
+constexpr long kConnectTimeoutMs = 30000;
+constexpr long kStallSeconds = 30;     // a block whose server sends nothing that long fails
+constexpr long kReceiveBufferBytes = 256 * 1024;
+constexpr int kRetriesAfterPause = 3;  // a connection that died while paused is opened again
+
+} // namespace
+
+// The state of one range request: where its bytes go and what the server said.
+struct BlockTransfer {
+    DownloadTask *task = nullptr;
+    QFile *file = nullptr;
+    qint64 position = 0; // next byte of the file to write
+    qint64 end = 0;      // one past the block's last byte in the file
+    int status = 0;
+    qint64 rangeStart = -1;
+    qint64 rangeTotal = -1;
+    bool checked = false;
+    bool pausedMeanwhile = false;
+
+    // The answer must be exactly the range asked for, or the whole file when
+    // that is the block.
+    bool answerFits() const
+    {
+        if (status == 206)
+            return rangeStart == position && (rangeTotal < 0 || rangeTotal == task->m_total);
+        return status == 200 && position == 0 && end == task->m_total;
+    }
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *user)
+    {
+        auto *t = static_cast<BlockTransfer *>(user);
+        const size_t n = size * count;
+        const QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
+        if (line.startsWith("HTTP/")) {
+            const QList<QByteArray> parts = line.split(' ');
+            t->status = parts.size() > 1 ? parts[1].toInt() : 0;
+            t->rangeStart = t->rangeTotal = -1;
+        } else if (line.left(14).compare("Content-Range:", Qt::CaseInsensitive) == 0) {
+            // bytes first-last/total
+            const QByteArray value = line.mid(14).trimmed();
+            const qsizetype dash = value.indexOf('-');
+            const qsizetype slash = value.indexOf('/');
+            if (value.startsWith("bytes ") && dash > 6 && slash > dash) {
+                bool ok = false;
+                const qint64 start = value.mid(6, dash - 6).trimmed().toLongLong(&ok);
+                t->rangeStart = ok ? start : -1;
+                const qint64 total = value.mid(slash + 1).trimmed().toLongLong(&ok);
+                t->rangeTotal = ok ? total : -1;
+            }
+        }
+        return n;
+    }
+
+    static size_t onBody(char *data, size_t size, size_t count, void *user)
+    {
+        auto *t = static_cast<BlockTransfer *>(user);
+        const qint64 n = qint64(size * count);
+        if (!t->checked) {
+            if (!t->answerFits())
+                return 0;
+            t->checked = true;
+        }
+        // Never a byte outside the block.
+        if (n > t->end - t->position || t->file->write(data, n) != n)
+            return 0;
+        t->position += n;
+        t->task->addDone(n);
+        bool paused = false;
+        const bool running = t->task->waitWhilePaused(&paused);
+        t->pausedMeanwhile = t->pausedMeanwhile || paused;
+        return running ? size_t(n) : 0;
+    }
+
+    static int onTick(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        auto *t = static_cast<BlockTransfer *>(user);
+        const DownloadTask::State s = t->task->state();
+        return s == DownloadTask::State::Stopped || s == DownloadTask::State::Failed ? 1 : 0;
+    }
+};
+
+DownloadTask::DownloadTask(int number, QString url, QString path, qint64 total, int segments,
+                           SegmentedDownloader::ProgressCallback callback)
+    : m_number(number)
+    , m_url(std::move(url))
+    , m_path(std::move(path))
+    , m_total(total)
+    , m_blockCount((total + SegmentedDownloader::kBlockSize - 1) / SegmentedDownloader::kBlockSize)
+    , m_segments(int(std::clamp<qint64>(segments, 1, m_blockCount)))
+    , m_callback(std::move(callback))
+{
+}
+
+DownloadTask::~DownloadTask()
+{
+    join();
+}
+
+void DownloadTask::join()
+{
+    if (m_controller.joinable())
+        m_controller.join();
+}
+
+const QList<QByteArray> &DownloadTask::defaultHeaders()
+{
+    static const QList<QByteArray> headers = {
+        "Accept: */*",
+        "Accept-Language: zh-cn",
+        "Accept-Encoding: gzip, deflate",
+        "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)",
+    };
+    return headers;
+}
+
+bool DownloadTask::start()
+{
+    try {
+        m_controller = std::thread([this] { runController(); });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    return true;
+}
+
+void DownloadTask::pause()
+{
+    const std::lock_guard lock(m_lock);
+    if (m_state == State::Running)
+        m_state = State::Paused;
+}
+
+void DownloadTask::resume()
+{
+    {
+        const std::lock_guard lock(m_lock);
+        if (m_state == State::Paused)
+            m_state = State::Running;
+    }
+    m_stateChanged.notify_all();
+}
+
+void DownloadTask::stop()
+{
+    {
+        const std::lock_guard lock(m_lock);
+        if (m_state == State::Running || m_state == State::Paused)
+            m_state = State::Stopped;
+    }
+    m_stateChanged.notify_all();
+}
+
+void DownloadTask::fail()
+{
+    {
+        const std::lock_guard lock(m_lock);
+        if (m_state == State::Running || m_state == State::Paused)
+            m_state = State::Failed;
+    }
+    m_stateChanged.notify_all();
+}
+
+DownloadTask::State DownloadTask::state() const
+{
+    const std::lock_guard lock(m_lock);
+    return m_state;
+}
+
+bool DownloadTask::waitWhilePaused(bool *paused)
+{
+    std::unique_lock lock(m_lock);
+    if (paused)
+        *paused = m_state == State::Paused;
+    m_stateChanged.wait(lock, [this] { return m_state != State::Paused; });
+    return m_state == State::Running;
+}
+
+qint64 DownloadTask::takeBlock()
+{
+    if (!waitWhilePaused())
+        return 0;
+    const std::lock_guard lock(m_lock);
+    if (m_state != State::Running || m_started >= m_blockCount)
+        return 0;
+    return ++m_started;
+}
+
+void DownloadTask::addDone(qint64 bytes)
+{
+    const std::lock_guard lock(m_callbackLock);
+    m_done += bytes;
+    if (m_callback)
+        m_callback(m_number, SegmentedDownloader::Progress, m_total, m_done);
+}
+
+void DownloadTask::runController()
+{
+    std::vector<std::thread> workers;
+    for (int i = 0; i < m_segments; ++i) {
+        try {
+            workers.emplace_back([this] { runWorker(); });
+        } catch (const std::system_error &) {
+            fail();
+            break;
+        }
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+
+    const State last = state();
+    {
+        const std::lock_guard lock(m_callbackLock);
+        if (last != State::Stopped && m_callback) {
+            if (last != State::Failed && m_done == m_total)
+                m_callback(m_number, SegmentedDownloader::Finished, m_total, m_done);
+            else
+                m_callback(m_number, SegmentedDownloader::Failed, 0, 0);
+        }
+    }
+    m_ended = true;
+}
+
+void DownloadTask::runWorker()
+{
+    const detail::CurlHandle handle = detail::newCurlHandle();
+    QFile file(m_path);
+    if (!handle || !file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        fail();
+        return;
+    }
+    while (const qint64 block = takeBlock()) {
+        if (!fetchBlock(handle.get(), file, block)) {
+            fail();
+            return;
+        }
+    }
+}
+
+bool DownloadTask::fetchBlock(CURL *h, QFile &file, qint64 block)
+{
+    const qint64 first = SegmentedDownloader::kBlockSize * (block - 1);
+    // The last block asks past the end of the file; the server stops at the end.
+    const qint64 last = SegmentedDownloader::kBlockSize * block - 1;
+    BlockTransfer transfer;
+    transfer.task = this;
+    transfer.file = &file;
+    transfer.position = first;
+    transfer.end = std::min(first + SegmentedDownloader::kBlockSize, m_total);
+    const QByteArray url = detail::urlBytes(m_url);
+
+    for (int attempt = 0;; ++attempt) {
+        if (!file.seek(transfer.position))
+            return false;
+        curl_slist *headers = nullptr;
+        for (const QByteArray &line : defaultHeaders())
+            headers = curl_slist_append(headers, line.constData());
+        const QByteArray range = "Range:bytes=" + QByteArray::number(transfer.position) + '-' + QByteArray::number(last);
+        headers = curl_slist_append(headers, range.constData());
+
+        curl_easy_reset(h);
+        curl_easy_setopt(h, CURLOPT_URL, url.constData());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &BlockTransfer::onHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BlockTransfer::onBody);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &BlockTransfer::onTick);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+        transfer.checked = false;
+        transfer.pausedMeanwhile = false;
+        const CURLcode code = curl_easy_perform(h);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+        curl_slist_free_all(headers);
+
+        // Only every byte of the block counts; a short answer is a failure.
+        if (code == CURLE_OK && transfer.position == transfer.end)
+            return true;
+        // A connection that died while the task was paused is opened again
+        // for the rest of the block; a stop is no failure of the block.
+        if (!transfer.pausedMeanwhile || attempt >= kRetriesAfterPause || !waitWhilePaused())
+            return state() == State::Stopped;
+    }
+}
+
+} // namespace net

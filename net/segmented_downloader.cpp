@@ -1,0 +1,232 @@
+#include "net/segmented_downloader.h"
+
+#include "base/gbk.h"
+#include "net/curl_exchange.h"
+#include "net/download_task.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+namespace net {
+
+namespace {
+
+struct ProbeResult {
+    bool answered = false;
+    int status = 0;
+    qint64 contentLength = -1;
+    QList<QByteArray> headers;
+};
+
+size_t onProbeHeader(char *data, size_t size, size_t count, void *user)
+{
+    auto *r = static_cast<ProbeResult *>(user);
+    const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        r->answered = true;
+        r->headers.clear();
+    } else if (!line.isEmpty()) {
+        r->headers.append(line);
+    }
+    return size * count;
+}
+
+// The body is not wanted: the transfer ends at its first byte.
+size_t onProbeBody(char *, size_t, size_t, void *)
+{
+    return 0;
+}
+
+// A GET that reads the response head only.
+ProbeResult probe(const QString &url, const QList<QByteArray> &headerLines, bool followRedirects)
+{
+    ProbeResult result;
+    const detail::CurlHandle handle = detail::newCurlHandle();
+    if (!handle)
+        return result;
+    CURL *h = handle.get();
+    curl_slist *headers = nullptr;
+    for (const QByteArray &line : headerLines)
+        headers = curl_slist_append(headers, line.constData());
+    const QByteArray urlBytes = detail::urlBytes(url);
+    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 30000L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onProbeHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &result);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onProbeBody);
+    const CURLcode code = curl_easy_perform(h);
+    curl_slist_free_all(headers);
+    if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
+        result.answered = false;
+    if (result.answered) {
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        result.status = int(status);
+        curl_off_t length = -1;
+        curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        result.contentLength = length;
+    }
+    return result;
+}
+
+bool isSeparator(QChar c)
+{
+    return c == u'/' || c == QDir::separator();
+}
+
+} // namespace
+
+SegmentedDownloader::SegmentedDownloader()
+{
+    detail::curlReady();
+}
+
+SegmentedDownloader::~SegmentedDownloader()
+{
+    stopAll();
+    std::vector<std::shared_ptr<DownloadTask>> tasks;
+    {
+        const std::lock_guard lock(m_mutex);
+        tasks = m_tasks;
+    }
+    for (const auto &task : tasks) {
+        if (task)
+            task->join();
+    }
+}
+
+int SegmentedDownloader::download(const QString &url, const QString &path, int segments, ProgressCallback callback)
+{
+    int number = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const auto &task : m_tasks) {
+            if (task && task->hasEnded())
+                task->join();
+        }
+        m_tasks.push_back(nullptr);
+        number = int(m_tasks.size());
+    }
+    const QString target = targetPath(url, path);
+    const ProbeResult head = probe(url, DownloadTask::defaultHeaders(), true);
+    if (!head.answered || head.status >= 400)
+        return -1;
+    const qint64 total = std::max<qint64>(head.contentLength, 0);
+
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    QFile file(target);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return -1;
+    if (total == 0)
+        return 0;
+    // The full length at once; parts never downloaded stay zero-filled.
+    if (!file.resize(total))
+        return -1;
+    file.close();
+
+    auto task = std::make_shared<DownloadTask>(number, url, target, total, segments, std::move(callback));
+    {
+        const std::lock_guard lock(m_mutex);
+        m_tasks[number - 1] = task;
+    }
+    if (!task->start()) {
+        const std::lock_guard lock(m_mutex);
+        m_tasks[number - 1] = nullptr;
+        return -1;
+    }
+    return number;
+}
+
+std::shared_ptr<DownloadTask> SegmentedDownloader::taskAt(int task) const
+{
+    const std::lock_guard lock(m_mutex);
+    if (task < 1 || task > int(m_tasks.size()))
+        return nullptr;
+    return m_tasks[task - 1];
+}
+
+template<typename Change>
+void SegmentedDownloader::forEachTask(Change change) const
+{
+    const std::lock_guard lock(m_mutex);
+    for (const auto &task : m_tasks) {
+        if (task)
+            change(*task);
+    }
+}
+
+void SegmentedDownloader::pause(int task)
+{
+    if (const auto t = taskAt(task))
+        t->pause();
+}
+
+void SegmentedDownloader::pauseAll()
+{
+    forEachTask([](DownloadTask &t) { t.pause(); });
+}
+
+void SegmentedDownloader::stop(int task)
+{
+    if (const auto t = taskAt(task))
+        t->stop();
+}
+
+void SegmentedDownloader::stopAll()
+{
+    forEachTask([](DownloadTask &t) { t.stop(); });
+}
+
+void SegmentedDownloader::resume(int task)
+{
+    if (const auto t = taskAt(task))
+        t->resume();
+}
+
+void SegmentedDownloader::resumeAll()
+{
+    forEachTask([](DownloadTask &t) { t.resume(); });
+}
+
+QString SegmentedDownloader::fileNameFromUrl(const QString &url)
+{
+    QElapsedTimer sinceBoot;
+    sinceBoot.start();
+    const QByteArray agent = "User-Agent: " + gbk::encode(QStringLiteral("我的下载"))
+        + QByteArray::number(sinceBoot.msecsSinceReference());
+    QString name = url;
+    for (const QByteArray &line : probe(url, {agent, "Accept:"}, false).headers) {
+        if (line.left(17).compare("Content-Location:", Qt::CaseInsensitive) == 0)
+            name = QString::fromLatin1(line.mid(17).trimmed().left(255));
+    }
+    name.replace(u'\\', u'/');
+    name = name.mid(name.lastIndexOf(u'/') + 1);
+    return name.left(name.indexOf(u'?'));
+}
+
+QString SegmentedDownloader::targetPath(const QString &url, const QString &path)
+{
+    QString target = path;
+    if (!QFileInfo(target).suffix().isEmpty())
+        return target;
+    if (target.isEmpty() || !isSeparator(target.back()))
+        target += QDir::separator();
+    target += fileNameFromUrl(url);
+    if (!target.contains(u'.')) {
+        const auto last = std::find_if(target.crbegin(), target.crend(), isSeparator);
+        target += QDir::separator() + target.right(last - target.crbegin());
+    }
+    return target;
+}
+
+} // namespace net
