@@ -14,11 +14,15 @@
 #include "base/run_directory.h"
 #include "base/time_scale.h"
 #include "base/version.h"
+#include "browser/browser_library.h"
+#include "upload/upload_job.h"
 #include "runlog/run_log.h"
 
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
@@ -60,6 +64,7 @@ Application::Application(const CommandLine &commandLine, QObject *parent)
             return QFileDialog::getExistingDirectory(m_mainWindow, QStringLiteral("请选择一个文件夹"), rundir::path());
         });
     }
+    connectUploadJob();
     auto *termination = new TerminationSignals(this);
     connect(termination, &TerminationSignals::terminationRequested, this, [this] { m_commands->destroyHandling(); });
 }
@@ -122,11 +127,45 @@ void Application::onMainWindowCreated()
     if (m_mainWindow)
         m_mainWindow->setWindowTitle(m_mainCaption);
     m_accountCommands->loadAllAccountsInBackground();
+    m_job->session().initBrowserLibrary();
     m_mainForm.setText(QStringLiteral("标签15"), rundir::path() + QDir::separator());
     if (!m_commandLine.headless) {
         m_hotKey = new GlobalHotKey(this);
         connect(m_hotKey, &GlobalHotKey::activated, this, &Application::toggleFromHotKey);
         m_hotKey->registerKey();
+    }
+}
+
+void Application::connectUploadJob()
+{
+    m_job = std::make_unique<UploadJob>(m_mainForm, m_accountTable, BrowserLibrary::instance());
+    m_job->session().setScreenSize([] {
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        return screen ? screen->size() : QSize(1920, 1080);
+    });
+    m_commands->addCommand(QStringLiteral("开始"), [this] { m_job->startStopJob(); });
+    m_accountCommands->setOpenUploadPage([this](int row, const QString &id) { m_job->session().openUploadPage(row, id); });
+    if (m_commandLine.headless) {
+        // One line per account, per video start and per result.
+        connect(m_job.get(), &UploadJob::accountStarted, this, [](int row, const QString &id) {
+            std::printf("account %d (id %s)\n", row + 1, qUtf8Printable(id));
+            std::fflush(stdout);
+        });
+        connect(m_job.get(), &UploadJob::videoStarted, this, [](int row, const QString &path) {
+            std::printf("video start: account %d: %s\n", row + 1, qUtf8Printable(path));
+            std::fflush(stdout);
+        });
+        connect(m_job.get(), &UploadJob::videoFinished, this, [](int row, const QString &path, bool ok) {
+            std::printf("video %s: account %d: %s\n", ok ? "published" : "failed (上传失败)", row + 1, qUtf8Printable(path));
+            std::fflush(stdout);
+        });
+    }
+    if (m_commandLine.exitWhenDone) {
+        connect(m_job.get(), &UploadJob::finishedByItself, this, [this] {
+            std::printf("run finished\n");
+            std::fflush(stdout);
+            m_commands->destroyHandling();
+        });
     }
 }
 

@@ -12,6 +12,7 @@
 #include "accounts/account_table.h"
 
 class AccountCommands;
+class UploadJob;
 class GlobalHotKey;
 class MainCommands;
 #include "app/main_window.h"
@@ -33,6 +34,7 @@ public:
     MainCommands &commands() { return *m_commands; }
     AccountTable &accountTable() { return m_accountTable; }
     AccountCommands &accountCommands() { return *m_accountCommands; }
+    UploadJob &uploadJob() { return *m_job; }
     MainWindow *mainWindow() const { return m_mainWindow; }
     StartWindow *startWindow() const { return m_startWindow; }
     QString mainCaption() const { return m_mainCaption; }
@@ -51,6 +53,7 @@ private:
     void onMainWindowCreated();
     void showMainWindow();
     void toggleFromHotKey();
+    void connectUploadJob();
 
     CommandLine m_commandLine;
     Form m_mainForm;
@@ -58,6 +61,7 @@ private:
     AccountTable m_accountTable;
     std::unique_ptr<MainCommands> m_commands;
     std::unique_ptr<AccountCommands> m_accountCommands;
+    std::unique_ptr<UploadJob> m_job;
     QPointer<StartWindow> m_startWindow;
     QPointer<MainWindow> m_mainWindow;
     GlobalHotKey *m_hotKey = nullptr;

@@ -1,0 +1,34 @@
+#include "service/service_config.h"
+
+#include "base/run_directory.h"
+
+#include <QProcess>
+#include <QSettings>
+
+QString ServiceConfig::path()
+{
+    return rundir::join(u"data/services.ini");
+}
+
+ServiceConfig ServiceConfig::load()
+{
+    ServiceConfig c;
+    QSettings ini(path(), QSettings::IniFormat);
+    auto text = [&ini](const char *key, const QString &fallback) {
+        const QString v = ini.value(QString::fromLatin1(key)).toString().trimmed();
+        return v.isEmpty() ? fallback : v;
+    };
+    c.studioOrigin = text("studio/origin", c.studioOrigin);
+    while (c.studioOrigin.endsWith(u'/'))
+        c.studioOrigin.chop(1);
+    const QString headless = ini.value(QStringLiteral("browser/headless")).toString().trimmed().toLower();
+    c.browserHeadless = headless == u"1" || headless == u"true" || headless == u"yes";
+    c.browserExtraArgs = QProcess::splitCommand(ini.value(QStringLiteral("browser/extra_args")).toString());
+    c.updateRootA = text("update/a", c.updateRootA);
+    c.updateRootB = text("update/b", c.updateRootB);
+    c.updateRootC = text("update/c", c.updateRootC);
+    c.quoteUrl = text("quote/url", c.quoteUrl);
+    c.notifyHost = text("notify/host", c.notifyHost);
+    c.notifyTarget = text("notify/target", c.notifyTarget);
+    return c;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where the program's services live and how browsers are started: deployment
+// settings in data/services.ini under the run directory. A missing file or
+// key means the default; the demo and the tests point them at the simulator.
+struct ServiceConfig {
+    // [studio] origin: scheme and host of the creator studio.
+    QString studioOrigin = QStringLiteral("http://127.0.0.1:8721");
+    // [browser] headless, extra_args (split like a command line).
+    bool browserHeadless = false;
+    QStringList browserExtraArgs;
+    // [update] a, b, c: the three update server roots, probed in that order.
+    QString updateRootA = QStringLiteral("http://127.0.0.1:8721/u1/");
+    QString updateRootB = QStringLiteral("http://127.0.0.1:8721/u2/");
+    QString updateRootC = QStringLiteral("http://127.0.0.1:8721/u3/");
+    // [quote] url: the daily quote service.
+    QString quoteUrl = QStringLiteral("http://127.0.0.1:8721/quote/?encode=text");
+    // [notify] host, target: the notification service for error reports.
+    QString notifyHost = QStringLiteral("http://127.0.0.1:8721");
+    QString notifyTarget = QStringLiteral("tolvar");
+
+    static QString path();
+    // Reads data/services.ini; the file is read each time it is asked for.
+    static ServiceConfig load();
+};

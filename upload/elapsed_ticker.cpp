@@ -1,0 +1,83 @@
+#include "upload/elapsed_ticker.h"
+
+#include "accounts/account_document.h"
+#include "accounts/account_table.h"
+#include "browser/browser_library.h"
+#include "upload/browser_session.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+
+std::atomic<int> elapsedSeconds{0};
+std::atomic<int> giveUpSeconds{0};
+
+namespace {
+QMutex g_registryMutex;
+QHash<int, std::weak_ptr<ElapsedTicker>> g_registry;
+std::atomic<int> g_nextId{1};
+} // namespace
+
+ElapsedTicker::ElapsedTicker(AccountTable &table)
+    : m_id(g_nextId++)
+{
+    m_thread = std::thread([this, &table] { run(table); });
+}
+
+ElapsedTicker::~ElapsedTicker()
+{
+    stop();
+    QMutexLocker lock(&g_registryMutex);
+    g_registry.remove(m_id);
+}
+
+std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table)
+{
+    auto ticker = std::make_shared<ElapsedTicker>(table);
+    QMutexLocker lock(&g_registryMutex);
+    g_registry.insert(ticker->id(), ticker);
+    return ticker;
+}
+
+std::shared_ptr<ElapsedTicker> ElapsedTicker::find(int id)
+{
+    QMutexLocker lock(&g_registryMutex);
+    return g_registry.value(id).lock();
+}
+
+void ElapsedTicker::stop()
+{
+    if (m_stopped.exchange(true))
+        return;
+    m_token.requestStop();
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+void ElapsedTicker::run(AccountTable &table)
+{
+    StopScope scope(m_token);
+    try {
+        for (;;) {
+            const int seconds = ++elapsedSeconds;
+            table.setCell(currentRow, AccountTable::Status,
+                          QStringLiteral("耗时：%1/%2").arg(seconds).arg(giveUpSeconds.load()));
+            DelayWait(1, 1);
+        }
+    } catch (const JobStopped &) {
+    }
+}
+
+bool checkGiveUp()
+{
+    checkStop();
+    const int limit = giveUpSeconds;
+    if (limit == 0 || elapsedSeconds <= limit)
+        return true;
+    const int tickerId = accountDocument().value(QStringLiteral("耗时句柄")).toInt();
+    elapsedSeconds = 0;
+    BrowserLibrary::instance().form_close_browser(currentPageId);
+    if (auto ticker = ElapsedTicker::find(tickerId))
+        ticker->stop();
+    return false;
+}

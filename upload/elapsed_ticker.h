@@ -1,0 +1,42 @@
+#pragma once
+
+#include "upload/delay_wait.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class AccountTable;
+
+// Seconds spent on the current video, and the limit (0 = none).
+extern std::atomic<int> elapsedSeconds;
+extern std::atomic<int> giveUpSeconds;
+
+// Counts the seconds of the current video once a second and shows
+// "耗时：<n>/<limit>" in the status cell of the row being worked on.
+class ElapsedTicker final {
+public:
+    explicit ElapsedTicker(AccountTable &table);
+    ~ElapsedTicker();
+
+    // Its handle for the job context.
+    int id() const { return m_id; }
+    // Ends the ticker; a second call has no effect.
+    void stop();
+
+    // The running ticker whose handle is `id` (null when none).
+    static std::shared_ptr<ElapsedTicker> find(int id);
+    static std::shared_ptr<ElapsedTicker> start(AccountTable &table);
+
+private:
+    void run(AccountTable &table);
+
+    int m_id = 0;
+    StopToken m_token;
+    std::thread m_thread;
+    std::atomic<bool> m_stopped{false};
+};
+
+// True = go on; false = the limit was passed: the page is closed, the
+// ticker ended, and the video abandoned.
+bool checkGiveUp();

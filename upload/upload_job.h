@@ -1,0 +1,60 @@
+#pragma once
+
+#include "upload/browser_session.h"
+#include "upload/delay_wait.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <thread>
+
+class AccountTable;
+class BrowserLibrary;
+class Form;
+
+// The batch run behind the Start/Stop button: walks the accounts from the
+// account number, uploads each account's quota of videos, waits between
+// videos and accounts, and optionally starts over. Stop takes effect at once:
+// the job unwinds at its next wait or poll; nothing is rolled back.
+class UploadJob final : public QObject {
+    Q_OBJECT
+public:
+    UploadJob(Form &form, AccountTable &table, BrowserLibrary &library, QObject *parent = nullptr);
+    ~UploadJob() override;
+
+    BrowserSession &session() { return m_session; }
+
+    // The Start/Stop command (user-interface thread): decides by the caption of 开始.
+    void startStopJob();
+    bool isRunning() const { return m_running; }
+    // Waits (pumping events) until the job thread has ended.
+    void waitUntilStopped();
+
+    // "12abc" gives 12; no leading digits give 0.
+    static int leadingInt(const QString &text);
+
+signals:
+    void accountStarted(int row, const QString &accountId);
+    void videoStarted(int row, const QString &videoPath);
+    void videoFinished(int row, const QString &videoPath, bool published);
+    // The run reached the end of the list without looping.
+    void finishedByItself();
+
+private:
+    void runUploadJob();
+    void runPass();
+    void runAccount(int number, int videosPerAccount);
+    void runOneAttempt();
+    void countDownAfterPublish(const QString &videoPath, int published);
+    void joinFinishedThread();
+
+    Form &m_form;
+    AccountTable &m_table;
+    BrowserLibrary &m_library;
+    BrowserSession m_session;
+    StopToken m_token;
+    std::thread m_thread;
+    std::atomic<bool> m_running{false};
+    QString m_origin;
+};

@@ -1,0 +1,193 @@
+#include "upload/upload_pipeline.h"
+
+#include "accounts/account_document.h"
+#include "app/form.h"
+#include "browser/browser_library.h"
+#include "upload/browser_session.h"
+#include "upload/delay_wait.h"
+#include "upload/elapsed_ticker.h"
+#include "upload/video_files.h"
+
+namespace {
+const QString kCoverBox = QStringLiteral(".m-quorl-upload");
+const QString kNoCover = QStringLiteral("上传封面");
+} // namespace
+
+UploadPipeline::UploadPipeline(Form &form, BrowserLibrary &library, BrowserSession &session, const QString &studioOrigin)
+    : m_form(form)
+    , m_library(library)
+    , m_session(session)
+    , m_origin(studioOrigin)
+{
+}
+
+int UploadPipeline::page() const
+{
+    return currentPageId;
+}
+
+bool UploadPipeline::uploadOneVideo()
+{
+    AccountDocument &context = accountDocument();
+    const QString videoPath = context.value(QStringLiteral("视频路径"));
+    m_session.attachOrOpenBrowser();
+    while (currentPageId <= 0) {
+        DelayWait(1000);
+        if (!checkGiveUp())
+            return false;
+    }
+    DelayWait(1000);
+    uploadVideoFile(videoPath);
+
+    const int tickerId = context.value(QStringLiteral("耗时句柄")).toInt();
+    if (!checkGiveUp())
+        return false;
+    if (!waitUploadDone())
+        return failureEnd(tickerId);
+    if (!checkGiveUp())
+        return false;
+    if (!setCover(videoPath))
+        return failureEnd(tickerId);
+    fillTitle(videoPath);
+    if (!checkGiveUp())
+        return false;
+    const bool original = setOptions();
+    if (!checkGiveUp())
+        return false;
+    if (m_form.isChecked(QStringLiteral("选择框_同步抖音"))) {
+        // Original works carry the watermark box before the sync box.
+        m_library.form_dom_click(page(), QStringLiteral(".byte-checkbox-mask"), original ? 2 : 0);
+    }
+    if (submitVideo())
+        return true;
+    return failureEnd(tickerId);
+}
+
+bool UploadPipeline::failureEnd(int tickerId)
+{
+    elapsedSeconds = 0;
+    if (auto ticker = ElapsedTicker::find(tickerId))
+        ticker->stop();
+    return false;
+}
+
+void UploadPipeline::uploadVideoFile(const QString &videoPath)
+{
+    m_library.form_set_window_title(page(), QStringLiteral("开始上传"));
+    m_library.form_upload_file(page(), 1, videoPath);
+    DelayWait(3, 1);
+}
+
+bool UploadPipeline::waitUploadDone()
+{
+    DelayWait(2, 1);
+    for (;;) {
+        m_library.form_set_window_title(page(), m_library.form_dom_gettext(page(), QStringLiteral(".percent")));
+        DelayWait(1000);
+        if (!checkGiveUp())
+            return false;
+        const QString status = m_library.form_dom_gettext(page(), QStringLiteral(".status"));
+        processPendingEvents();
+        if (status == QStringLiteral("上传成功"))
+            return true;
+    }
+}
+
+bool UploadPipeline::waitWhile(const std::function<bool()> &condition)
+{
+    // These waits also honour the time limit: a dialog that never changes
+    // must not hold the run for good.
+    while (condition()) {
+        DelayWait(1, 1);
+        processPendingEvents();
+        if (!checkGiveUp())
+            return false;
+    }
+    return true;
+}
+
+bool UploadPipeline::setCover(const QString &videoPath)
+{
+    m_library.form_set_window_title(page(), QStringLiteral("开始设置封面"));
+    if (m_library.form_dom_gettext(page(), kCoverBox) != kNoCover)
+        return true;
+    m_library.form_dom_click(page(), kCoverBox);
+    DelayWait(1, 1);
+    if (!m_form.isChecked(QStringLiteral("单选框_系统封面_随机"))) {
+        const QString picture = videofiles::chooseCoverFile(m_form, videoPath);
+        if (!picture.isEmpty()) {
+            m_library.form_dom_click(page(), QStringLiteral("ul > li:nth-child(2)"), 3);
+            m_library.form_upload_file(page(), 2, picture);
+        }
+    }
+    if (!waitWhile([this] { return m_library.form_dom_isexist(page(), QStringLiteral(".m-button.red.cannot-click")) == 1; }))
+        return false;
+    m_library.form_dom_click(page(), QStringLiteral(".m-button.red"), 2);
+    if (!waitWhile([this] { return m_library.form_dom_isexist(page(), QStringLiteral(".btn-l.btn-sure.ml16.disabled")) == 1; }))
+        return false;
+    DelayWait(1, 1);
+    m_library.form_dom_click(page(), QStringLiteral(".btn-l.btn-sure.ml16"));
+    DelayWait(1, 1);
+    m_library.form_dom_click(page(), QStringLiteral(".m-button.red.undefined"));
+    DelayWait(2, 1);
+    if (!waitWhile([this] { return m_library.form_dom_gettext(page(), QStringLiteral("button[class^=btn-l]"), 2) == QStringLiteral("上传中"); }))
+        return false;
+    DelayWait(1, 1);
+    return m_library.form_dom_gettext(page(), kCoverBox) != kNoCover;
+}
+
+QString UploadPipeline::titleFor(const QString &videoPath) const
+{
+    return m_form.text(QStringLiteral("编辑框_标题前")) + videofiles::fileNameOf(videoPath, false) + m_form.text(QStringLiteral("编辑框_标题后"));
+}
+
+void UploadPipeline::fillTitle(const QString &videoPath)
+{
+    const QString field = QStringLiteral("div.video-form-item-wrapper > div > div > div > input");
+    const QString title = titleFor(videoPath);
+    m_library.form_dom_setvalue(page(), field, QString());
+    DelayWait(300);
+    m_library.form_dom_input(page(), field, title);
+    DelayWait(500);
+}
+
+bool UploadPipeline::setOptions()
+{
+    bool watermark = false;
+    const bool original = m_form.isChecked(QStringLiteral("单选框_原创"));
+    if (original) {
+        m_library.form_dom_click(page(), QStringLiteral(".byte-radio-inner-text"), 1);
+        if (m_form.isChecked(QStringLiteral("选择框_加水印"))) {
+            watermark = true;
+            m_library.form_dom_click(page(), QStringLiteral(".byte-checkbox-mask"));
+        }
+    } else {
+        m_library.form_dom_click(page(), QStringLiteral(".byte-radio-inner-text"), 2);
+    }
+    DelayWait(3, 1);
+    if (m_library.form_dom_isexist(page(), QStringLiteral(".byte-checkbox.byte-checkbox-checked")) == 1)
+        m_library.form_dom_click(page(), QStringLiteral("byte-checkbox-mask"), watermark ? 2 : 1);
+    return original;
+}
+
+bool UploadPipeline::submitVideo()
+{
+    DelayWait(500);
+    const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
+    const QString button = draft ? QStringLiteral("#js-submit-draft-0 > button") : QStringLiteral("#js-submit-0 > button");
+    const QString expected = m_origin + (draft ? QStringLiteral("/content?tab=draft") : QStringLiteral("/content?tab=video&investigation_param=cover_edited"));
+    for (;;) {
+        m_library.form_dom_click(page(), button);
+        DelayWait(2, 1);
+        m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
+        const QString address = m_library.form_get_page_url(page());
+        if (!checkGiveUp())
+            return false;
+        if (address == expected)
+            break;
+    }
+    m_library.form_js_dialog_overwrite(page());
+    DelayWait(3, 1);
+    m_library.form_forward_url(page(), m_origin + QStringLiteral("/upload"));
+    return true;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class AccountTable;
+class BrowserLibrary;
+class BrowserSession;
+class Form;
+
+// Publishes one video on the creator studio's upload page: file, upload
+// progress, cover, title, options, publish or draft, confirmed by the
+// address the studio lands on. Runs on the job thread.
+class UploadPipeline final {
+public:
+    UploadPipeline(Form &form, BrowserLibrary &library, BrowserSession &session, const QString &studioOrigin);
+
+    // True = published or saved as draft; false = abandoned.
+    bool uploadOneVideo();
+
+    void uploadVideoFile(const QString &videoPath);
+    bool waitUploadDone();
+    bool setCover(const QString &videoPath);
+    void fillTitle(const QString &videoPath);
+    // Ticks originality and options; returns whether the original box was chosen.
+    bool setOptions();
+    bool submitVideo();
+
+    // prefix + file name without extension + suffix
+    QString titleFor(const QString &videoPath) const;
+
+private:
+    bool coverDialogDone();
+    // Waits while `condition` holds, one second at a time, within the time limit.
+    bool waitWhile(const std::function<bool()> &condition);
+    bool failureEnd(int tickerId);
+    int page() const;
+
+    Form &m_form;
+    BrowserLibrary &m_library;
+    BrowserSession &m_session;
+    QString m_origin;
+};

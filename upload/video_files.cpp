@@ -1,0 +1,194 @@
+#include "upload/video_files.h"
+
+#include "accounts/account_table.h"
+#include "app/form.h"
+#include "upload/delay_wait.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace videofiles {
+
+namespace {
+
+QStringList filesIn(const QString &folder, const QString &pattern)
+{
+    QDir dir(folder);
+    dir.setNameFilters({pattern});
+    dir.setFilter(QDir::Files | QDir::Hidden | QDir::System);
+    dir.setSorting(QDir::Name | QDir::IgnoreCase);
+    QStringList out;
+    for (const QFileInfo &info : dir.entryInfoList())
+        out.append(QDir::toNativeSeparators(info.absoluteFilePath()));
+    return out;
+}
+
+void collectVideos(const QString &folder, bool withSubfolders, QStringList &out, int depth)
+{
+    out.append(filesIn(folder, QStringLiteral("*.mp4")));
+    if (!withSubfolders || depth > 64)
+        return;
+    QDir dir(folder);
+    const QFileInfoList subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &sub : subfolders) {
+        if (sub.isSymLink())
+            continue; // a link back up the tree would never end
+        processPendingEvents();
+        collectVideos(sub.absoluteFilePath(), true, out, depth + 1);
+    }
+}
+
+QString randomEntry(const QStringList &entries)
+{
+    return entries.at(static_cast<int>(QRandomGenerator::global()->bounded(static_cast<quint32>(entries.size()))));
+}
+
+bool isUsableFileName(const QString &name)
+{
+    static const QString forbidden = QStringLiteral("?/\\<>*|:\"");
+    if (name.isEmpty())
+        return false;
+    for (QChar c : name)
+        if (forbidden.contains(c))
+            return false;
+    return true;
+}
+
+// Cuts a file name of more than 30 characters to its first 30, in place;
+// returns the path to go on with.
+QString shortenLongName(const QString &path)
+{
+    const QString stem = fileNameOf(path, false);
+    if (stem.size() <= 30)
+        return path;
+    const QFileInfo info(path);
+    const QString extension = fileNameOf(path, true).mid(stem.size());
+    const QString newName = stem.left(30) + extension;
+    // Only the file name changes: a folder whose name holds the same text stays as it is.
+    const QString newPath = QDir::toNativeSeparators(info.absolutePath() + u'/' + newName);
+    if (QDir::isAbsolutePath(newPath) && isUsableFileName(newName))
+        QFile::rename(path, newPath);
+    return newPath;
+}
+
+} // namespace
+
+QString fileNameOf(const QString &path, bool withExtension)
+{
+    const qsizetype slash = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
+    const QString name = path.mid(slash + 1);
+    if (name.isEmpty() || withExtension)
+        return name;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+QString coverPathOf(const QString &videoPath)
+{
+    QString cover = videoPath;
+    return cover.replace(QStringLiteral(".mp4"), QStringLiteral(".jpg"));
+}
+
+QStringList listVideos(const QString &folder, bool withSubfolders)
+{
+    QStringList out;
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        collectVideos(folder, withSubfolders, out, 0);
+    return out;
+}
+
+QStringList listPictures(const QString &folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return {};
+    return filesIn(folder, QStringLiteral("*.jpg"));
+}
+
+bool isFileLocked(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return false;
+#ifdef Q_OS_WIN
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return true;
+    CloseHandle(h);
+    return false;
+#else
+    // A read lease is refused while any process has the file open for writing.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    bool locked = false;
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    else
+        locked = errno == EAGAIN;
+    ::close(fd);
+    return locked;
+#endif
+}
+
+QString pickVideo(Form &form, AccountTable &table, const QString &folder)
+{
+    const QStringList videos = listVideos(folder, form.isChecked(QStringLiteral("选择框_读取子文件夹")));
+    if (videos.isEmpty()) {
+        form.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("视频素材目录没有视频"));
+        table.setCell(currentRow, AccountTable::Status, QStringLiteral("没有视频"));
+        return {};
+    }
+    const QString chosen = form.isChecked(QStringLiteral("单选框_选择视频_随机")) ? randomEntry(videos) : videos.first();
+    if (isFileLocked(chosen))
+        return {};
+    const QString path = shortenLongName(chosen);
+    return QFileInfo::exists(path) ? path : QString();
+}
+
+void disposeUsedVideo(Form &form, const QString &videoPath)
+{
+    const QString cover = coverPathOf(videoPath);
+    if (form.isChecked(QStringLiteral("单选框_删除"))) {
+        QFile::remove(videoPath);
+        if (cover != videoPath)
+            QFile::remove(cover);
+        return;
+    }
+    const QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
+    if (used.isEmpty() || !QFileInfo(used).isDir())
+        return;
+    QFile::rename(videoPath, QDir::toNativeSeparators(used + u'/' + fileNameOf(videoPath, true)));
+    if (cover != videoPath && QFileInfo::exists(cover))
+        QFile::rename(cover, QDir::toNativeSeparators(used + u'/' + fileNameOf(cover, true)));
+}
+
+void placeRandomCover(Form &form, const QString &videoPath)
+{
+    if (!form.isChecked(QStringLiteral("单选框_本地随机封面")))
+        return;
+    const QStringList pictures = listPictures(form.text(QStringLiteral("编辑框_随机封面目录")));
+    const QString cover = coverPathOf(videoPath);
+    if (pictures.isEmpty() || cover == videoPath || QFileInfo::exists(cover))
+        return;
+    QFile::copy(randomEntry(pictures), cover);
+}
+
+QString chooseCoverFile(Form &form, const QString &videoPath)
+{
+    if (form.isChecked(QStringLiteral("单选框_本地封面")))
+        return coverPathOf(videoPath);
+    const QStringList pictures = listPictures(form.text(QStringLiteral("编辑框_随机封面目录")));
+    return pictures.isEmpty() ? QString() : randomEntry(pictures);
+}
+
+} // namespace videofiles
