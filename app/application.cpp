@@ -15,6 +15,7 @@
 #include "base/time_scale.h"
 #include "base/version.h"
 #include "browser/browser_library.h"
+#include "browser/browser_version.h"
 #include "upload/upload_job.h"
 #include "runlog/run_log.h"
 
@@ -144,6 +145,11 @@ void Application::connectUploadJob()
         return screen ? screen->size() : QSize(1920, 1080);
     });
     m_commands->addCommand(QStringLiteral("开始"), [this] { m_job->startStopJob(); });
+    m_commands->addCommand(QStringLiteral("按钮11"), [this] {
+        BrowserVersionInfo info;
+        readBrowserVersion(BrowserLibrary::instance(), currentPageId, info);
+        m_mainForm.setText(QStringLiteral("标签_版本"), browserVersionLabelText(info, QString::fromLatin1(kVersionText)));
+    });
     m_accountCommands->setOpenUploadPage([this](int row, const QString &id) { m_job->session().openUploadPage(row, id); });
     if (m_commandLine.headless) {
         // One line per account, per video start and per result.

@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/qt_message_presenter.h"
 #include "base/run_directory.h"
+#include "browser/browser_module.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,6 +61,7 @@ int main(int argc, char **argv)
         }
         rundir::set(commandLine.runDir);
     }
+    browsermodule::initBrowserModule();
     QtMessagePresenter presenter;
     if (!commandLine.headless)
         messagebox::setPresenter(&presenter);
