@@ -81,13 +81,14 @@ void setHeaderLines(RequestHeaders &headers, const QString &text)
     }
 }
 
-void applyTimeouts(HttpSession &session, int timeoutSeconds)
+// Seconds beyond this are taken as this (over eleven days), so that no sum
+// of milliseconds overflows.
+constexpr int kMaxTimeoutSeconds = 1000000;
+
+HttpSession::Timeouts timeoutsFor(int timeoutSeconds)
 {
-    if (timeoutSeconds == -1)
-        return;
-    const qint64 ms = timeoutSeconds < 1 ? 15000 : std::min<qint64>(qint64(timeoutSeconds) * 1000, INT_MAX);
-    const int each = int(ms);
-    session.setTimeouts({each, each, each, each});
+    const int each = timeoutSeconds < 1 ? 15000 : std::min(timeoutSeconds, kMaxTimeoutSeconds) * 1000;
+    return {each, each, each, each};
 }
 
 void applyTimeouts(detail::ExchangeRequest &request, const HttpSession::Timeouts &t)
@@ -120,11 +121,12 @@ QByteArray httpRequest(const QString &url, HttpRequestOptions &o)
     detail::ExchangeRequest request;
     request.url = detail::urlBytes(url);
     request.method = detail::clampMethod(o.method);
-    applyTimeouts(session, o.timeoutSeconds);
+    if (o.timeoutSeconds != -1)
+        session.m_timeouts = timeoutsFor(o.timeoutSeconds);
     if (!o.proxy.isEmpty())
-        session.setProxy(o.proxy);
+        session.m_proxy = o.proxy;
     if (o.noRedirect)
-        session.setFollowsRedirects(false);
+        session.m_followsRedirects = false;
 
     QString text = o.headers;
     if (o.completeHeaders)
@@ -156,9 +158,9 @@ QByteArray httpRequest(const QString &url, HttpRequestOptions &o)
     request.headers = headers.lines();
 
     request.body = o.binaryBody.isEmpty() ? gbk::encode(o.body) : o.binaryBody;
-    request.followRedirects = session.followsRedirects();
-    request.proxy = session.proxy().toUtf8();
-    applyTimeouts(request, session.timeouts());
+    request.followRedirects = session.m_followsRedirects;
+    request.proxy = session.m_proxy.toUtf8();
+    applyTimeouts(request, session.m_timeouts);
 
     // Like the request object, a URL that is no http(s) URL gets no exchange.
     detail::ExchangeResult result;

@@ -12,7 +12,8 @@ struct HttpRequestOptions;
 
 // Stands for a reused request object: it keeps its live connection and the
 // settings a call gave it (time-outs, proxy, redirects off) for the calls
-// after. Calls through one session run one at a time.
+// after. Calls through one session run one at a time; the accessors wait
+// for a running call to end.
 class HttpSession final {
 public:
     // Time-outs in milliseconds; 0 means none.

@@ -138,7 +138,8 @@ QString fetchPageText(const QString &url, PageFetchOptions &o)
         o.statusText = kNoSession;
         return {};
     }
-    const long timeoutMs = o.timeoutSeconds < 1 ? 30000L : long(std::min(o.timeoutSeconds, INT_MAX / 1000)) * 1000L;
+    // Beyond eleven days a time-out is as good as none; the cap keeps the sum below from overflowing.
+    const long timeoutMs = o.timeoutSeconds < 1 ? 30000L : long(std::min(o.timeoutSeconds, 1000000)) * 1000L;
     request.connectTimeoutMs = 2 * timeoutMs; // resolve, then connect
     request.idleTimeoutMs = timeoutMs;
     request.proxy = o.proxy.toUtf8();

@@ -329,3 +329,28 @@ TEST(HttpRequest, UnreachableOrBadUrlGivesStatusZero)
     EXPECT_EQ(bad.status, 0);
     EXPECT_EQ(bad.responseHeaders, QString());
 }
+
+TEST(HttpRequest, TunnelGetsTheProxyCredentialsAndNoServerHeaders)
+{
+    Capture proxy(response("HTTP/1.1 403 Forbidden", "", ""));
+    HttpRequestOptions o;
+    o.proxy = QStringLiteral("127.0.0.1:%1").arg(proxy.server.port());
+    o.proxyUser = QStringLiteral("user");
+    o.proxyPassword = QStringLiteral("pass");
+    o.cookies = QStringLiteral("secret=1");
+    httpRequest(QStringLiteral("https://origin.invalid/x"), o);
+    EXPECT_EQ(proxy.head(), "CONNECT origin.invalid:443 HTTP/1.1\r\n"
+                                + proxy.lines({"Host: origin.invalid:443", "Proxy-Authorization: Basic dXNlcjpwYXNz"}));
+    EXPECT_EQ(o.status, 0);
+}
+
+TEST(HttpRequest, LargeBodyGoesWithoutExpect)
+{
+    Capture c;
+    HttpRequestOptions o;
+    o.method = 1;
+    o.completeHeaders = false;
+    o.binaryBody = QByteArray(2 << 20, 'b');
+    EXPECT_EQ(httpRequest(c.server.url(), o), "ok");
+    EXPECT_EQ(c.head(), "POST / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Content-Length: 2097152"}));
+}

@@ -327,3 +327,17 @@ TEST(PageFetch, CertificateErrorsAreIgnored)
     EXPECT_EQ(fetch(s.url(), o), QStringLiteral("secure"));
     EXPECT_EQ(o.statusText, QStringLiteral("200 OK"));
 }
+
+TEST(PageFetch, TunnelGetsTheProxyCredentials)
+{
+    Capture proxy(response("HTTP/1.1 403 Forbidden", "", ""));
+    PageFetchOptions o;
+    o.proxy = QStringLiteral("127.0.0.1:%1").arg(proxy.server.port());
+    o.proxyUser = QStringLiteral("puser");
+    o.proxyPassword = QStringLiteral("ppass");
+    o.cookies = QStringLiteral("secret=1");
+    EXPECT_EQ(fetch(QStringLiteral("https://origin.invalid/x"), o), QString());
+    EXPECT_EQ(proxy.head(), "CONNECT origin.invalid:443 HTTP/1.1\r\n"
+                                + proxy.lines({"Host: origin.invalid:443", "Proxy-Authorization: Basic cHVzZXI6cHBhc3M="}));
+    EXPECT_FALSE(o.statusText.isEmpty());
+}

@@ -7,6 +7,7 @@
 #include "tests/net/test_servers.h"
 #include "tests/support/test_support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -374,13 +375,14 @@ TEST_F(Downloader, PathWithoutExtensionGetsTheFileName)
     const QByteArray content = randomBytes(1000);
     RawServer server(fileServer(content));
     const QString url = server.url(QStringLiteral("/dl/tool.zip?v=2"));
-    EXPECT_EQ(SegmentedDownloader::targetPath(url, m_dir.path()), m_dir.path() + QStringLiteral("/tool.zip"));
+    const QChar sep = QDir::separator();
+    EXPECT_EQ(SegmentedDownloader::targetPath(url, m_dir.path()), m_dir.path() + sep + QStringLiteral("tool.zip"));
     EXPECT_EQ(SegmentedDownloader::targetPath(url, m_dir.path() + u'/'), m_dir.path() + QStringLiteral("/tool.zip"));
     EXPECT_EQ(SegmentedDownloader::targetPath(url, target(QStringLiteral("given.bin"))), target(QStringLiteral("given.bin")));
     const QString plain = server.url(QStringLiteral("/dl/tool"));
     const QString folder = m_dir.path().contains(u'.') ? QString() : m_dir.path();
     if (!folder.isEmpty()) {
-        EXPECT_EQ(SegmentedDownloader::targetPath(plain, folder), folder + QStringLiteral("/tool/tool"));
+        EXPECT_EQ(SegmentedDownloader::targetPath(plain, folder), folder + sep + QStringLiteral("tool") + sep + QStringLiteral("tool"));
     }
 
     Recorder recorder;
