@@ -126,7 +126,10 @@ ChunkOutcome UploadStore::appendChunk(const std::string &user, const std::string
         return out;
     }
     const long long size = u->record.size;
-    const long long allowed = knobs.stallAt >= 0 ? size * knobs.stallAt / 100 : size;
+    // Rounded up, so the page's whole-number percentage shows the stall point itself.
+    const long long allowed = knobs.stallAt >= 0 ? (size * knobs.stallAt + 99) / 100 : size;
+    // Stalling at 100 takes every byte but never finishes the upload.
+    const bool holdAtEnd = knobs.stallAt == 100;
     const long long room = std::max(0LL, std::min(allowed, size) - u->received);
     const long long take = std::min<long long>(room, static_cast<long long>(data.size()));
     if (take > 0) {
@@ -146,7 +149,7 @@ ChunkOutcome UploadStore::appendChunk(const std::string &user, const std::string
             out.answerAt = u->readyAt;
         }
     }
-    if (u->received == size)
+    if (u->received == size && !holdAtEnd)
         finish(*u, knobs);
     out.received = u->received;
     out.state = u->state;
