@@ -11,24 +11,6 @@ namespace {
 
 constexpr const char *kVerbs[] = {"GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
 
-// A curl_slist that frees itself.
-class HeaderList final {
-public:
-    HeaderList() = default;
-    HeaderList(const HeaderList &) = delete;
-    HeaderList &operator=(const HeaderList &) = delete;
-    ~HeaderList() { curl_slist_free_all(m_list); }
-    void append(const QByteArray &line)
-    {
-        if (curl_slist *grown = curl_slist_append(m_list, line.constData()))
-            m_list = grown;
-    }
-    curl_slist *get() const { return m_list; }
-
-private:
-    curl_slist *m_list = nullptr;
-};
-
 bool namesHeader(const QList<QByteArray> &lines, QByteArrayView name)
 {
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QByteArray &line) {
@@ -232,44 +214,67 @@ QByteArray headerLine(QStringView name, QStringView value)
     return headerBytes(name) + ": " + headerBytes(value);
 }
 
+void setTransferBasics(CURL *h, const QByteArray &url, bool followRedirects)
+{
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+}
+
+void setTransferTimeouts(CURL *h, long connectTimeoutMs, long idleTimeoutMs)
+{
+    if (connectTimeoutMs > 0)
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
+    if (idleTimeoutMs > 0) {
+        // Less than a byte a second over the whole period: nothing moves.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (idleTimeoutMs + 999) / 1000));
+    }
+}
+
+HeaderList::HeaderList(const QList<QByteArray> &lines)
+{
+    for (const QByteArray &line : lines)
+        append(line);
+}
+
+HeaderList::~HeaderList()
+{
+    curl_slist_free_all(m_list);
+}
+
+void HeaderList::append(const QByteArray &line)
+{
+    if (curl_slist *grown = curl_slist_append(m_list, line.constData()))
+        m_list = grown;
+}
+
 ExchangeResult perform(CURL *h, const ExchangeRequest &r)
 {
     ExchangeResult result;
     Collector collector{&result};
     curl_easy_reset(h);
 
-    HeaderList headers;
-    for (const QByteArray &line : r.headers)
-        headers.append(line);
+    HeaderList headers(r.headers);
     for (const char *own : {"Accept", "Content-Type", "Expect", "Proxy-Connection"})
         suppressUnless(headers, r.headers, own);
-    HeaderList proxyHeaders;
-    for (const QByteArray &line : r.proxyHeaders)
-        proxyHeaders.append(line);
+    HeaderList proxyHeaders(r.proxyHeaders);
     suppressUnless(proxyHeaders, r.proxyHeaders, "Proxy-Connection");
 
-    curl_easy_setopt(h, CURLOPT_URL, r.url.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    setTransferBasics(h, r.url, r.followRedirects);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_PROXYHEADER, proxyHeaders.get());
     curl_easy_setopt(h, CURLOPT_HEADEROPT, long(CURLHEADER_SEPARATE));
     curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     setMethodAndBody(h, r);
 
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, r.followRedirects ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, r.verifyCertificates ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, r.verifyCertificates ? 2L : 0L);
-    if (r.connectTimeoutMs > 0)
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, r.connectTimeoutMs);
-    if (r.idleTimeoutMs > 0) {
-        // Nothing moving for the whole period ends the exchange.
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (r.idleTimeoutMs + 999) / 1000));
-    }
+    setTransferTimeouts(h, r.connectTimeoutMs, r.idleTimeoutMs);
 
     curl_easy_setopt(h, CURLOPT_PROXY, r.proxy.constData());
     // A proxy given is used for every host, whatever the environment says.

@@ -45,6 +45,28 @@ QByteArray headerBytes(QStringView text);
 // with nothing after the colon.
 QByteArray headerLine(QStringView name, QStringView value);
 
+// Request header lines as libcurl takes them; frees itself.
+class HeaderList final {
+public:
+    explicit HeaderList(const QList<QByteArray> &lines = {});
+    ~HeaderList();
+    HeaderList(const HeaderList &) = delete;
+    HeaderList &operator=(const HeaderList &) = delete;
+    void append(const QByteArray &line);
+    curl_slist *get() const { return m_list; }
+
+private:
+    curl_slist *m_list = nullptr;
+};
+
+// Options every transfer of the program shares: the URL, http and https
+// only (also for redirects), HTTP/1.1, no signals (transfers run on many
+// threads), and whether redirects are followed.
+void setTransferBasics(CURL *handle, const QByteArray &url, bool followRedirects);
+// Connect time-out, and the time a transfer may stand still (no byte either
+// way) before it ends; 0 leaves that one unlimited.
+void setTransferTimeouts(CURL *handle, long connectTimeoutMs, long idleTimeoutMs);
+
 struct ExchangeRequest {
     QByteArray url;
     int method = 0;

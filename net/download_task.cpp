@@ -12,7 +12,7 @@ namespace net {
 namespace {
 
 constexpr long kConnectTimeoutMs = 30000;
-constexpr long kStallSeconds = 30;     // a block whose server sends nothing that long fails
+constexpr long kStallMs = 30000; // a block whose server sends nothing that long fails
 constexpr long kReceiveBufferBytes = 256 * 1024;
 constexpr int kRetriesAfterPause = 3;  // a connection that died while paused is opened again
 
@@ -264,24 +264,14 @@ bool DownloadTask::fetchBlock(CURL *h, QFile &file, qint64 block)
     for (int attempt = 0;; ++attempt) {
         if (!file.seek(transfer.position))
             return false;
-        curl_slist *headers = nullptr;
-        for (const QByteArray &line : defaultHeaders())
-            headers = curl_slist_append(headers, line.constData());
-        const QByteArray range = "Range:bytes=" + QByteArray::number(transfer.position) + '-' + QByteArray::number(last);
-        headers = curl_slist_append(headers, range.constData());
+        detail::HeaderList headers(defaultHeaders());
+        headers.append("Range:bytes=" + QByteArray::number(transfer.position) + '-' + QByteArray::number(last));
 
         curl_easy_reset(h);
-        curl_easy_setopt(h, CURLOPT_URL, url.constData());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+        detail::setTransferBasics(h, url, true);
+        detail::setTransferTimeouts(h, kConnectTimeoutMs, kStallMs);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &BlockTransfer::onHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BlockTransfer::onBody);
@@ -293,7 +283,6 @@ bool DownloadTask::fetchBlock(CURL *h, QFile &file, qint64 block)
         transfer.pausedMeanwhile = false;
         const CURLcode code = curl_easy_perform(h);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
-        curl_slist_free_all(headers);
 
         // Only every byte of the block counts; a short answer is a failure.
         if (code == CURLE_OK && transfer.position == transfer.end)

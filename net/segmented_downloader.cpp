@@ -47,25 +47,15 @@ ProbeResult probe(const QString &url, const QList<QByteArray> &headerLines, bool
     if (!handle)
         return result;
     CURL *h = handle.get();
-    curl_slist *headers = nullptr;
-    for (const QByteArray &line : headerLines)
-        headers = curl_slist_append(headers, line.constData());
+    const detail::HeaderList headers(headerLines);
     const QByteArray urlBytes = detail::urlBytes(url);
-    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 30000L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+    detail::setTransferBasics(h, urlBytes, followRedirects);
+    detail::setTransferTimeouts(h, 30000, 30000);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onProbeHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &result);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onProbeBody);
     const CURLcode code = curl_easy_perform(h);
-    curl_slist_free_all(headers);
     if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
         result.answered = false;
     if (result.answered) {

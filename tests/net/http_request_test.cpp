@@ -12,30 +12,9 @@ using namespace nettest;
 
 namespace {
 
+using Capture = CaptureServer;
+
 const QByteArray kUserAgent = "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
-const QByteArray kOk = response("HTTP/1.1 200 OK", "", "ok");
-
-// A server that answers every request with `answer` and keeps the request heads.
-struct Capture {
-    explicit Capture(QByteArray answer = kOk)
-        : server(answerEach([answer](RawConnection &) { return answer; }))
-    {
-    }
-    QByteArray head(int i = 0) const { return server.heads().value(i); }
-    QByteArray lines(std::initializer_list<QByteArray> headerLines) const
-    {
-        QByteArray out;
-        for (const QByteArray &line : headerLines)
-            out += line + "\r\n";
-        return out + "\r\n";
-    }
-    RawServer server;
-};
-
-QByteArray get(const QString &url, HttpRequestOptions &o)
-{
-    return httpRequest(url, o);
-}
 
 } // namespace
 
@@ -44,10 +23,10 @@ TEST(HttpRequest, GetWithDefaultsCarriesExactlyTheDefaultHeaders)
     Capture c;
     HttpRequestOptions o;
     const QString url = c.server.url(QStringLiteral("/p?q=1"));
-    EXPECT_EQ(get(url, o), "ok");
+    EXPECT_EQ(httpRequest(url, o), "ok");
     EXPECT_EQ(o.status, 200);
     EXPECT_EQ(c.head(), "GET /p?q=1 HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), "Accept: */*", "Referer: " + url.toLatin1(),
+                  + Capture::lines({c.server.hostHeader(), "Accept: */*", "Referer: " + url.toLatin1(),
                              "Accept-Language: zh-cn", kUserAgent}));
 }
 
@@ -58,9 +37,9 @@ TEST(HttpRequest, PostWithDefaultsAddsTheFormTypeAndTheLength)
     o.method = 1;
     o.body = QStringLiteral("a=1&b=中");
     const QString url = c.server.url(QStringLiteral("/form"));
-    get(url, o);
+    httpRequest(url, o);
     EXPECT_EQ(c.head(), "POST /form HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), "Accept: */*", "Referer: " + url.toLatin1(), "Accept-Language: zh-cn",
+                  + Capture::lines({c.server.hostHeader(), "Accept: */*", "Referer: " + url.toLatin1(), "Accept-Language: zh-cn",
                              kUserAgent, "Content-Type: application/x-www-form-urlencoded", "Content-Length: 8"}));
 }
 
@@ -70,9 +49,9 @@ TEST(HttpRequest, CallerHeadersSuppressDefaultsAndGetCapitalised)
     HttpRequestOptions o;
     o.headers = QStringLiteral("accept: text/html\r\nuser-agent: tester\r\nX-requested-with: x");
     const QString url = c.server.url();
-    get(url, o);
+    httpRequest(url, o);
     EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), "Accept: text/html", "User-Agent: tester", "X-Requested-With: x",
+                  + Capture::lines({c.server.hostHeader(), "Accept: text/html", "User-Agent: tester", "X-Requested-With: x",
                              "Referer: " + url.toLatin1(), "Accept-Language: zh-cn"}));
 }
 
@@ -85,9 +64,9 @@ TEST(HttpRequest, CallerContentTypeReplacesTheFormType)
     o.headers = QStringLiteral("content-type: application/json");
     o.binaryBody = "{\"a\":1}";
     o.body = QStringLiteral("ignored");
-    get(c.server.url(), o);
+    httpRequest(c.server.url(), o);
     EXPECT_EQ(c.head(), "POST / HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), "Content-Type: application/json", "Content-Length: 7"}));
+                  + Capture::lines({c.server.hostHeader(), "Content-Type: application/json", "Content-Length: 7"}));
 }
 
 TEST(HttpRequest, WithoutDefaultsOnlyHostIsAdded)
@@ -95,8 +74,8 @@ TEST(HttpRequest, WithoutDefaultsOnlyHostIsAdded)
     Capture c;
     HttpRequestOptions o;
     o.completeHeaders = false;
-    get(c.server.url(), o);
-    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader()}));
+    httpRequest(c.server.url(), o);
+    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader()}));
 }
 
 TEST(HttpRequest, KeepAliveLineIsDroppedButCloseIsSent)
@@ -105,21 +84,21 @@ TEST(HttpRequest, KeepAliveLineIsDroppedButCloseIsSent)
     HttpRequestOptions o;
     o.completeHeaders = false;
     o.headers = QStringLiteral("Connection: keep-alive\r\nX-A: 1");
-    get(c.server.url(), o);
-    EXPECT_EQ(c.head(0), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "X-A: 1"}));
+    httpRequest(c.server.url(), o);
+    EXPECT_EQ(c.head(0), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "X-A: 1"}));
 
     HttpRequestOptions close;
     close.completeHeaders = false;
     close.headers = QStringLiteral("Connection: close\r\nX-A: 1");
-    get(c.server.url(), close);
-    EXPECT_EQ(c.head(1), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Connection: close", "X-A: 1"}));
+    httpRequest(c.server.url(), close);
+    EXPECT_EQ(c.head(1), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Connection: close", "X-A: 1"}));
 
     // A single line is set as it stands.
     HttpRequestOptions single;
     single.completeHeaders = false;
     single.headers = QStringLiteral("Connection: keep-alive");
-    get(c.server.url(), single);
-    EXPECT_EQ(c.head(2), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Connection: keep-alive"}));
+    httpRequest(c.server.url(), single);
+    EXPECT_EQ(c.head(2), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Connection: keep-alive"}));
 }
 
 TEST(HttpRequest, MethodTableWithOutOfRangeNumbersAsGet)
@@ -132,7 +111,7 @@ TEST(HttpRequest, MethodTableWithOutOfRangeNumbersAsGet)
         HttpRequestOptions o;
         o.method = method;
         o.completeHeaders = false;
-        get(c.server.url(), o);
+        httpRequest(c.server.url(), o);
         EXPECT_TRUE(c.head(i++).startsWith(line)) << method;
     }
     EXPECT_TRUE(c.head(3).contains("Content-Length: 0\r\n")); // PUT always has a length
@@ -145,8 +124,8 @@ TEST(HttpRequest, CookiesAreSentFirstAndMergedBack)
     o.completeHeaders = false;
     o.headers = QStringLiteral("X-A: 1");
     o.cookies = QStringLiteral("a=1; b=2");
-    get(c.server.url(), o);
-    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Cookie: a=1; b=2", "X-A: 1"}));
+    httpRequest(c.server.url(), o);
+    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Cookie: a=1; b=2", "X-A: 1"}));
     EXPECT_EQ(o.newCookies, QStringLiteral("b=3"));
     EXPECT_EQ(*o.cookies, QStringLiteral("b=3"));
 }
@@ -156,7 +135,7 @@ TEST(HttpRequest, NewCookiesComeFirst)
     Capture c(response("HTTP/1.1 200 OK", "Set-Cookie: c=5; path=/\r\n", "ok"));
     HttpRequestOptions o;
     o.cookies = QStringLiteral("a=1");
-    get(c.server.url(), o);
+    httpRequest(c.server.url(), o);
     EXPECT_EQ(o.newCookies, QStringLiteral("c=5; a=1"));
     EXPECT_EQ(*o.cookies, QStringLiteral("c=5; a=1"));
 }
@@ -168,13 +147,13 @@ TEST(HttpRequest, CookieWordInTheCookieTextIsRemoved)
     o.completeHeaders = false;
     o.mergeCookies = false;
     o.cookies = QStringLiteral("Cookie: a=1");
-    get(c.server.url(), o);
-    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Cookie:  a=1"}));
+    httpRequest(c.server.url(), o);
+    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Cookie:  a=1"}));
     EXPECT_EQ(*o.cookies, QStringLiteral(" a=1"));
 
     HttpRequestOptions merged;
     merged.cookies = QStringLiteral("cookie: a=1");
-    get(c.server.url(), merged);
+    httpRequest(c.server.url(), merged);
     EXPECT_EQ(*merged.cookies, QStringLiteral("a=1"));
 }
 
@@ -184,7 +163,7 @@ TEST(HttpRequest, MergeOffKeepsOnlyTheServersCookiesInOrder)
     HttpRequestOptions o;
     o.mergeCookies = false;
     o.cookies = QStringLiteral("a=1");
-    get(c.server.url(), o);
+    httpRequest(c.server.url(), o);
     EXPECT_EQ(o.newCookies, QStringLiteral("c=5; d=6"));
     EXPECT_EQ(*o.cookies, QStringLiteral("a=1"));
 }
@@ -194,7 +173,7 @@ TEST(HttpRequest, NoCookiesGivenSendsNoCookieHeader)
     Capture c(response("HTTP/1.1 200 OK", "Set-Cookie: c=5\r\n", "ok"));
     HttpRequestOptions o;
     o.completeHeaders = false;
-    get(c.server.url(), o);
+    httpRequest(c.server.url(), o);
     EXPECT_FALSE(c.head().contains("Cookie"));
     EXPECT_FALSE(o.cookies.has_value());
     EXPECT_EQ(o.newCookies, QStringLiteral("c=5"));
@@ -208,12 +187,12 @@ TEST(HttpRequest, RedirectIsFollowedUnlessSwitchedOff)
         svr.Get("/to", [](const httplib::Request &, httplib::Response &res) { res.set_content("arrived", "text/plain"); });
     });
     HttpRequestOptions follow;
-    EXPECT_EQ(get(s.url(QStringLiteral("/from")), follow), "arrived");
+    EXPECT_EQ(httpRequest(s.url(QStringLiteral("/from")), follow), "arrived");
     EXPECT_EQ(follow.status, 200);
 
     HttpRequestOptions stay;
     stay.noRedirect = true;
-    EXPECT_EQ(get(s.url(QStringLiteral("/from")), stay), "");
+    EXPECT_EQ(httpRequest(s.url(QStringLiteral("/from")), stay), "");
     EXPECT_EQ(stay.status, 302);
     EXPECT_TRUE(stay.responseHeaders.contains(QStringLiteral("Location: /to\r\n")));
 }
@@ -226,18 +205,18 @@ TEST(HttpRequest, TimeoutRules)
     HttpRequestOptions keep;
     keep.reuseObject = &session;
     keep.timeoutSeconds = -1;
-    get(c.server.url(), keep);
+    httpRequest(c.server.url(), keep);
     EXPECT_EQ(session.timeouts(), (HttpSession::Timeouts{0, 60000, 30000, 30000}));
     HttpRequestOptions three;
     three.reuseObject = &session;
     three.timeoutSeconds = 3;
-    get(c.server.url(), three);
+    httpRequest(c.server.url(), three);
     EXPECT_EQ(session.timeouts(), (HttpSession::Timeouts{3000, 3000, 3000, 3000}));
-    get(c.server.url(), keep);
+    httpRequest(c.server.url(), keep);
     EXPECT_EQ(session.timeouts(), (HttpSession::Timeouts{3000, 3000, 3000, 3000}));
     HttpRequestOptions zero;
     zero.reuseObject = &session;
-    get(c.server.url(), zero);
+    httpRequest(c.server.url(), zero);
     EXPECT_EQ(session.timeouts(), (HttpSession::Timeouts{15000, 15000, 15000, 15000}));
 }
 
@@ -251,7 +230,7 @@ TEST(HttpRequest, SilentServerTimesOut)
     o.timeoutSeconds = 1;
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(get(silent.url(), o), "");
+    EXPECT_EQ(httpRequest(silent.url(), o), "");
     EXPECT_EQ(o.status, 0);
     EXPECT_LT(timer.elapsed(), 3500);
 }
@@ -266,18 +245,18 @@ TEST(HttpRequest, ReusedSessionKeepsItsConnectionAndSettings)
     HttpRequestOptions first;
     first.reuseObject = &session;
     first.noRedirect = true;
-    get(s.url(QStringLiteral("/from")), first);
+    httpRequest(s.url(QStringLiteral("/from")), first);
     EXPECT_EQ(first.status, 302);
     HttpRequestOptions second;
     second.reuseObject = &session;
-    get(s.url(QStringLiteral("/from")), second);
+    httpRequest(s.url(QStringLiteral("/from")), second);
     EXPECT_EQ(second.status, 302); // redirects stay off, as on the reused object
 
     Capture c;
     for (int i = 0; i < 3; ++i) {
         HttpRequestOptions o;
         o.reuseObject = &session;
-        EXPECT_EQ(get(c.server.url(), o), "ok");
+        EXPECT_EQ(httpRequest(c.server.url(), o), "ok");
     }
     EXPECT_EQ(c.server.connectionCount(), 1);
 }
@@ -291,9 +270,9 @@ TEST(HttpRequest, ProxyGetsTheAbsoluteUrlAndBasicCredentials)
     o.proxyUser = QStringLiteral("user");
     o.proxyPassword = QStringLiteral("pass");
     o.cookies = QStringLiteral("a=1");
-    EXPECT_EQ(get(QStringLiteral("http://origin.invalid/x"), o), "ok");
+    EXPECT_EQ(httpRequest(QStringLiteral("http://origin.invalid/x"), o), "ok");
     EXPECT_EQ(proxy.head(), "GET http://origin.invalid/x HTTP/1.1\r\n"
-                                + proxy.lines({"Host: origin.invalid", "Proxy-Authorization: Basic dXNlcjpwYXNz", "Cookie: a=1"}));
+                                + Capture::lines({"Host: origin.invalid", "Proxy-Authorization: Basic dXNlcjpwYXNz", "Cookie: a=1"}));
 }
 
 TEST(HttpRequest, ProxyUserWithoutProxySetsNoCredentials)
@@ -303,8 +282,8 @@ TEST(HttpRequest, ProxyUserWithoutProxySetsNoCredentials)
     o.completeHeaders = false;
     o.proxyUser = QStringLiteral("user");
     o.proxyPassword = QStringLiteral("pass");
-    get(c.server.url(), o);
-    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader()}));
+    httpRequest(c.server.url(), o);
+    EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader()}));
 }
 
 TEST(HttpRequest, CertificateErrorsAreIgnored)
@@ -315,17 +294,17 @@ TEST(HttpRequest, CertificateErrorsAreIgnored)
     if (!s.isRunning())
         GTEST_SKIP() << "no openssl to make a certificate";
     HttpRequestOptions o;
-    EXPECT_EQ(get(s.url(), o), "secure");
+    EXPECT_EQ(httpRequest(s.url(), o), "secure");
     EXPECT_EQ(o.status, 200);
 }
 
 TEST(HttpRequest, UnreachableOrBadUrlGivesStatusZero)
 {
     HttpRequestOptions refused;
-    EXPECT_EQ(get(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()), refused), "");
+    EXPECT_EQ(httpRequest(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()), refused), "");
     EXPECT_EQ(refused.status, 0);
     HttpRequestOptions bad;
-    EXPECT_EQ(get(QStringLiteral("not a url"), bad), "");
+    EXPECT_EQ(httpRequest(QStringLiteral("not a url"), bad), "");
     EXPECT_EQ(bad.status, 0);
     EXPECT_EQ(bad.responseHeaders, QString());
 }
@@ -340,7 +319,7 @@ TEST(HttpRequest, TunnelGetsTheProxyCredentialsAndNoServerHeaders)
     o.cookies = QStringLiteral("secret=1");
     httpRequest(QStringLiteral("https://origin.invalid/x"), o);
     EXPECT_EQ(proxy.head(), "CONNECT origin.invalid:443 HTTP/1.1\r\n"
-                                + proxy.lines({"Host: origin.invalid:443", "Proxy-Authorization: Basic dXNlcjpwYXNz"}));
+                                + Capture::lines({"Host: origin.invalid:443", "Proxy-Authorization: Basic dXNlcjpwYXNz"}));
     EXPECT_EQ(o.status, 0);
 }
 
@@ -352,5 +331,5 @@ TEST(HttpRequest, LargeBodyGoesWithoutExpect)
     o.completeHeaders = false;
     o.binaryBody = QByteArray(2 << 20, 'b');
     EXPECT_EQ(httpRequest(c.server.url(), o), "ok");
-    EXPECT_EQ(c.head(), "POST / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Content-Length: 2097152"}));
+    EXPECT_EQ(c.head(), "POST / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Content-Length: 2097152"}));
 }

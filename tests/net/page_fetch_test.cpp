@@ -13,27 +13,13 @@ using namespace nettest;
 
 namespace {
 
+using Capture = CaptureServer;
+
 const QByteArray kUserAgent = "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)";
 const QByteArray kAccept = "Accept: text/html, application/xhtml+xml, */*";
 const QByteArray kEncoding = "Accept-Encoding: gbk, GB2312";
 const QByteArray kLanguage = "Accept-Language: zh-cn";
 const QByteArray kCache = "Cache-Control: no-cache";
-
-struct Capture {
-    explicit Capture(QByteArray answer = response("HTTP/1.1 200 OK", "", "ok"))
-        : server(answerEach([answer](RawConnection &) { return answer; }))
-    {
-    }
-    QByteArray head(int i = 0) const { return server.heads().value(i); }
-    static QByteArray lines(std::initializer_list<QByteArray> headerLines)
-    {
-        QByteArray out;
-        for (const QByteArray &line : headerLines)
-            out += line + "\r\n";
-        return out + "\r\n";
-    }
-    RawServer server;
-};
 
 QString fetch(const QString &url, PageFetchOptions &o)
 {
@@ -61,7 +47,7 @@ TEST(PageFetch, GetWithDefaultsSendsItsOwnHeadersInOrder)
     EXPECT_EQ(fetch(c.server.url(QStringLiteral("/p?q=1")), o), QStringLiteral("ok"));
     EXPECT_EQ(o.statusText, QStringLiteral("200 OK"));
     EXPECT_EQ(c.head(), "GET /p?q=1 HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), kUserAgent, kAccept, kEncoding, kLanguage, kCache}));
+                  + Capture::lines({c.server.hostHeader(), kUserAgent, kAccept, kEncoding, kLanguage, kCache}));
 }
 
 TEST(PageFetch, HostWithoutPathRequestsTheRoot)
@@ -80,7 +66,7 @@ TEST(PageFetch, PostAddsTheFormTypeBeforeCacheControl)
     o.body = QStringLiteral("msg=中文");
     fetch(c.server.url(QStringLiteral("/post")), o);
     EXPECT_EQ(c.head(), "POST /post HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), kUserAgent, kAccept, kEncoding, kLanguage,
+                  + Capture::lines({c.server.hostHeader(), kUserAgent, kAccept, kEncoding, kLanguage,
                              "Content-Type: application/x-www-form-urlencoded", kCache, "Content-Length: 8"}));
 }
 
@@ -111,7 +97,7 @@ TEST(PageFetch, LowerCaseCallerUserAgentSuppressesTheDefault)
     o.headers = QStringLiteral("user-agent: mine");
     fetch(c.server.url(), o);
     EXPECT_EQ(c.head(), "GET / HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), "User-Agent: mine", kAccept, kEncoding, kLanguage, kCache}));
+                  + Capture::lines({c.server.hostHeader(), "User-Agent: mine", kAccept, kEncoding, kLanguage, kCache}));
 }
 
 TEST(PageFetch, KeepAliveIsRemovedWhenALineFollowsIt)
@@ -121,13 +107,13 @@ TEST(PageFetch, KeepAliveIsRemovedWhenALineFollowsIt)
     o.headers = QStringLiteral("Connection: keep-alive");
     fetch(c.server.url(), o);
     EXPECT_EQ(c.head(0), "GET / HTTP/1.1\r\n"
-                  + c.lines({c.server.hostHeader(), kUserAgent, kAccept, kEncoding, kLanguage, kCache}));
+                  + Capture::lines({c.server.hostHeader(), kUserAgent, kAccept, kEncoding, kLanguage, kCache}));
 
     PageFetchOptions last;
     last.completeHeaders = false;
     last.headers = QStringLiteral("X-A: 1\r\nConnection: keep-alive");
     fetch(c.server.url(), last);
-    EXPECT_EQ(c.head(1), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "X-A: 1", "Connection: keep-alive"}));
+    EXPECT_EQ(c.head(1), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "X-A: 1", "Connection: keep-alive"}));
 }
 
 TEST(PageFetch, CookiesGoLastAndCallerCookieHeaderWins)
@@ -138,20 +124,20 @@ TEST(PageFetch, CookiesGoLastAndCallerCookieHeaderWins)
     o.cookies = QStringLiteral("a=1; b=2");
     o.headers = QStringLiteral("X-A: 1");
     fetch(c.server.url(), o);
-    EXPECT_EQ(c.head(0), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "X-A: 1", "Cookie: a=1; b=2"}));
+    EXPECT_EQ(c.head(0), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "X-A: 1", "Cookie: a=1; b=2"}));
 
     PageFetchOptions wins;
     wins.completeHeaders = false;
     wins.cookies = QStringLiteral("a=1");
     wins.headers = QStringLiteral("cookie: z=9");
     fetch(c.server.url(), wins);
-    EXPECT_EQ(c.head(1), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Cookie: z=9"}));
+    EXPECT_EQ(c.head(1), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Cookie: z=9"}));
 
     PageFetchOptions word;
     word.completeHeaders = false;
     word.cookies = QStringLiteral("Cookie: a=1");
     fetch(c.server.url(), word);
-    EXPECT_EQ(c.head(2), "GET / HTTP/1.1\r\n" + c.lines({c.server.hostHeader(), "Cookie: a=1"}));
+    EXPECT_EQ(c.head(2), "GET / HTTP/1.1\r\n" + Capture::lines({c.server.hostHeader(), "Cookie: a=1"}));
 }
 
 TEST(PageFetch, CookieMergeDropsDeletedAndPutsNewFirst)
@@ -312,7 +298,7 @@ TEST(PageFetch, ProxyAndServerCredentialsAreBasic)
     o.password = QStringLiteral("pass");
     fetch(QStringLiteral("http://origin.invalid/x"), o);
     EXPECT_EQ(proxy.head(), "GET http://origin.invalid/x HTTP/1.1\r\n"
-                                + proxy.lines({"Host: origin.invalid", "Proxy-Authorization: Basic cHVzZXI6cHBhc3M=",
+                                + Capture::lines({"Host: origin.invalid", "Proxy-Authorization: Basic cHVzZXI6cHBhc3M=",
                                                "Authorization: Basic dXNlcjpwYXNz"}));
 }
 
@@ -338,6 +324,6 @@ TEST(PageFetch, TunnelGetsTheProxyCredentials)
     o.cookies = QStringLiteral("secret=1");
     EXPECT_EQ(fetch(QStringLiteral("https://origin.invalid/x"), o), QString());
     EXPECT_EQ(proxy.head(), "CONNECT origin.invalid:443 HTTP/1.1\r\n"
-                                + proxy.lines({"Host: origin.invalid:443", "Proxy-Authorization: Basic cHVzZXI6cHBhc3M="}));
+                                + Capture::lines({"Host: origin.invalid:443", "Proxy-Authorization: Basic cHVzZXI6cHBhc3M="}));
     EXPECT_FALSE(o.statusText.isEmpty());
 }

@@ -179,6 +179,19 @@ void RawServer::record(const QByteArray &head)
     m_heads.append(head);
 }
 
+CaptureServer::CaptureServer(QByteArray answer)
+    : server(answerEach([answer](RawConnection &) { return answer; }))
+{
+}
+
+QByteArray CaptureServer::lines(std::initializer_list<QByteArray> headerLines)
+{
+    QByteArray out;
+    for (const QByteArray &line : headerLines)
+        out += line + "\r\n";
+    return out + "\r\n";
+}
+
 QByteArray response(const QByteArray &statusLine, const QByteArray &headers, const QByteArray &body)
 {
     return statusLine + "\r\n" + headers + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;

@@ -86,6 +86,18 @@ private:
     std::thread m_acceptor;
 };
 
+// A server that answers every request with the same bytes; the tests compare
+// the request heads it keeps.
+class CaptureServer final {
+public:
+    explicit CaptureServer(QByteArray answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    QByteArray head(int i = 0) const { return server.heads().value(i); }
+    // Header lines as a request head ends: each with CR LF, then CR LF.
+    static QByteArray lines(std::initializer_list<QByteArray> headerLines);
+
+    RawServer server;
+};
+
 // An answer with the given status line, extra header lines and body, with
 // its Content-Length.
 QByteArray response(const QByteArray &statusLine, const QByteArray &headers, const QByteArray &body);

@@ -77,11 +77,6 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_calls;
     }
-    int finalCount() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return int(std::count_if(m_calls.begin(), m_calls.end(), [](const Call &c) { return c.status != SegmentedDownloader::Progress; }));
-    }
     bool overlapped() const { return m_overlapped; }
 
 private:
@@ -131,9 +126,26 @@ FileServerFaults faults(const std::function<void(FileServerFaults &)> &set)
     return f;
 }
 
+int finalCount(const std::vector<Call> &calls)
+{
+    return int(std::count_if(calls.begin(), calls.end(), [](const Call &c) { return c.status != SegmentedDownloader::Progress; }));
+}
+
 class Downloader : public ::testing::Test {
 protected:
     QString target(const QString &name = QStringLiteral("file.bin")) const { return m_dir.filePath(name); }
+    // Downloads the server's /f.bin into target() and returns every call
+    // made, once the task's threads have ended.
+    std::vector<Call> fetchAll(const RawServer &server, int segments)
+    {
+        Recorder recorder;
+        {
+            SegmentedDownloader downloader;
+            EXPECT_GT(downloader.download(server.url(QStringLiteral("/f.bin")), target(), segments, recorder.callback()), 0);
+            recorder.waitForFinal();
+        }
+        return recorder.calls();
+    }
     QTemporaryDir m_dir;
 };
 
@@ -203,10 +215,7 @@ TEST_F(Downloader, SmallFileUsesOneWorker)
 {
     const QByteArray content = randomBytes(100 * 1024);
     RawServer server(fileServer(content));
-    Recorder recorder;
-    SegmentedDownloader downloader;
-    ASSERT_GT(downloader.download(server.url(QStringLiteral("/small.bin")), target(), 2, recorder.callback()), 0);
-    ASSERT_TRUE(recorder.waitForFinal());
+    ASSERT_EQ(finalCount(fetchAll(server, 2)), 1);
     EXPECT_EQ(rangeLines(server), QList<QByteArray>{"Range:bytes=0-1048575"});
     EXPECT_EQ(testsupport::readAll(target()), content);
 }
@@ -215,16 +224,12 @@ TEST_F(Downloader, ConnectionDroppedMidBlockFailsOnce)
 {
     const QByteArray content = randomBytes(kMiB + kMiB / 2);
     RawServer server(fileServer(content, faults([&](FileServerFaults &f) { f.cutRangeFrom = kMiB; })));
-    Recorder recorder;
-    SegmentedDownloader downloader;
-    ASSERT_GT(downloader.download(server.url(QStringLiteral("/f.bin")), target(), 2, recorder.callback()), 0);
-    const auto final = recorder.waitForFinal();
-    ASSERT_TRUE(final);
+    const std::vector<Call> calls = fetchAll(server, 2);
+    ASSERT_EQ(finalCount(calls), 1);
+    const Call *final = &calls.back();
     EXPECT_EQ(final->status, SegmentedDownloader::Failed);
     EXPECT_EQ(final->total, 0);
     EXPECT_EQ(final->done, 0);
-    QThread::msleep(100);
-    EXPECT_EQ(recorder.finalCount(), 1);
     EXPECT_EQ(QFile(target()).size(), content.size()); // full length, the rest zero-filled
 }
 
@@ -232,11 +237,9 @@ TEST_F(Downloader, BlockEndingEarlyWithoutLengthIsNoSuccess)
 {
     const QByteArray content = randomBytes(kMiB + kMiB / 2);
     RawServer server(fileServer(content, faults([&](FileServerFaults &f) { f.cutRangeFrom = kMiB; f.cutWithoutLength = true; })));
-    Recorder recorder;
-    SegmentedDownloader downloader;
-    ASSERT_GT(downloader.download(server.url(QStringLiteral("/f.bin")), target(), 2, recorder.callback()), 0);
-    const auto final = recorder.waitForFinal();
-    ASSERT_TRUE(final);
+    const std::vector<Call> calls = fetchAll(server, 2);
+    ASSERT_EQ(finalCount(calls), 1);
+    const Call *final = &calls.back();
     EXPECT_EQ(final->status, SegmentedDownloader::Failed);
 }
 
@@ -244,11 +247,9 @@ TEST_F(Downloader, ServerIgnoringRangesFailsWithoutWritingOutsideABlock)
 {
     const QByteArray content = randomBytes(2 * kMiB + kMiB / 2);
     RawServer server(fileServer(content, faults([&](FileServerFaults &f) { f.ignoreRange = true; })));
-    Recorder recorder;
-    SegmentedDownloader downloader;
-    ASSERT_GT(downloader.download(server.url(QStringLiteral("/f.bin")), target(), 2, recorder.callback()), 0);
-    const auto final = recorder.waitForFinal();
-    ASSERT_TRUE(final);
+    const std::vector<Call> calls = fetchAll(server, 2);
+    ASSERT_EQ(finalCount(calls), 1);
+    const Call *final = &calls.back();
     EXPECT_EQ(final->status, SegmentedDownloader::Failed);
     const QByteArray written = testsupport::readAll(target());
     EXPECT_EQ(written.size(), content.size());
@@ -259,11 +260,9 @@ TEST_F(Downloader, WholeFileAnswerIsTakenWhenItIsTheOnlyBlock)
 {
     const QByteArray content = randomBytes(1000);
     RawServer server(fileServer(content, faults([&](FileServerFaults &f) { f.ignoreRange = true; })));
-    Recorder recorder;
-    SegmentedDownloader downloader;
-    ASSERT_GT(downloader.download(server.url(QStringLiteral("/f.bin")), target(), 2, recorder.callback()), 0);
-    const auto final = recorder.waitForFinal();
-    ASSERT_TRUE(final);
+    const std::vector<Call> calls = fetchAll(server, 2);
+    ASSERT_EQ(finalCount(calls), 1);
+    const Call *final = &calls.back();
     EXPECT_EQ(final->status, SegmentedDownloader::Finished);
     EXPECT_EQ(testsupport::readAll(target()), content);
 }
@@ -337,7 +336,7 @@ TEST_F(Downloader, StopEndsTheTaskWithoutAFinalCall)
         downloader.stop(99);
         downloader.stopAll();
     } // the destructor waits for the task's threads
-    EXPECT_EQ(recorder.finalCount(), 0);
+    EXPECT_EQ(finalCount(recorder.calls()), 0);
     EXPECT_LT(recorder.calls().back().done, content.size());
 }
 
