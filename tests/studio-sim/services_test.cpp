@@ -70,6 +70,7 @@ TEST(UpdateServers, IndexOffersADownloadThatHonoursRanges)
 TEST(UpdateServers, AnnouncementPicturesAndQuote)
 {
     SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     const QJsonObject notice = jsonOf(sim.request("GET", "/u1/gonggao.json"));
     EXPECT_FALSE(notice.value("all").toString().isEmpty());
     EXPECT_FALSE(notice.value("ad1url").toString().isEmpty());
@@ -95,6 +96,7 @@ TEST(UpdateServers, AnnouncementPicturesAndQuote)
 TEST(Notification, SignedReportsAreRecordedAndOthersRefused)
 {
     SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     const QByteArray t = QByteArray::number(QDateTime::currentSecsSinceEpoch()).left(10);
     const QByteArray target = "/tongzhi?mubiao=dev@example.invalid&title=" + percentGbk(QStringLiteral("电脑发现bug"))
         + "&body=" + percentGbk(QStringLiteral("所属软件：tolvar\r\n   错误信息：x y")).replace("%20", "+") + "&sa=1";

@@ -66,6 +66,7 @@ TEST(StudioLogin, UploadRedirectsUntilLoggedInAndTheCookieIsPersistent)
 TEST(StudioLogin, NamesAreEscapedInThePage)
 {
     SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("<b>&\"x"));
     const auto page = client.get("/upload");
@@ -102,6 +103,7 @@ TEST(StudioLogin, SessionsSurviveARestartAndEndByLogoutOrKnob)
 TEST(StudioSimKnobs, ControlEndpointReportsAndValidates)
 {
     SimProcess sim({"--upload-kbps", "64", "--fail-quote"}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     const QJsonObject knobs = jsonOf(sim.request("GET", "/__sim/knobs"));
     EXPECT_EQ(knobs.value("upload-kbps").toInt(), 64);
     EXPECT_TRUE(knobs.value("fail-quote").toBool());

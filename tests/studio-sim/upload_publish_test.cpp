@@ -5,6 +5,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <thread>
 
 using testsupport::SimProcess;
 
@@ -25,6 +28,7 @@ QByteArray tinyJpeg()
 TEST(StudioUpload, Mp4IsStoredHashedAndPublishedExactlyOnce)
 {
     SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("Alice"));
     const QByteArray video = sampleMp4();
@@ -80,6 +84,7 @@ TEST(StudioUpload, Mp4IsStoredHashedAndPublishedExactlyOnce)
 TEST(StudioUpload, FilesWithoutAnFtypBoxFailAndCannotBePublished)
 {
     SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("Bob"));
 
@@ -99,6 +104,7 @@ TEST(StudioUpload, FilesWithoutAnFtypBoxFailAndCannotBePublished)
 TEST(StudioUpload, FailUploadKnobRejectsEvenRealClips)
 {
     SimProcess sim({"--fail-upload"}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("Bob"));
     QJsonObject last;
@@ -109,6 +115,7 @@ TEST(StudioUpload, FailUploadKnobRejectsEvenRealClips)
 TEST(StudioUpload, StallHoldsAtThePercentageUntilTheKnobIsCleared)
 {
     SimProcess sim({"--stall-at", "40"}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("Dave"));
     const QByteArray video = sampleMp4();
@@ -142,6 +149,7 @@ TEST(StudioUpload, StallHoldsAtThePercentageUntilTheKnobIsCleared)
 TEST(StudioUpload, RequestsOutOfTurnOrFromStrangersAreRefused)
 {
     SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient alice(sim), mallory(sim);
     ASSERT_TRUE(alice.login("Alice"));
     ASSERT_TRUE(mallory.login("Mallory"));
@@ -171,6 +179,7 @@ TEST(StudioUpload, RequestsOutOfTurnOrFromStrangersAreRefused)
 TEST(StudioPublish, DraftsAndCoversAreRecordedAsChosen)
 {
     SimProcess sim({"--slow-dialogs", "1"}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("Erin"));
 
@@ -211,6 +220,7 @@ TEST(StudioPublish, DraftsAndCoversAreRecordedAsChosen)
 TEST(StudioPublish, KnobsFailCoversAndPublishes)
 {
     SimProcess sim({"--fail-cover", "--fail-publish", "--slow-dialogs", "1"}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
     SimClient client(sim);
     ASSERT_TRUE(client.login("Gina"));
     EXPECT_EQ(client.post("/api/cover?kind=platform", {}).status, 500);
@@ -218,4 +228,21 @@ TEST(StudioPublish, KnobsFailCoversAndPublishes)
     EXPECT_EQ(client.publish({{"upload_id", id}, {"title", "g"}}).status, 500);
     ASSERT_TRUE(sim.setKnobs({{"fail-publish", "false"}}));
     EXPECT_EQ(client.publish({{"upload_id", id}, {"title", "g"}}).status, 200);
+}
+
+TEST(StudioUpload, ShutdownWakesARequestHeldBackBySpeed)
+{
+    SimProcess sim({"--upload-kbps", "1"}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Hank"));
+    const QByteArray bytes = sampleMp4() + QByteArray(64 * 1024, 'v');
+    const QString id = client.beginUpload("h.mp4", bytes.size());
+    // At 1 KiB/s the answer to this chunk is due in half a minute; SIGTERM must not wait for it.
+    std::thread slow([&] { client.put("/api/upload/chunk?id=" + id.toUtf8() + "&offset=0", bytes.left(32 * 1024)); });
+    const QString part = sim.dataDir() + "/uploads/" + id + ".part";
+    while (QFileInfo(part).size() == 0 && sim.isRunning())
+        std::this_thread::yield();
+    EXPECT_EQ(sim.stop(), 0);
+    slow.join();
 }

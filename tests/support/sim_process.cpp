@@ -44,7 +44,7 @@ SimProcess::SimProcess(const QStringList &knobs, const QString &dataDir, const Q
     }
     // The first line names the port: "listening on http://127.0.0.1:PORT".
     QByteArray line;
-    while (!line.contains('\n') && m_process.waitForReadyRead(10000))
+    while (!line.contains('\n') && m_process.waitForReadyRead(30000))
         line += m_process.readAllStandardOutput();
     const QByteArray prefix = "listening on http://127.0.0.1:";
     if (!line.startsWith(prefix)) {

@@ -139,6 +139,7 @@ ChunkOutcome UploadStore::appendChunk(const std::string &user, const std::string
             u->state = out.state = "failed";
             return out;
         }
+        std::fflush(u->file); // what has arrived is on disk, for anyone watching the folder
         u->hash->update(data.data(), static_cast<size_t>(take));
         if (u->head.size() < 8)
             u->head.append(data, 0, std::min<size_t>(8 - u->head.size(), static_cast<size_t>(take)));
