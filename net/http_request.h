@@ -44,8 +44,9 @@ struct HttpRequestOptions {
 };
 
 // Returns the response body; empty with no out field touched when no
-// transfer handle can be made. Any other failure leaves status 0 and empty
-// headers; the caller decides by status and body. Thread-safe: each call has
+// transfer handle can be made. No other failure is reported: the out fields
+// hold what arrived (status 0 when no response did) and the caller decides by
+// status and body. A body is kept up to 256 MiB. Thread-safe: each call has
 // its own handle unless it reuses a session.
 QByteArray httpRequest(const QString &url, HttpRequestOptions &options);
 

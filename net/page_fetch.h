@@ -41,7 +41,8 @@ struct PageFetchOptions {
 };
 
 // Returns the page text, empty on every failure that ends the exchange. A 4xx
-// or 5xx answer is no failure. Thread-safe: each call has its own handle.
+// or 5xx answer is no failure. A body past 256 MiB ends the read like a
+// failed read (713). Thread-safe: each call has its own handle.
 QString fetchPageText(const QString &url, PageFetchOptions &options);
 
 namespace pagefetch {
