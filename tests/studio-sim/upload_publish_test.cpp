@@ -144,6 +144,14 @@ TEST(StudioUpload, StallHoldsAtThePercentageUntilTheKnobIsCleared)
     ASSERT_TRUE(sim.setKnobs({{"stall-at", "-1"}}));
     last = client.sendFrom(full, video, video.size(), chunk);
     EXPECT_EQ(last.value("state").toString(), "done");
+
+    // With a name given, only matching files stall.
+    ASSERT_TRUE(sim.setKnobs({{"stall-at", "10"}, {"stall-name", "卡住"}}));
+    QJsonObject other;
+    client.uploadAll("正常.mp4", video, &other);
+    EXPECT_EQ(other.value("state").toString(), "done");
+    client.uploadAll("会卡住.mp4", video, &other);
+    EXPECT_EQ(other.value("state").toString(), "stalled");
 }
 
 TEST(StudioUpload, RequestsOutOfTurnOrFromStrangersAreRefused)

@@ -25,6 +25,7 @@ struct KnobSpec {
 const KnobSpec kSpecs[] = {
     {"upload-kbps", &KnobValues::uploadKbps, 0, 10000000, "upload speed in KiB/s (0 = unlimited)"},
     {"stall-at", &KnobValues::stallAt, -1, 100, "uploads stop for good at this percentage (-1 = never)"},
+    {"stall-name", &KnobValues::stallName, 0, 0, "only uploads whose file name contains this text stall (empty = all)"},
     {"fail-upload", &KnobValues::failUpload, 0, 0, "every finished upload is rejected (上传失败)"},
     {"slow-dialogs", &KnobValues::slowDialogs, 0, 600000, "ms that dialog buttons stay disabled and the cover upload takes"},
     {"logout-all", &KnobValues::logoutAll, 0, 0, "every session counts as logged out"},

@@ -11,6 +11,7 @@ namespace studiosim {
 struct KnobValues {
     long long uploadKbps = 0;       // 0 = as fast as the connection goes
     long long stallAt = -1;         // percentage at which uploads stop; -1 = never
+    std::string stallName;          // when set, only uploads whose file name contains it stall
     bool failUpload = false;
     long long slowDialogs = 0;      // ms; 0 = the studio's usual delays
     bool logoutAll = false;

@@ -127,9 +127,11 @@ ChunkOutcome UploadStore::appendChunk(const std::string &user, const std::string
     }
     const long long size = u->record.size;
     // Rounded up, so the page's whole-number percentage shows the stall point itself.
-    const long long allowed = knobs.stallAt >= 0 ? (size * knobs.stallAt + 99) / 100 : size;
+    const bool stalls = knobs.stallAt >= 0
+        && (knobs.stallName.empty() || u->record.fileName.find(knobs.stallName) != std::string::npos);
+    const long long allowed = stalls ? (size * knobs.stallAt + 99) / 100 : size;
     // Stalling at 100 takes every byte but never finishes the upload.
-    const bool holdAtEnd = knobs.stallAt == 100;
+    const bool holdAtEnd = stalls && knobs.stallAt == 100;
     const long long room = std::max(0LL, std::min(allowed, size) - u->received);
     const long long take = std::min<long long>(room, static_cast<long long>(data.size()));
     if (take > 0) {
