@@ -118,7 +118,9 @@ long highWaterKiB(pid_t pid)
 
 Run runChild(const std::string &name, const std::vector<std::string> &args, const std::string &output, size_t size)
 {
+    // Each client starts with no write-back of an earlier one still going.
     std::filesystem::remove(output);
+    sync();
     std::vector<char *> argv;
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -182,6 +184,8 @@ void makeSource(const std::string &path, size_t size)
         }
         std::fwrite(block.data(), 1, std::min(kMiB, size - done), f);
     }
+    std::fflush(f);
+    fsync(fileno(f));
     std::fclose(f);
 }
 
