@@ -3,7 +3,6 @@
 #include "base/gbk.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace net::detail {
 
