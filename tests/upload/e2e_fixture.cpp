@@ -1,0 +1,139 @@
+#include "tests/upload/e2e_fixture.h"
+
+#include "accounts/account_document.h"
+#include "accounts/account_store.h"
+#include "app/window_layout.h"
+#include "browser/browser_library.h"
+#include "upload/browser_session.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+const QStringList kBrowserFlags = {
+    "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+    "--disable-component-update", "--disable-sync",
+};
+int g_clipNumber = 0;
+} // namespace
+
+UploadE2eTest::UploadE2eTest()
+{
+    declareControls(m_form, mainWindowLayout());
+    m_form.setText("编辑框_视频间隔", "0");
+    m_form.setChecked("选择框_自动循环", false);
+    m_form.setChecked("单选框_选择视频_顺序", true);
+    accountDocument().clear();
+    currentRow = 0;
+    m_job = std::make_unique<UploadJob>(m_form, m_table, BrowserLibrary::instance());
+    // Runs on the job thread just before the video is deleted or moved.
+    QObject::connect(m_job.get(), &UploadJob::videoFinished, m_job.get(), [this](int, const QString &path, bool ok) {
+        if (ok && !ledgerHoldsFile(sha256Of(path)))
+            m_disposedTooEarly.append(path);
+    }, Qt::DirectConnection);
+}
+
+UploadE2eTest::~UploadE2eTest()
+{
+    m_job.reset();
+    closeAllBrowsers();
+    EXPECT_TRUE(m_disposedTooEarly.isEmpty()) << m_disposedTooEarly.join(", ").toStdString();
+}
+
+void UploadE2eTest::closeAllBrowsers()
+{
+    BrowserLibrary &lib = BrowserLibrary::instance();
+    for (int round = 0; round < 5; ++round) {
+        const StartedBrowsers started = lib.form_connect_started();
+        if (started.pageIds.isEmpty())
+            break;
+        for (int page : started.pageIds)
+            lib.form_close_browser(page);
+    }
+}
+
+void UploadE2eTest::startSimulator(const QStringList &knobs)
+{
+    m_sim = std::make_unique<testsupport::SimProcess>(knobs);
+    ASSERT_TRUE(m_sim->isRunning()) << m_sim->startError().toStdString();
+    const QString ini = QStringLiteral("[studio]\norigin=%1\n[browser]\nheadless=true\nextra_args=%2\n").arg(m_sim->origin(), kBrowserFlags.join(' '));
+    testsupport::writeAll(m_run.file("data/services.ini"), ini.toUtf8());
+}
+
+QString UploadE2eTest::addAccount(const QString &id, const QString &user, const QString &folder)
+{
+    QDir().mkpath(folder);
+    QDir().mkpath(accounts::accountListDirectory());
+    AccountDocument doc;
+    doc.setValue("昵称", "自动获取");
+    doc.setValue("素材目录", folder);
+    doc.setValue("缓存id", id);
+    doc.saveFile(accounts::accountFilePath(id));
+    m_table.appendRow({QString::number(m_table.rowCount() + 1), QString(), folder, id, QString()});
+    if (!user.isEmpty()) {
+        QProcess chromium;
+        chromium.start("chromium", QStringList{"--headless=new", "--user-data-dir=" + BrowserSession::profileDirectory(id), "--dump-dom"} + kBrowserFlags
+                                       + QStringList{m_sim->url("/login?name=" + QUrl::toPercentEncoding(user))});
+        chromium.waitForFinished(60000);
+        EXPECT_TRUE(chromium.readAllStandardOutput().contains(user.toUtf8())) << "login of " << user.toStdString();
+    }
+    return folder;
+}
+
+QString UploadE2eTest::makeClip(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=1:size=96x64:rate=5", "-pix_fmt", "yuv420p",
+                            "-metadata", QStringLiteral("comment=clip %1").arg(++g_clipNumber), "-f", "mp4", path});
+    ffmpeg.waitForFinished(60000);
+    EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    return path;
+}
+
+QString UploadE2eTest::makePicture(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", path});
+    ffmpeg.waitForFinished(60000);
+    EXPECT_EQ(ffmpeg.exitCode(), 0);
+    return path;
+}
+
+QByteArray UploadE2eTest::sha256Of(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return hash.result().toHex();
+}
+
+bool UploadE2eTest::ledgerHoldsFile(const QByteArray &sha256) const
+{
+    for (const QJsonObject &entry : ledger())
+        if (entry.value("file_sha256").toString().toLatin1() == sha256)
+            return true;
+    return false;
+}
+
+void UploadE2eTest::pressStartStop()
+{
+    m_job->startStopJob();
+}
+
+bool UploadE2eTest::runUntilDone(int timeoutMs)
+{
+    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    m_job->startStopJob();
+    if (m_form.text("开始") != "停止")
+        return false;
+    return done.wait(timeoutMs);
+}

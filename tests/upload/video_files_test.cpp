@@ -1,0 +1,147 @@
+#include "accounts/account_table.h"
+#include "app/form.h"
+#include "app/window_layout.h"
+#include "upload/video_files.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace videofiles;
+
+namespace {
+class VideoFilesTest : public ::testing::Test {
+protected:
+    VideoFilesTest()
+    {
+        declareControls(form, mainWindowLayout());
+        table.appendRow({"1"});
+        currentRow = 0;
+        form.setChecked("单选框_选择视频_顺序", true);
+    }
+    QString make(const QString &relative, const QByteArray &bytes = "video")
+    {
+        testsupport::writeAll(run.file(relative), bytes);
+        return run.file(relative);
+    }
+
+    testsupport::TempRunDir run;
+    Form form;
+    AccountTable table;
+};
+} // namespace
+
+TEST_F(VideoFilesTest, NamesTitlesAndCovers)
+{
+    EXPECT_EQ(fileNameOf("/v/旅行.mp4", false), "旅行");
+    EXPECT_EQ(fileNameOf("C:\\v\\a.b.mp4", true), "a.b.mp4");
+    EXPECT_EQ(fileNameOf("C:\\v\\a.b.mp4", false), "a.b");
+    EXPECT_EQ(fileNameOf("/v/dir/", false), "");
+    EXPECT_EQ(fileNameOf("noext", false), "noext");
+    EXPECT_EQ(coverPathOf("/v/x.mp4"), "/v/x.jpg");
+    EXPECT_EQ(coverPathOf("/v/x.MP4"), "/v/x.MP4");
+    form.setChecked("单选框_本地封面", true);
+    EXPECT_EQ(chooseCoverFile(form, "/v/x.MP4"), "/v/x.MP4");
+}
+
+TEST_F(VideoFilesTest, ListingFindsAnyCaseOwnFilesFirstThenSubfolders)
+{
+    make("m/b.mp4");
+    make("m/A.MP4");
+    make("m/notes.txt");
+    make("m/sub/c.mp4");
+    make("m/sub/deeper/d.mp4");
+    make("m/a-sub/e.mp4");
+    const QStringList flat = listVideos(run.file("m"), false);
+    EXPECT_EQ(flat, (QStringList{run.file("m/A.MP4"), run.file("m/b.mp4")}));
+    const QStringList deep = listVideos(run.file("m"), true);
+    EXPECT_EQ(deep, (QStringList{run.file("m/A.MP4"), run.file("m/b.mp4"), run.file("m/a-sub/e.mp4"), run.file("m/sub/c.mp4"), run.file("m/sub/deeper/d.mp4")}));
+    EXPECT_TRUE(listVideos(run.file("missing"), true).isEmpty());
+    EXPECT_TRUE(listVideos("", true).isEmpty());
+}
+
+TEST_F(VideoFilesTest, AnEmptyFolderSaysSoInTheStatusBarAndTheRow)
+{
+    QDir().mkpath(run.file("empty"));
+    EXPECT_EQ(pickVideo(form, table, run.file("empty")), QString());
+    EXPECT_EQ(form.partText("状态条1", 1), "视频素材目录没有视频");
+    EXPECT_EQ(table.cell(0, AccountTable::Status), "没有视频");
+}
+
+TEST_F(VideoFilesTest, LongNamesAreCutToThirtyCharactersBeforeUpload)
+{
+    const QString thirty = QString(30, QChar(u'长'));
+    make("m/" + thirty + "X.mp4");
+    const QString picked = pickVideo(form, table, run.file("m"));
+    EXPECT_EQ(picked, run.file("m/" + thirty + ".mp4"));
+    EXPECT_TRUE(QFile::exists(picked));
+    // Exactly thirty stays as it is, also when a folder carries the same text.
+    make(thirty + "/" + thirty + ".mp4");
+    EXPECT_EQ(pickVideo(form, table, run.file(thirty)), run.file(thirty + "/" + thirty + ".mp4"));
+    make(thirty + "X/" + thirty + "X.mp4");
+    EXPECT_EQ(pickVideo(form, table, run.file(thirty + "X")), run.file(thirty + "X/" + thirty + ".mp4"));
+}
+
+TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsLockedAndSkipped)
+{
+    const QString video = make("m/a.mp4");
+    EXPECT_FALSE(isFileLocked(video));
+    EXPECT_FALSE(isFileLocked(run.file("m/missing.mp4")));
+    QProcess writer;
+    writer.start("sh", {"-c", "exec 3>>\"$0\"; echo ready; exec sleep 30", video});
+    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    EXPECT_TRUE(isFileLocked(video));
+    EXPECT_EQ(pickVideo(form, table, run.file("m")), QString());
+    writer.kill();
+    writer.waitForFinished();
+    EXPECT_FALSE(isFileLocked(video));
+    EXPECT_EQ(pickVideo(form, table, run.file("m")), video);
+}
+
+TEST_F(VideoFilesTest, UsedFilesAreDeletedOrMovedWithTheirCover)
+{
+    const QString a = make("m/a.mp4");
+    make("m/a.jpg", "cover");
+    disposeUsedVideo(form, a);
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_FALSE(QFile::exists(run.file("m/a.jpg")));
+
+    const QString b = make("m/b.mp4");
+    make("m/b.jpg", "cover");
+    form.setChecked("单选框_移动", true);
+    form.setText("编辑框_使用过视频目录", run.file("used"));
+    disposeUsedVideo(form, b); // the used folder does not exist: nothing moves
+    EXPECT_TRUE(QFile::exists(b));
+    QDir().mkpath(run.file("used"));
+    make("used/c.mp4", "older");
+    const QString c = make("m/c.mp4", "newer");
+    disposeUsedVideo(form, b);
+    disposeUsedVideo(form, c); // never over an existing file
+    EXPECT_TRUE(QFile::exists(run.file("used/b.mp4")));
+    EXPECT_TRUE(QFile::exists(run.file("used/b.jpg")));
+    EXPECT_EQ(testsupport::readAll(run.file("used/c.mp4")), "older");
+    EXPECT_TRUE(QFile::exists(c));
+
+    form.setText("编辑框_使用过视频目录", "");
+    disposeUsedVideo(form, c); // an empty used folder never means the root
+    EXPECT_TRUE(QFile::exists(c));
+}
+
+TEST_F(VideoFilesTest, RandomCoverIsCopiedBesideTheVideoWithoutOverwriting)
+{
+    make("covers/p1.jpg", "p1");
+    form.setText("编辑框_随机封面目录", run.file("covers"));
+    const QString v = make("m/v.mp4");
+    placeRandomCover(form, v); // option off
+    EXPECT_FALSE(QFile::exists(run.file("m/v.jpg")));
+    form.setChecked("单选框_本地随机封面", true);
+    placeRandomCover(form, v);
+    EXPECT_EQ(testsupport::readAll(run.file("m/v.jpg")), "p1");
+    make("covers/p1.jpg", "changed");
+    placeRandomCover(form, v);
+    EXPECT_EQ(testsupport::readAll(run.file("m/v.jpg")), "p1");
+    EXPECT_EQ(chooseCoverFile(form, v), run.file("covers/p1.jpg"));
+}
