@@ -27,6 +27,11 @@ ServiceConfig ServiceConfig::load()
     c.updateRootA = text("update/a", c.updateRootA);
     c.updateRootB = text("update/b", c.updateRootB);
     c.updateRootC = text("update/c", c.updateRootC);
+    // Paths on the update servers are appended to their roots.
+    for (QString *root : {&c.updateRootA, &c.updateRootB, &c.updateRootC}) {
+        if (!root->endsWith(u'/'))
+            root->append(u'/');
+    }
     c.quoteUrl = text("quote/url", c.quoteUrl);
     c.notifyHost = text("notify/host", c.notifyHost);
     c.notifyTarget = text("notify/target", c.notifyTarget);

@@ -12,13 +12,16 @@ struct ServiceConfig {
     // [browser] headless, extra_args (split like a command line).
     bool browserHeadless = false;
     QStringList browserExtraArgs;
-    // [update] a, b, c: the three update server roots, probed in that order.
+    // [update] a, b, c: the three update server roots, probed in that order;
+    // load() ends each with '/'.
     QString updateRootA = QStringLiteral("http://127.0.0.1:8721/u1/");
     QString updateRootB = QStringLiteral("http://127.0.0.1:8721/u2/");
     QString updateRootC = QStringLiteral("http://127.0.0.1:8721/u3/");
     // [quote] url: the daily quote service.
     QString quoteUrl = QStringLiteral("http://127.0.0.1:8721/quote/?encode=text");
-    // [notify] host, target: the notification service for error reports.
+    // [notify] host, target: the notification service for error reports. The
+    // host may carry a scheme and a port; without a port the service's own
+    // port 8899 is used. The target goes into the request unchanged.
     QString notifyHost = QStringLiteral("http://127.0.0.1:8721");
     QString notifyTarget = QStringLiteral("tolvar");
 

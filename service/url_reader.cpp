@@ -1,0 +1,47 @@
+#include "service/url_reader.h"
+
+#include "net/http_request.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace service {
+
+QByteArray readUrlBytes(const QString &url)
+{
+    net::HttpRequestOptions options;
+    QByteArray body = net::httpRequest(url, options);
+    if (options.status < 200 || options.status > 299)
+        return {};
+    return body;
+}
+
+JsonFields parseFlatJson(QByteArrayView text)
+{
+    rapidjson::Document doc;
+    doc.Parse(text.data(), static_cast<size_t>(text.size()));
+    JsonFields fields;
+    if (doc.HasParseError() || !doc.IsObject())
+        return fields;
+    for (const auto &member : doc.GetObject()) {
+        const QString name = QString::fromUtf8(member.name.GetString(), member.name.GetStringLength());
+        const rapidjson::Value &v = member.value;
+        if (v.IsString()) {
+            fields.insert(name, QString::fromUtf8(v.GetString(), v.GetStringLength()));
+        } else if (!v.IsNull()) {
+            rapidjson::StringBuffer buffer;
+            rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+            v.Accept(writer);
+            fields.insert(name, QString::fromUtf8(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize())));
+        }
+    }
+    return fields;
+}
+
+JsonFields readJsonFromUrl(const QString &url)
+{
+    return parseFlatJson(readUrlBytes(url));
+}
+
+} // namespace service

@@ -1,0 +1,45 @@
+#include "service/version_watch.h"
+
+#include "service/service_view.h"
+#include "service/update_check.h"
+#include "service/url_reader.h"
+
+VersionWatch::VersionWatch(ServiceView &view, const ServiceConfig &config)
+    : m_view(view)
+    , m_rootA(config.updateRootA)
+{
+}
+
+VersionWatch::~VersionWatch()
+{
+    stop();
+}
+
+void VersionWatch::start()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { watchLatestVersion(); });
+}
+
+void VersionWatch::stop()
+{
+    m_stop.requestStop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QString VersionWatch::latestVersionText() const
+{
+    const service::JsonFields info
+        = service::readJsonFromUrl(m_rootA + service::APP_PATH_SEGMENT + QStringLiteral("/index.json"));
+    return QStringLiteral("当前：") + service::LOCAL_VERSION + QStringLiteral("   最新版：") + info.value(QStringLiteral("版本"));
+}
+
+void VersionWatch::watchLatestVersion()
+{
+    while (!m_stop.waitFor(6000)) {
+        m_view.setMainStatus(3, latestVersionText());
+        if (m_stop.waitFor(60000))
+            return;
+    }
+}
