@@ -13,6 +13,7 @@
 
 namespace {
 thread_local const StopToken *t_token = nullptr;
+thread_local qint64 t_waited = 0;
 
 bool onUiThread()
 {
@@ -77,6 +78,7 @@ bool DelayWait(int amount, qint64 unit)
 bool delayWaitMs(qint64 milliseconds)
 {
     const qint64 ms = timescale::scaled(milliseconds);
+    t_waited += ms;
     if (t_token) {
         if (t_token->waitFor(ms))
             throw JobStopped{};
@@ -94,6 +96,11 @@ bool delayWaitMs(qint64 milliseconds)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return true;
+}
+
+qint64 waitedOnThisThread()
+{
+    return t_waited;
 }
 
 void checkStop()

@@ -48,6 +48,8 @@ private:
 // job is stopped, by throwing JobStopped. Always true otherwise.
 bool DelayWait(int amount, qint64 unit = 0);
 bool delayWaitMs(qint64 milliseconds);
+// Milliseconds this thread has spent in DelayWait so far (after scaling).
+qint64 waitedOnThisThread();
 // A point where a poll lets pending work run: throws JobStopped once stopped.
 void checkStop();
 // Lets pending events of the user-interface thread run (no-op elsewhere).

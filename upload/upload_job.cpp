@@ -10,6 +10,7 @@
 #include "upload/video_files.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QThread>
@@ -160,6 +161,9 @@ void UploadJob::runOneAttempt()
 
     elapsedSeconds = 0;
     bool ok = false;
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 waitedBefore = waitedOnThisThread();
     {
         const auto ticker = ElapsedTicker::start(m_table);
         context.setValue(QStringLiteral("耗时句柄"), QString::number(ticker->id()));
@@ -170,7 +174,7 @@ void UploadJob::runOneAttempt()
         ok = pipeline.uploadOneVideo();
         ticker->stop();
     }
-    emit videoFinished(row, video, ok);
+    emit videoFinished(row, video, ok, wall.elapsed(), waitedOnThisThread() - waitedBefore);
     if (ok)
         countDownAfterPublish(video, published);
     else

@@ -37,7 +37,8 @@ public:
 signals:
     void accountStarted(int row, const QString &accountId);
     void videoStarted(int row, const QString &videoPath);
-    void videoFinished(int row, const QString &videoPath, bool published);
+    // With the wall time of the attempt and the part of it spent in the prescribed waits.
+    void videoFinished(int row, const QString &videoPath, bool published, qint64 wallMs, qint64 waitMs);
     // The run reached the end of the list without looping.
     void finishedByItself();
 
