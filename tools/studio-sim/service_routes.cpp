@@ -91,6 +91,12 @@ void handleUpdate(SimContext &ctx, const httplib::Request &req, httplib::Respons
         if (k.failDownload)
             return sendText(res, 500, "error");
         const long long size = k.updateFileSize;
+        // httplib answers a range running past the end with the full length
+        // asked for; clients may ask past the end, so clamp it to the file.
+        for (auto &range : const_cast<httplib::Request &>(req).ranges) {
+            if (range.second >= size)
+                range.second = size - 1;
+        }
         // httplib answers Range requests (206) from a sized provider by itself.
         res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
                                  [](size_t offset, size_t length, httplib::DataSink &sink) {
