@@ -2,11 +2,15 @@
 
 #include "accounts/account_commands.h"
 #include "accounts/account_list_view.h"
+#include "app/desktop_shortcut.h"
 #include "app/disclaimer.h"
 #include "app/hot_key.h"
 #include "app/main_commands.h"
 #include "app/main_window.h"
+#include "app/restart.h"
+#include "app/service_form_view.h"
 #include "app/settings_file.h"
+#include "app/skin.h"
 #include "app/start_window.h"
 #include "app/termination_signals.h"
 #include "app/window_layout.h"
@@ -16,8 +20,12 @@
 #include "base/version.h"
 #include "browser/browser_library.h"
 #include "browser/browser_version.h"
-#include "upload/upload_job.h"
 #include "runlog/run_log.h"
+#include "service/announcement.h"
+#include "service/fatal_error_handler.h"
+#include "service/update_check.h"
+#include "service/version_watch.h"
+#include "upload/upload_job.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -66,6 +74,7 @@ Application::Application(const CommandLine &commandLine, QObject *parent)
         });
     }
     connectUploadJob();
+    connectServices();
     auto *termination = new TerminationSignals(this);
     connect(termination, &TerminationSignals::terminationRequested, this, [this] { m_commands->destroyHandling(); });
 }
@@ -85,6 +94,8 @@ bool Application::hotKeyRegistered() const
 void Application::startUp()
 {
     if (!m_commandLine.headless) {
+        // Before the first window, so every window and message box wears it.
+        skin::attachSkin(0, 0);
         m_startWindow = new StartWindow(m_startForm);
         m_startWindow->setWindowTitle(messagebox::applicationTitle());
         connect(m_startWindow, &StartWindow::closeRequested, this, [this] { m_commands->destroyHandling(); });
@@ -101,8 +112,12 @@ void Application::runStartTasks()
 {
     m_startTimer->stop();
     runlog::appendRunLog(QStringLiteral("启动窗口创建完毕"));
+    fatalerror::installFatalErrorHandler();
+    fatalerror::reportPreviousCrash();
     disclaimer::acceptDisclaimer();
     runlog::appendRunLog(QStringLiteral("启动窗口线程"));
+    m_updateCheck->start();
+    m_announcement->start();
     createMainWindow();
     showMainWindow();
 }
@@ -130,6 +145,7 @@ void Application::onMainWindowCreated()
     m_accountCommands->loadAllAccountsInBackground();
     m_job->session().initBrowserLibrary();
     m_mainForm.setText(QStringLiteral("标签15"), rundir::path() + QDir::separator());
+    m_versionWatch->start();
     if (!m_commandLine.headless) {
         m_hotKey = new GlobalHotKey(this);
         connect(m_hotKey, &GlobalHotKey::activated, this, &Application::toggleFromHotKey);
@@ -161,8 +177,9 @@ void Application::connectUploadJob()
             std::printf("video start: account %d: %s\n", row + 1, qUtf8Printable(path));
             std::fflush(stdout);
         });
-        connect(m_job.get(), &UploadJob::videoFinished, this, [](int row, const QString &path, bool ok) {
-            std::printf("video %s: account %d: %s\n", ok ? "published" : "failed (上传失败)", row + 1, qUtf8Printable(path));
+        connect(m_job.get(), &UploadJob::videoFinished, this, [](int row, const QString &path, bool ok, qint64 wallMs, qint64 waitMs) {
+            std::printf("video %s: account %d: %s (%.1f s, %.1f s of it prescribed waits)\n", ok ? "published" : "failed (上传失败)", row + 1,
+                        qUtf8Printable(path), wallMs / 1000.0, waitMs / 1000.0);
             std::fflush(stdout);
         });
     }
@@ -172,6 +189,34 @@ void Application::connectUploadJob()
             std::fflush(stdout);
             m_commands->destroyHandling();
         });
+    }
+}
+
+void Application::connectServices()
+{
+    ServiceFormView::hideUpdateControls(m_startForm);
+    m_serviceView = std::make_unique<ServiceFormView>(m_startForm, m_mainForm);
+    const ServiceConfig config = ServiceConfig::load();
+    m_updateCheck = std::make_unique<UpdateCheck>(*m_serviceView, config);
+    // The new version comes with its own link; the old one would start the old program.
+    m_updateCheck->setRemoveDesktopLink([] { createDesktopShortcut(messagebox::applicationTitle(), QString()); });
+    m_updateCheck->setEndProgram([this] { m_commands->destroyHandling(); });
+    m_announcement = std::make_unique<Announcement>(*m_serviceView, config);
+    m_versionWatch = std::make_unique<VersionWatch>(*m_serviceView, config);
+    connect(&m_startForm, &Form::clicked, this, &Application::onStartWindowClicked);
+    m_commands->addCommand(QStringLiteral("按钮1"), [this] { restart::restartProgram(0, m_exitProcess); });
+}
+
+void Application::onStartWindowClicked(const QString &name)
+{
+    if (name == u"超级按钮_打开") {
+        m_updateCheck->openNewVersion();
+    } else if (name == u"图片框_广告") {
+        const QString tag = m_startForm.tag(name);
+        if (tag.left(4) == u"http")
+            QDesktopServices::openUrl(QUrl(tag));
+        else if (!tag.isEmpty())
+            messagebox::show(tag);
     }
 }
 

@@ -12,7 +12,11 @@
 #include "accounts/account_table.h"
 
 class AccountCommands;
+class Announcement;
+class ServiceFormView;
+class UpdateCheck;
 class UploadJob;
+class VersionWatch;
 class GlobalHotKey;
 class MainCommands;
 #include "app/main_window.h"
@@ -39,6 +43,9 @@ public:
     StartWindow *startWindow() const { return m_startWindow; }
     QString mainCaption() const { return m_mainCaption; }
     bool hotKeyRegistered() const;
+    UpdateCheck &updateCheck() { return *m_updateCheck; }
+    Announcement &announcement() { return *m_announcement; }
+    VersionWatch &versionWatch() { return *m_versionWatch; }
 
     // Replaces how the process ends (tests keep the process alive).
     void setExitProcess(std::function<void()> exit);
@@ -54,6 +61,8 @@ private:
     void showMainWindow();
     void toggleFromHotKey();
     void connectUploadJob();
+    void connectServices();
+    void onStartWindowClicked(const QString &name);
 
     CommandLine m_commandLine;
     Form m_mainForm;
@@ -68,4 +77,9 @@ private:
     QTimer *m_startTimer = nullptr;
     QString m_mainCaption;
     std::function<void()> m_exitProcess;
+    // Last, so their threads end before the forms they write go away.
+    std::unique_ptr<ServiceFormView> m_serviceView;
+    std::unique_ptr<UpdateCheck> m_updateCheck;
+    std::unique_ptr<Announcement> m_announcement;
+    std::unique_ptr<VersionWatch> m_versionWatch;
 };

@@ -115,6 +115,53 @@ void Form::setEnabled(const QString &name, bool enabled)
     });
 }
 
+bool Form::isVisible(const QString &name) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_controls.value(name).visible;
+}
+
+void Form::setVisible(const QString &name, bool visible)
+{
+    modify(name, [&](Control &c, QStringList &) {
+        if (c.visible == visible)
+            return false;
+        c.visible = visible;
+        return true;
+    });
+}
+
+QByteArray Form::image(const QString &name) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_controls.value(name).image;
+}
+
+void Form::setImage(const QString &name, const QByteArray &bytes)
+{
+    modify(name, [&](Control &c, QStringList &) {
+        if (c.image == bytes)
+            return false;
+        c.image = bytes;
+        return true;
+    });
+}
+
+QString Form::tag(const QString &name) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_controls.value(name).tag;
+}
+
+void Form::setTag(const QString &name, const QString &tag)
+{
+    // The tag is not shown, so no widget needs to hear of it.
+    QMutexLocker lock(&m_mutex);
+    auto it = m_controls.find(name);
+    if (it != m_controls.end())
+        it->tag = tag;
+}
+
 QList<ComboItem> Form::comboItems(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -59,6 +60,16 @@ public:
     bool isEnabled(const QString &name) const;
     void setEnabled(const QString &name, bool enabled);
 
+    // Whether the control is shown (true unless hidden on purpose).
+    bool isVisible(const QString &name) const;
+    void setVisible(const QString &name, bool visible);
+
+    // A picture box's picture (encoded image bytes) and its tag text.
+    QByteArray image(const QString &name) const;
+    void setImage(const QString &name, const QByteArray &bytes);
+    QString tag(const QString &name) const;
+    void setTag(const QString &name, const QString &tag);
+
     QList<ComboItem> comboItems(const QString &name) const;
     int comboIndex(const QString &name) const;
     void setComboItems(const QString &name, const QList<ComboItem> &items, int index = -1);
@@ -84,7 +95,10 @@ private:
         QString text;
         bool checked = false;
         bool enabled = true;
+        bool visible = true;
         QString group;
+        QByteArray image;
+        QString tag;
         QStringList parts;
         QList<ComboItem> items;
         int index = -1;

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -160,6 +161,21 @@ void WindowBuilder::refresh(const QString &name)
         return;
     const QString text = m_form.text(name);
     w->setEnabled(m_form.isEnabled(name));
+    // Only a hidden control is shown again; the others keep Qt's own rule.
+    if (!m_form.isVisible(name))
+        w->hide();
+    else if (w->isHidden() && w->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        w->show();
+    if (m_form.kind(name) == ControlKind::Picture) {
+        if (auto *picture = qobject_cast<QLabel *>(w)) {
+            QPixmap pixmap;
+            if (pixmap.loadFromData(m_form.image(name)))
+                picture->setPixmap(pixmap);
+            else
+                picture->clear();
+        }
+        return;
+    }
     if (auto *e = qobject_cast<QLineEdit *>(w)) {
         if (e->text() != text)
             e->setText(text);
