@@ -42,7 +42,7 @@ QColor adjustColor(const QColor &color, int hue, int saturation)
     if (h >= 0) // grey has no hue to turn
         h = ((h + hue) % 360 + 360) % 360;
     s = std::clamp(s * (100 + saturation) / 100, 0, 255);
-    return QColor::fromHsv(h < 0 ? 0 : h, h < 0 ? 0 : s, v, a);
+    return QColor::fromHsv(h < 0 ? 0 : h, h < 0 ? 0 : s, v, a).toRgb();
 }
 
 QString adjustStyleSheet(const QString &styleSheet, int hue, int saturation)

@@ -1,0 +1,129 @@
+#include "app/desktop_shortcut.h"
+#include "app/restart.h"
+#include "base/gbk.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The desktop of a throw-away user: no test ever touches the real one.
+class DesktopTest : public ::testing::Test {
+protected:
+    DesktopTest()
+    {
+        qputenv("HOME", home.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", home.filePath(".config").toLocal8Bit());
+        QDir().mkpath(desktop());
+    }
+    ~DesktopTest() override
+    {
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+    }
+
+    QString desktop() const { return home.filePath("Desktop"); }
+    QString link(const QString &name) const { return desktop() + u'/' + name; }
+
+    QByteArray savedHome = qgetenv("HOME");
+    QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    QTemporaryDir home;
+};
+
+TEST_F(DesktopTest, NameRules)
+{
+    EXPECT_EQ(shortcut::desktopFolder(), desktop());
+    const QString ext = shortcut::linkExtension();
+    EXPECT_EQ(shortcut::desktopLinkPath("/opt/tools/tool.exe"), link("tool" + ext));
+    EXPECT_EQ(shortcut::desktopLinkPath("C:\\tools\\tool.exe"), link("tool" + ext));
+    EXPECT_EQ(shortcut::desktopLinkPath("Tolvar视频批量发布"), link("Tolvar视频批量发布" + ext));
+    EXPECT_EQ(shortcut::desktopLinkPath("tool" + ext.toUpper()), link("tool" + ext.toUpper()));
+    EXPECT_EQ(shortcut::desktopLinkPath("C:\\tools\\"), link(ext));
+    // Whatever the name, the link stays on the desktop.
+    EXPECT_EQ(QFileInfo(shortcut::desktopLinkPath("../../x")).absolutePath(), desktop());
+}
+
+TEST_F(DesktopTest, FullPathTargetMakesALauncher)
+{
+    ShortcutRequest r;
+    r.name = QStringLiteral("/opt/my tools/tool.exe");
+    r.target = QStringLiteral("/opt/my tools/$HOME 100%.sh");
+    r.arguments = QStringLiteral("--start");
+    r.description = QStringLiteral("批量发布\n第二行");
+    ASSERT_TRUE(createDesktopShortcut(r));
+#ifndef Q_OS_WIN
+    const QString path = link("tool.desktop");
+    ASSERT_TRUE(QFileInfo::exists(path));
+    EXPECT_TRUE(QFileInfo(path).isExecutable());
+    const QString text = QString::fromUtf8(testsupport::readAll(path));
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\nType=Application\nName=tool\n"));
+    EXPECT_TRUE(text.contains(QStringLiteral("Exec=\"/opt/my tools/\\\\$HOME 100%%.sh\" --start\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains("Path=/opt/my tools/\n"));
+    EXPECT_TRUE(text.contains(QStringLiteral("Comment=批量发布\\n第二行\n")));
+#endif
+}
+
+TEST_F(DesktopTest, TargetWithoutFolderDeletesAndMakesNothing)
+{
+    const QString path = shortcut::desktopLinkPath("Tolvar");
+    for (const QString &target : {QString(), QStringLiteral("tolvar")}) {
+        ASSERT_TRUE(testsupport::writeAll(path, "old link"));
+        EXPECT_FALSE(createDesktopShortcut("Tolvar", target));
+        EXPECT_FALSE(QFileInfo::exists(path));
+    }
+    // No link at all is no failure of the deletion.
+    EXPECT_FALSE(createDesktopShortcut("Tolvar", QString()));
+}
+
+TEST(RestartScript, BatchTextIsFourCrLfLinesInGbk)
+{
+    EXPECT_EQ(restart::pauseCount(0), 2);
+    EXPECT_EQ(restart::pauseCount(-3), 2);
+    EXPECT_EQ(restart::pauseCount(5), 5);
+#ifdef Q_OS_WIN
+    // The short form leaves no space in the path (when the volume keeps 8.3 names).
+    QTemporaryDir dir;
+    const QString program = dir.filePath("my program 秒数.exe");
+    ASSERT_TRUE(testsupport::writeAll(program, "x"));
+    const QString text = gbk::decode(restart::batchScriptText(program, {}, 2));
+    const QString third = text.split("\r\n").value(2);
+    EXPECT_TRUE(third.startsWith("start \"\" \""));
+#else
+    const QString program = QStringLiteral("/opt/my tools/秒数/tolvar");
+    const QByteArray text = restart::batchScriptText(program, {}, restart::pauseCount(0));
+    EXPECT_EQ(text, gbk::encode(QStringLiteral("@echo off \r\n@ping 127.0.0.1 -n 2 >nul\r\nstart \"\" \"/opt/my tools/秒数/tolvar\"\r\ndel Restart.bat")));
+    EXPECT_EQ(gbk::decode(restart::batchScriptText(program, {"--run-dir", "D:\\x"}, 7)).split("\r\n").mid(1, 2),
+              (QStringList{"@ping 127.0.0.1 -n 7 >nul", QStringLiteral("start \"\" \"/opt/my tools/秒数/tolvar\" \"--run-dir\" \"D:\\x\"")}));
+#endif
+}
+
+#ifndef Q_OS_WIN
+TEST(RestartScript, ShellScriptWaitsStartsTheProgramAndDeletesItself)
+{
+    testsupport::TempRunDir run;
+    // A stand-in program with a quote and a space in its path: it records its arguments.
+    QDir().mkpath(run.file("it's here"));
+    const QString program = run.file("it's here/program");
+    const QString marker = run.file("started.txt");
+    ASSERT_TRUE(testsupport::writeAll(program, QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(marker).toUtf8()));
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+
+    ASSERT_TRUE(restart::launchRestartScript(program, {"--run-dir", "a b"}, 1));
+    EXPECT_EQ(restart::scriptPath(), run.file("Restart.sh"));
+    QElapsedTimer waited;
+    waited.start();
+    while (!(QFileInfo::exists(marker) && !QFileInfo::exists(restart::scriptPath())) && waited.elapsed() < 20000)
+        QThread::msleep(50);
+    EXPECT_EQ(testsupport::readAll(marker), "--run-dir a b\n");
+    EXPECT_FALSE(QFileInfo::exists(restart::scriptPath()));
+}
+#endif
+
+} // namespace
