@@ -13,7 +13,8 @@ packages=(
   nodejs
   xvfb xdotool x11-utils xauth
   aria2 curl ca-certificates
-  fonts-noto-cjk
+  fonts-wqy-microhei
+  x11-apps netpbm
 )
 
 missing=()
