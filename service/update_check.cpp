@@ -122,17 +122,20 @@ void UpdateCheck::probeServers()
         {m_rootB, QStringLiteral("广州服务器正常")},
         {m_rootC, QStringLiteral("上海服务器正常")},
     };
+    QString root = m_rootA;
+    QString message = QStringLiteral("服务器异常，尝试使用多线服务器连接");
     for (const auto &server : servers) {
         if (readUrlBytes(server.root + QStringLiteral("test.txt")) == "ok") {
-            const QMutexLocker lock(&m_mutex);
-            m_updateRoot = server.root;
-            m_view.setStartStatus(1, server.message);
-            return;
+            root = server.root;
+            message = server.message;
+            break;
         }
     }
-    const QMutexLocker lock(&m_mutex);
-    m_updateRoot = m_rootA;
-    m_view.setStartStatus(1, QStringLiteral("服务器异常，尝试使用多线服务器连接"));
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_updateRoot = root;
+    }
+    m_view.setStartStatus(1, message);
 }
 
 void UpdateCheck::runUpdate()
