@@ -35,14 +35,18 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     return f.write(bytes) == bytes.size();
 }
 
+// The build and source folders are compiled in; the environment may point
+// the tests at another build (for example a sanitizer build's tools).
 QString buildDir()
 {
-    return qEnvironmentVariable("TOLVAR_BUILD_DIR");
+    const QString fromEnv = qEnvironmentVariable("TOLVAR_BUILD_DIR");
+    return fromEnv.isEmpty() ? QStringLiteral(TOLVAR_TEST_BUILD_DIR) : fromEnv;
 }
 
 QString sourceDir()
 {
-    return qEnvironmentVariable("TOLVAR_SOURCE_DIR");
+    const QString fromEnv = qEnvironmentVariable("TOLVAR_SOURCE_DIR");
+    return fromEnv.isEmpty() ? QStringLiteral(TOLVAR_TEST_SOURCE_DIR) : fromEnv;
 }
 
 } // namespace testsupport
