@@ -178,7 +178,7 @@ void Application::connectUploadJob()
             std::fflush(stdout);
         });
         connect(m_job.get(), &UploadJob::videoFinished, this, [](int row, const QString &path, bool ok, qint64 wallMs, qint64 waitMs) {
-            std::printf("video %s: account %d: %s (%.1f s, %.1f s of it prescribed waits)\n", ok ? "published" : "failed (上传失败)", row + 1,
+            std::printf("video %s: account %d: %s (%.2f s, %.2f s of it prescribed waits)\n", ok ? "published" : "failed (上传失败)", row + 1,
                         qUtf8Printable(path), wallMs / 1000.0, waitMs / 1000.0);
             std::fflush(stdout);
         });

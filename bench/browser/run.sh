@@ -7,6 +7,10 @@ root="$(cd "$here/../.." && pwd)"
 build="${BUILD_DIR:-$root/build-browser}"
 browser="${BROWSER:-/usr/bin/chromium}"
 
+# Debian's nodejs comes without npm; only this benchmark needs it.
+if ! command -v npm >/dev/null; then
+  apt-get install -y --no-install-recommends npm
+fi
 (cd "$here" && PUPPETEER_SKIP_DOWNLOAD=1 npm install --no-audit --no-fund --silent)
 if [ ! -f "$build/build.ninja" ]; then
   flock /tmp/tolvar-build.lock cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -5,6 +5,8 @@
 # which includes the browser and the simulator's page work), and tolvar's
 # peak memory against its idle figure.
 # Usage: bench/upload/upload_bench.sh [BUILD_DIR] [VIDEOS]
+# Wall and wait times come from tolvar's headless lines, to the hundredth of a
+# second.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 count=${2:-10}
@@ -16,10 +18,14 @@ work=$(mktemp -d)
 sim_pid=
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-coproc SIM { exec "$sim" --port 0 --data "$work/sim"; }
-sim_pid=$SIM_PID
-read -r line <&"${SIM[0]}"
+# The simulator prints its address on the first line; the run below is the
+# script's one coprocess.
+"$sim" --port 0 --data "$work/sim" > "$work/sim.out" &
+sim_pid=$!
+for _ in $(seq 100); do grep -q "^listening on " "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
+line=$(head -1 "$work/sim.out")
 origin=${line#listening on }
+[ -n "$origin" ] || { echo "the studio simulator did not start" >&2; exit 1; }
 
 flags=(--no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking --disable-component-update --disable-sync)
 run=$work/run
