@@ -177,17 +177,20 @@ void Application::connectUploadJob()
             std::printf("video start: account %d: %s\n", row + 1, qUtf8Printable(path));
             std::fflush(stdout);
         });
-        connect(m_job.get(), &UploadJob::videoFinished, this, [](int row, const QString &path, bool ok, qint64 wallMs, qint64 waitMs) {
-            std::printf("video %s: account %d: %s (%.2f s, %.2f s of it prescribed waits)\n", ok ? "published" : "failed (上传失败)", row + 1,
-                        qUtf8Printable(path), wallMs / 1000.0, waitMs / 1000.0);
+        connect(m_job.get(), &UploadJob::videoFinished, this,
+                [](int row, const QString &path, bool ok, qint64 wallMs, qint64 waitMs, qint64 runWallMs, qint64 runWaitMs) {
+            std::printf("video %s: account %d: %s (%.2f s, %.2f s of it prescribed waits; run so far %.2f s, %.2f s of it prescribed waits)\n",
+                        ok ? "published" : "failed (上传失败)", row + 1, qUtf8Printable(path), wallMs / 1000.0, waitMs / 1000.0,
+                        runWallMs / 1000.0, runWaitMs / 1000.0);
             std::fflush(stdout);
         });
     }
-    if (m_commandLine.exitWhenDone) {
-        connect(m_job.get(), &UploadJob::finishedByItself, this, [this] {
-            std::printf("run finished\n");
+    if (m_commandLine.headless || m_commandLine.exitWhenDone) {
+        connect(m_job.get(), &UploadJob::finishedByItself, this, [this](qint64 wallMs, qint64 waitMs) {
+            std::printf("run finished (%.2f s, %.2f s of it prescribed waits)\n", wallMs / 1000.0, waitMs / 1000.0);
             std::fflush(stdout);
-            m_commands->destroyHandling();
+            if (m_commandLine.exitWhenDone)
+                m_commands->destroyHandling();
         });
     }
 }

@@ -94,6 +94,8 @@ void UploadJob::startStopJob()
 void UploadJob::runUploadJob()
 {
     StopScope scope(m_token);
+    m_runClock.start();
+    m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
     try {
         do {
@@ -104,7 +106,7 @@ void UploadJob::runUploadJob()
     }
     m_running = false;
     if (byItself)
-        emit finishedByItself();
+        emit finishedByItself(m_runClock.elapsed(), waitedOnThisThread() - m_runWaitedBefore);
 }
 
 void UploadJob::runPass()
@@ -174,7 +176,8 @@ void UploadJob::runOneAttempt()
         ok = pipeline.uploadOneVideo();
         ticker->stop();
     }
-    emit videoFinished(row, video, ok, wall.elapsed(), waitedOnThisThread() - waitedBefore);
+    emit videoFinished(row, video, ok, wall.elapsed(), waitedOnThisThread() - waitedBefore, m_runClock.elapsed(),
+                       waitedOnThisThread() - m_runWaitedBefore);
     if (ok)
         countDownAfterPublish(video, published);
     else

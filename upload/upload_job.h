@@ -3,6 +3,7 @@
 #include "upload/browser_session.h"
 #include "upload/delay_wait.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -37,10 +38,12 @@ public:
 signals:
     void accountStarted(int row, const QString &accountId);
     void videoStarted(int row, const QString &videoPath);
-    // With the wall time of the attempt and the part of it spent in the prescribed waits.
-    void videoFinished(int row, const QString &videoPath, bool published, qint64 wallMs, qint64 waitMs);
-    // The run reached the end of the list without looping.
-    void finishedByItself();
+    // With the wall time of the attempt and the part of it spent in the
+    // prescribed waits, and the same two figures for the run so far.
+    void videoFinished(int row, const QString &videoPath, bool published, qint64 wallMs, qint64 waitMs, qint64 runWallMs, qint64 runWaitMs);
+    // The run reached the end of the list without looping; with the run's wall
+    // time and the part of it spent in the prescribed waits.
+    void finishedByItself(qint64 wallMs, qint64 waitMs);
 
 private:
     void runUploadJob();
@@ -58,4 +61,7 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_running{false};
     QString m_origin;
+    // The run's clock and the waits before it, kept by the job thread.
+    QElapsedTimer m_runClock;
+    qint64 m_runWaitedBefore = 0;
 };

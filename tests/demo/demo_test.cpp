@@ -44,4 +44,7 @@ TEST(DemoScript, PublishesEveryDemoVideoOnceUnderItsUser)
     EXPECT_TRUE(QDir(runDir + "/videos/100").entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(QDir(runDir + "/videos/101").entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(output.contains("What the studio simulator received")) << output.toStdString();
+    // The program's own account of its time reached the summary.
+    EXPECT_TRUE(output.contains("run so far")) << output.toStdString();
+    EXPECT_TRUE(output.contains("the waits the program prescribes")) << output.toStdString();
 }
