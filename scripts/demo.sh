@@ -79,6 +79,7 @@ INI
 # Two accounts, each with its own profile logged in as its own user, and two clips each.
 declare -A users=([100]=演示甲 [101]=demo-b)
 videos=()
+hashes=()
 n=0
 for id in 100 101; do
   folder=$run_dir/videos/$id
@@ -92,6 +93,7 @@ for id in 100 101; do
     ffmpeg -loglevel error -y -f lavfi -i "testsrc=duration=2:size=320x240:rate=15" -pix_fmt yuv420p \
       -metadata comment="demo clip $n $(date +%s%N)" "$file"
     videos+=("$file")
+    hashes+=("$(sha256sum "$file" | cut -d' ' -f1)")
   done
 done
 echo "demo: made ${#videos[@]} clips under $run_dir/videos"
@@ -117,14 +119,16 @@ HOME=$run_dir/home XDG_RUNTIME_DIR=$run_dir/home/runtime "$tolvar" "${mode[@]}" 
 tolvar_pid=$!
 
 # The run loops over the accounts; once every clip is in the ledger and has
-# been moved aside, end it the way a user would (settings are saved on the way out).
+# left its folder, end it the way a user would (settings are saved on the way out).
 start=$(date +%s%N)
 while :; do
-  lines=0
-  [ -f "$ledger" ] && lines=$(wc -l < "$ledger")
-  moved=0
-  for v in "${videos[@]}"; do [ -f "$used/$(basename "$v")" ] && moved=$((moved + 1)); done
-  [ $(( lines - before )) -ge "${#videos[@]}" ] && [ "$moved" -ge "${#videos[@]}" ] && break
+  # A clip is done when the ledger holds its bytes and it left its folder.
+  done_count=0
+  for i in "${!videos[@]}"; do
+    [ ! -e "${videos[$i]}" ] && tail -n +"$((before + 1))" "$ledger" 2>/dev/null | grep -q "\"file_sha256\":\"${hashes[$i]}\"" \
+      && done_count=$((done_count + 1))
+  done
+  [ "$done_count" -ge "${#videos[@]}" ] && break
   if ! kill -0 "$tolvar_pid" 2>/dev/null; then echo "demo: tolvar ended early" >&2; exit 1; fi
   if [ $(( ($(date +%s%N) - start) / 1000000000 )) -gt 900 ]; then echo "demo: timed out" >&2; exit 1; fi
   sleep 0.2
@@ -143,4 +147,11 @@ echo "What the studio simulator received (user | title | draft | cover | file):"
 tail -n +"$((before + 1))" "$ledger" | sed -E 's/.*"user":"([^"]*)".*"title":"([^"]*)".*"draft":([a-z]*).*"cover":"([^"]*)".*"file_name":"([^"]*)".*/  \1 | \2 | \3 | \4 | \5/'
 echo
 echo "Used files moved to $used:"
-for v in "${videos[@]}"; do echo "  $(basename "$v")"; done
+for i in "${!videos[@]}"; do
+  for f in "$used"/*; do
+    if [ -f "$f" ] && [ "$(sha256sum "$f" | cut -d' ' -f1)" = "${hashes[$i]}" ]; then
+      echo "  $(basename "${videos[$i]}") -> $(basename "$f")"
+      break
+    fi
+  done
+done

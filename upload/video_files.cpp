@@ -167,9 +167,25 @@ void disposeUsedVideo(Form &form, const QString &videoPath)
     const QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
     if (used.isEmpty() || !QFileInfo(used).isDir())
         return;
-    QFile::rename(videoPath, QDir::toNativeSeparators(used + u'/' + fileNameOf(videoPath, true)));
-    if (cover != videoPath && QFileInfo::exists(cover))
-        QFile::rename(cover, QDir::toNativeSeparators(used + u'/' + fileNameOf(cover, true)));
+    // A used folder often holds a file of the same name already (another
+    // account's "1.mp4", an earlier run's clip). Never over it, and never
+    // leave the video behind either: it would be published again on the next
+    // attempt. The video goes in as "name (2).mp4" and so on, its cover
+    // beside it under the same name.
+    const QString base = fileNameOf(videoPath, false);
+    const QString videoExtension = fileNameOf(videoPath, true).mid(base.size());
+    const bool withCover = cover != videoPath && QFileInfo::exists(cover);
+    const QString coverExtension = withCover ? fileNameOf(cover, true).mid(fileNameOf(cover, false).size()) : QString();
+    const auto taken = [&](const QString &name) {
+        return QFileInfo::exists(used + u'/' + name + videoExtension) || (withCover && QFileInfo::exists(used + u'/' + name + coverExtension));
+    };
+    QString name = base;
+    for (int n = 2; taken(name) && n < 10000; ++n)
+        name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+    if (!QFile::rename(videoPath, QDir::toNativeSeparators(used + u'/' + name + videoExtension)))
+        return;
+    if (withCover)
+        QFile::rename(cover, QDir::toNativeSeparators(used + u'/' + name + coverExtension));
 }
 
 void placeRandomCover(Form &form, const QString &videoPath)

@@ -117,17 +117,23 @@ TEST_F(VideoFilesTest, UsedFilesAreDeletedOrMovedWithTheirCover)
     EXPECT_TRUE(QFile::exists(b));
     QDir().mkpath(run.file("used"));
     make("used/c.mp4", "older");
+    make("used/c (2).jpg", "older cover");
     const QString c = make("m/c.mp4", "newer");
+    make("m/c.jpg", "newer cover");
     disposeUsedVideo(form, b);
-    disposeUsedVideo(form, c); // never over an existing file
+    disposeUsedVideo(form, c); // never over an existing file, and never left behind to go out again
     EXPECT_TRUE(QFile::exists(run.file("used/b.mp4")));
     EXPECT_TRUE(QFile::exists(run.file("used/b.jpg")));
     EXPECT_EQ(testsupport::readAll(run.file("used/c.mp4")), "older");
-    EXPECT_TRUE(QFile::exists(c));
+    EXPECT_EQ(testsupport::readAll(run.file("used/c (2).jpg")), "older cover");
+    EXPECT_EQ(testsupport::readAll(run.file("used/c (3).mp4")), "newer");
+    EXPECT_EQ(testsupport::readAll(run.file("used/c (3).jpg")), "newer cover");
+    EXPECT_FALSE(QFile::exists(c));
 
+    const QString d = make("m/d.mp4");
     form.setText("编辑框_使用过视频目录", "");
-    disposeUsedVideo(form, c); // an empty used folder never means the root
-    EXPECT_TRUE(QFile::exists(c));
+    disposeUsedVideo(form, d); // an empty used folder never means the root
+    EXPECT_TRUE(QFile::exists(d));
 }
 
 TEST_F(VideoFilesTest, RandomCoverIsCopiedBesideTheVideoWithoutOverwriting)
