@@ -11,7 +11,9 @@
 
 #include <httplib.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -51,10 +53,17 @@ TEST(SubmitLoop, InDraftModeThePublishedAddressDoesNotEndTheLoop)
     options.extraArgs = QStringList{"--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync"};
     ASSERT_NE(lib.form_browser_start(origin + "/upload", options), 0);
     ASSERT_GT(currentPageId.load(), 0);
+    // A fresh profile can take a while to show its first page on a busy machine;
+    // the loop below must not spend its time limit on that.
+    QElapsedTimer loading;
+    loading.start();
+    while (lib.form_dom_isexist(currentPageId, "#js-submit-draft-0 > button") != 1 && loading.elapsed() < 30000)
+        QThread::msleep(50);
+    ASSERT_EQ(lib.form_dom_isexist(currentPageId, "#js-submit-draft-0 > button"), 1);
 
     BrowserSession session(form, table, lib);
     UploadPipeline pipeline(form, lib, session, origin);
-    giveUpSeconds = 30;
+    giveUpSeconds = 60;
     elapsedSeconds = 0;
     bool result = true;
     std::thread job([&] {
