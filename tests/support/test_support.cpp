@@ -35,18 +35,15 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     return f.write(bytes) == bytes.size();
 }
 
-// The build and source folders are compiled in; the environment may point
-// the tests at another build (for example a sanitizer build's tools).
+// The build and source folders this test binary was configured with.
 QString buildDir()
 {
-    const QString fromEnv = qEnvironmentVariable("TOLVAR_BUILD_DIR");
-    return fromEnv.isEmpty() ? QStringLiteral(TOLVAR_TEST_BUILD_DIR) : fromEnv;
+    return QStringLiteral(TOLVAR_TEST_BUILD_DIR);
 }
 
 QString sourceDir()
 {
-    const QString fromEnv = qEnvironmentVariable("TOLVAR_SOURCE_DIR");
-    return fromEnv.isEmpty() ? QStringLiteral(TOLVAR_TEST_SOURCE_DIR) : fromEnv;
+    return QStringLiteral(TOLVAR_TEST_SOURCE_DIR);
 }
 
 } // namespace testsupport
