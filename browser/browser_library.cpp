@@ -95,6 +95,12 @@ QList<qint64> BrowserLibrary::browserProcessIds() const
     return out;
 }
 
+QString BrowserLibrary::profileOfPage(int pageId) const
+{
+    const auto page = d->page(pageId);
+    return page ? page->browser->profile : QString();
+}
+
 bool BrowserLibrary::form_active_page(int pageId)
 {
     PageRef ref;

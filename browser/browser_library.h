@@ -94,6 +94,8 @@ public:
     void setCallTimeoutMs(int milliseconds);
     // Process ids of the live browsers' main processes (diagnostics, tests).
     QList<qint64> browserProcessIds() const;
+    // Absolute profile folder of the browser showing the page ("" when unknown).
+    QString profileOfPage(int pageId) const;
 
 private:
     std::unique_ptr<BrowserLibraryPrivate> d;

@@ -9,6 +9,7 @@
 #include "service/service_config.h"
 #include "upload/delay_wait.h"
 
+#include <QDir>
 #include <QLocale>
 
 #include <thread>
@@ -121,11 +122,21 @@ void BrowserSession::openUploadPage(int row, const QString &cacheId)
 
 void BrowserSession::attachOrOpenBrowser()
 {
-    const StartedBrowsers started = m_library.form_connect_started();
-    if (!started.pageIds.isEmpty()) {
-        currentPageId = started.pageIds.first();
-        m_library.form_active_page(currentPageId);
+    // Only a page on this account's own profile will do: a browser of another
+    // account still open would publish under that account's login.
+    const QString cacheId = accountDocument().value(QStringLiteral("缓存id"));
+    const QString profile = QDir(profileDirectory(cacheId)).absolutePath();
+    int own = 0;
+    for (int page : m_library.form_connect_started().pageIds) {
+        if (m_library.profileOfPage(page) == profile) {
+            own = page;
+            break;
+        }
     }
-    if (m_library.form_page_isactive(currentPageId) == 0)
-        openUploadPage(currentRow, accountDocument().value(QStringLiteral("缓存id")));
+    if (own > 0) {
+        currentPageId = own;
+        m_library.form_active_page(own);
+    }
+    if (own == 0 || m_library.form_page_isactive(currentPageId) == 0)
+        openUploadPage(currentRow, cacheId);
 }

@@ -278,6 +278,23 @@ TEST_F(UploadE2eTest, OpenUploadPageWritesTheUserAndLoginsSurviveARestart)
     }
 }
 
+TEST_F(UploadE2eTest, AnotherAccountsOpenBrowserIsNeverUsed)
+{
+    startSimulator();
+    addAccount("100", "gina", m_run.file("videos/g"));
+    const QString folder = addAccount("101", "hank", m_run.file("videos/h"));
+    makeClip(folder + "/h1.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_账号序列", "2");
+    BrowserSession &session = m_job->session();
+    session.initBrowserLibrary();
+    session.openUploadPage(0, "100"); // left open, as after a run cut short
+    ASSERT_EQ(m_table.cell(0, AccountTable::Nickname), "gina");
+    ASSERT_TRUE(runUntilDone());
+    ASSERT_EQ(ledger().size(), 1);
+    EXPECT_EQ(users(ledger()), QStringList{"hank"});
+}
+
 TEST_F(UploadE2eTest, OriginalWatermarkAndSyncAllReachTheirBoxes)
 {
     startSimulator();
