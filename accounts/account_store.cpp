@@ -4,6 +4,7 @@
 #include "accounts/account_table.h"
 #include "app/form.h"
 #include "base/message_box.h"
+#include "base/recycle_bin.h"
 #include "base/run_directory.h"
 
 #include <QCoreApplication>
@@ -153,7 +154,7 @@ void clearAllAccounts(AccountTable &table)
         return;
     QDirIterator it(dir, {QStringLiteral("*.json")}, QDir::Files | QDir::Hidden | QDir::System);
     while (it.hasNext())
-        QFile::moveToTrash(it.next());
+        recyclebin::moveToRecycleBin(it.next());
 }
 
 } // namespace accounts

@@ -38,11 +38,20 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 void endProcessNow()
 {
     std::fflush(stdout);
     std::fflush(stderr);
+#ifdef Q_OS_WIN
+    // No DLL detach code runs after the other threads were killed: the
+    // process ends at once, as the older program's did.
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+#endif
     std::_Exit(0);
 }
 } // namespace

@@ -1,12 +1,15 @@
 #include "app/application.h"
 #include "app/command_line.h"
+#include "app/console.h"
 #include "app/qt_message_presenter.h"
+#include "base/gbk.h"
 #include "base/run_directory.h"
 #include "browser/browser_module.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QStringList>
 
 #include <cstdio>
@@ -34,6 +37,7 @@ int main(int argc, char **argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    console::attachToParentConsole();
     const CommandLine commandLine = parseCommandLine(rawArguments(argc, argv));
     if (!commandLine.error.isEmpty()) {
         print(stderr, commandLine.error + QStringLiteral("\n\n") + helpText());
@@ -54,6 +58,15 @@ int main(int argc, char **argv)
 
     QApplication qtApp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Every shared file is GBK; writing one in another encoding would ruin
+    // it for the older program and for the user, so no codec means no start.
+    if (!gbk::isAvailable()) {
+        const QString why = QStringLiteral("GBK (code page 936) text conversion is not available on this system; Tolvar cannot start.");
+        print(stderr, why + u'\n');
+        if (!commandLine.headless)
+            QMessageBox::critical(nullptr, QStringLiteral("Tolvar"), why);
+        return 3;
+    }
     if (!commandLine.runDir.isEmpty()) {
         if (!QDir().mkpath(commandLine.runDir)) {
             print(stderr, QStringLiteral("cannot create the run directory: ") + commandLine.runDir + u'\n');

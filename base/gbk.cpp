@@ -1,32 +1,6 @@
 #include "base/gbk.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
-
 namespace gbk {
-
-namespace {
-// GB18030 is a superset of GBK that decodes every GBK text the same way;
-// for encoding, GBK itself is used so that no four-byte sequences appear.
-constexpr const char *kEncodeName = "GBK";
-constexpr const char *kDecodeName = "GB18030";
-} // namespace
-
-QByteArray encode(QStringView text)
-{
-    QStringEncoder encoder(kEncodeName);
-    if (!encoder.isValid())
-        return text.toUtf8();
-    return encoder.encode(text);
-}
-
-QString decode(QByteArrayView bytes)
-{
-    QStringDecoder decoder(kDecodeName);
-    if (!decoder.isValid())
-        return QString::fromUtf8(bytes);
-    return decoder.decode(bytes);
-}
 
 bool isValidUtf8(QByteArrayView bytes)
 {

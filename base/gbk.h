@@ -6,8 +6,13 @@
 #include <QStringView>
 
 // Files that users and earlier versions share are GBK (code page 936).
+// The codec is the system's own code page 936 on Windows and the GBK of
+// Qt's ICU elsewhere. Without one, nothing is ever written in another
+// encoding instead: the program refuses to start (isAvailable), and encode
+// and decode give empty results with the reason in the log.
 namespace gbk {
 
+bool isAvailable();
 QByteArray encode(QStringView text);
 QString decode(QByteArrayView bytes);
 

@@ -2,18 +2,30 @@
 
 #include <QDir>
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <windows.h>
 
+// Our ends of both pipes are overlapped named-pipe handles, so that a read
+// waits on an event with a time-out and a write to a browser that stopped
+// reading gives up at its time-out (anonymous pipes block for ever). The
+// browser gets ordinary synchronous handles to the other ends.
 struct PipeProcessHandles {
     HANDLE commandWrite = nullptr;
     HANDLE answerRead = nullptr;
     HANDLE process = nullptr;
     std::mutex waitMutex;
+
+    // One read is in flight at a time, into a buffer of our own: a read that
+    // outlives its time-out stays pending and completes on a later call.
+    OVERLAPPED readOverlapped{};
+    std::vector<char> readBuffer = std::vector<char>(256 * 1024);
+    bool readPending = false;
+    OVERLAPPED writeOverlapped{};
 };
 
 namespace {
@@ -49,6 +61,54 @@ QString quoteArgument(const QString &arg)
     return out;
 }
 
+// A named pipe that only this process and its child can open: the name is
+// unique and the single instance is taken before the child exists.
+bool makeOverlappedPipe(HANDLE &ours, HANDLE &childs, bool weWrite)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::wstring name = QStringLiteral("\\\\.\\pipe\\tolvar-devtools-%1-%2-%3")
+                                  .arg(::GetCurrentProcessId())
+                                  .arg(::GetTickCount64())
+                                  .arg(counter.fetch_add(1))
+                                  .toStdWString();
+    constexpr DWORD kBufferSize = 64 * 1024;
+    ours = ::CreateNamedPipeW(name.c_str(),
+                              (weWrite ? PIPE_ACCESS_OUTBOUND : PIPE_ACCESS_INBOUND) | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                              1, kBufferSize, kBufferSize, 0, nullptr);
+    if (ours == INVALID_HANDLE_VALUE) {
+        ours = nullptr;
+        return false;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    childs = ::CreateFileW(name.c_str(), weWrite ? GENERIC_READ : GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+    if (childs == INVALID_HANDLE_VALUE) {
+        childs = nullptr;
+        closeHandle(ours);
+        return false;
+    }
+    return true;
+}
+
+// Waits for an overlapped operation until the time-out; an operation that
+// times out stays pending.
+enum class IoWait { Done, TimedOut, Broken };
+IoWait waitForIo(HANDLE file, OVERLAPPED &overlapped, DWORD timeoutMs, DWORD &transferred)
+{
+    transferred = 0;
+    if (::WaitForSingleObject(overlapped.hEvent, timeoutMs) != WAIT_OBJECT_0)
+        return IoWait::TimedOut;
+    return ::GetOverlappedResult(file, &overlapped, &transferred, FALSE) ? IoWait::Done : IoWait::Broken;
+}
+
+// Ends an operation still in flight before its buffer or event goes away.
+void cancelIo(HANDLE file, OVERLAPPED &overlapped)
+{
+    DWORD ignored = 0;
+    if (::CancelIoEx(file, &overlapped) || ::GetLastError() != ERROR_NOT_FOUND)
+        ::GetOverlappedResult(file, &overlapped, &ignored, TRUE);
+}
+
 } // namespace
 
 PipeProcess::PipeProcess() : m_handles(std::make_unique<PipeProcessHandles>()) {}
@@ -59,26 +119,29 @@ PipeProcess::~PipeProcess()
         kill();
         waitForExit(5000);
     }
+    if (m_handles->readPending)
+        cancelIo(m_handles->answerRead, m_handles->readOverlapped);
     closeHandle(m_handles->commandWrite);
     closeHandle(m_handles->answerRead);
     closeHandle(m_handles->process);
+    closeHandle(m_handles->readOverlapped.hEvent);
+    closeHandle(m_handles->writeOverlapped.hEvent);
 }
 
 bool PipeProcess::start(const QString &program, const QStringList &args)
 {
     if (m_pid > 0)
         return false;
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childRead = nullptr, childWrite = nullptr;
-    if (!::CreatePipe(&childRead, &m_handles->commandWrite, &inherit, 0))
+    if (!makeOverlappedPipe(m_handles->commandWrite, childRead, true))
         return false;
-    if (!::CreatePipe(&m_handles->answerRead, &childWrite, &inherit, 0)) {
+    if (!makeOverlappedPipe(m_handles->answerRead, childWrite, false)) {
         closeHandle(childRead);
         closeHandle(m_handles->commandWrite);
         return false;
     }
-    ::SetHandleInformation(m_handles->commandWrite, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(m_handles->answerRead, HANDLE_FLAG_INHERIT, 0);
+    m_handles->readOverlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_handles->writeOverlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
     QString commandLine = quoteArgument(QDir::toNativeSeparators(program));
     for (const QString &a : args)
@@ -118,37 +181,57 @@ bool PipeProcess::start(const QString &program, const QStringList &args)
     return true;
 }
 
-// Anonymous pipes have no overlapped reads: peek, and sleep briefly between peeks.
 PipeProcess::ReadResult PipeProcess::read(char *buffer, std::size_t capacity, std::size_t &got, int timeoutMs)
 {
     got = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        DWORD available = 0;
-        if (!::PeekNamedPipe(m_handles->answerRead, nullptr, 0, nullptr, &available, nullptr))
+    PipeProcessHandles &h = *m_handles;
+    if (!h.answerRead || !h.readOverlapped.hEvent)
+        return ReadResult::Closed;
+    // The browser's end closes when it exits (nobody else holds it), which
+    // breaks the pending read: no polling of the process is needed.
+    DWORD n = 0;
+    IoWait outcome = IoWait::Done;
+    if (!h.readPending) {
+        ::ResetEvent(h.readOverlapped.hEvent);
+        const DWORD want = static_cast<DWORD>(std::min(capacity, h.readBuffer.size()));
+        if (::ReadFile(h.answerRead, h.readBuffer.data(), want, nullptr, &h.readOverlapped) || ::GetLastError() == ERROR_IO_PENDING)
+            h.readPending = true;
+        else
             return ReadResult::Closed;
-        if (available > 0) {
-            DWORD n = 0;
-            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, available));
-            if (!::ReadFile(m_handles->answerRead, buffer, want, &n, nullptr) || n == 0)
-                return ReadResult::Closed;
-            got = n;
-            return ReadResult::Data;
-        }
-        if (hasExited())
-            return ReadResult::Closed;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return ReadResult::Idle;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    outcome = waitForIo(h.answerRead, h.readOverlapped, static_cast<DWORD>(std::max(timeoutMs, 0)), n);
+    if (outcome == IoWait::TimedOut)
+        return ReadResult::Idle;
+    h.readPending = false;
+    if (outcome == IoWait::Broken || n == 0)
+        return ReadResult::Closed;
+    std::memcpy(buffer, h.readBuffer.data(), n);
+    got = n;
+    return ReadResult::Data;
 }
 
 bool PipeProcess::write(const char *data, std::size_t size, int timeoutMs)
 {
-    Q_UNUSED(timeoutMs); // anonymous pipes block; the browser drains its pipe
+    PipeProcessHandles &h = *m_handles;
+    if (!h.commandWrite || !h.writeOverlapped.hEvent)
+        return false;
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(timeoutMs, 0));
     while (size > 0) {
+        ::ResetEvent(h.writeOverlapped.hEvent);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!::WriteFile(h.commandWrite, data, chunk, nullptr, &h.writeOverlapped) && ::GetLastError() != ERROR_IO_PENDING)
+            return false;
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
         DWORD n = 0;
-        if (!::WriteFile(m_handles->commandWrite, data, static_cast<DWORD>(size), &n, nullptr) || n == 0)
+        const IoWait outcome = waitForIo(h.commandWrite, h.writeOverlapped, left, n);
+        if (outcome == IoWait::TimedOut) {
+            // A browser that stopped reading: give up, and let the caller
+            // see the failure instead of holding the write lock for ever.
+            cancelIo(h.commandWrite, h.writeOverlapped);
+            return false;
+        }
+        if (outcome == IoWait::Broken || n == 0)
             return false;
         data += n;
         size -= n;

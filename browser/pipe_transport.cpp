@@ -38,7 +38,12 @@ bool PipeTransport::send(std::string_view message, int timeoutMs)
     framed.append(message);
     framed.push_back('\0');
     std::lock_guard lock(m_writeMutex);
-    return m_process->write(framed.data(), framed.size(), timeoutMs);
+    if (m_process->write(framed.data(), framed.size(), timeoutMs))
+        return true;
+    // Part of a message may have gone out; whatever followed it would be
+    // read as its continuation, so the pipe takes no more messages.
+    m_open = false;
+    return false;
 }
 
 void PipeTransport::readLoop()

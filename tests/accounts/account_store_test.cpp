@@ -152,8 +152,16 @@ TEST_F(AccountStoreTest, EditsAreValidatedWithTheTwoMessages)
 
 TEST_F(AccountStoreTest, ClearingSendsOnlyAccountFilesToTheTrash)
 {
+#ifdef Q_OS_WIN
+    // Under Wine the recycle bin is the desktop's trash under the
+    // XDG_DATA_HOME Wine was started with (Z: is the Unix root); on
+    // Windows itself the bin cannot be looked into here.
+    const QString trashHome = qEnvironmentVariableIsSet("XDG_DATA_HOME") ? "Z:" + qEnvironmentVariable("XDG_DATA_HOME") : QString();
+#else
     QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    const QString trashHome = dataHome.path();
+#endif
     writeAccount("100", R"({"缓存id":"100"})");
     writeAccount("101", R"({"缓存id":"101"})");
     testsupport::writeAll(run.file("data/list/keep.txt"), "keep");
@@ -164,10 +172,14 @@ TEST_F(AccountStoreTest, ClearingSendsOnlyAccountFilesToTheTrash)
     EXPECT_EQ(QDir(accountListDirectory()).entryList(QDir::Files), QStringList{"keep.txt"});
     EXPECT_TRUE(QFile::exists(run.file("data/list/sub/102.json")));
     // Recoverable: the files are in the trash, not gone.
-    const QStringList trashed = QDir(dataHome.path() + "/Trash/files").entryList(QDir::Files);
-    EXPECT_TRUE(trashed.contains("100.json"));
+    if (trashHome.isEmpty())
+        return;
+    const QStringList trashed = QDir(trashHome + "/Trash/files").entryList(QDir::Files);
+    EXPECT_TRUE(trashed.contains("100.json")) << trashed.join(", ").toStdString();
     EXPECT_TRUE(trashed.contains("101.json"));
+#ifndef Q_OS_WIN
     qunsetenv("XDG_DATA_HOME");
+#endif
 }
 
 TEST_F(AccountStoreTest, TheClearGuardRefusesRootsRelativeAndMissingFolders)

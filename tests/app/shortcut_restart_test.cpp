@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -103,6 +104,59 @@ TEST(RestartScript, BatchTextIsFourCrLfLinesInGbk)
               (QStringList{"@ping 127.0.0.1 -n 7 >nul", QStringLiteral("start \"\" \"/opt/my tools/秒数/tolvar\" \"--run-dir\" \"D:\\x\"")}));
 #endif
 }
+
+// The whole road: a program in a folder with a space and Chinese in its
+// name restarts itself through the script (cmd with a hidden window on
+// Windows), gets its arguments again, and the script is gone afterwards.
+TEST(RestartScript, TheProgramReallyStartsAgainAndTheScriptDeletesItself)
+{
+    testsupport::TempRunDir run;
+    QDir().mkpath(run.file("my dir 程序"));
+    const QString program = run.file("my dir 程序/" + QFileInfo(TOLVAR_RESTART_PROBE).fileName());
+    ASSERT_TRUE(QFile::copy(TOLVAR_RESTART_PROBE, program));
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    const QString starts = run.file("starts.txt");
+    ASSERT_TRUE(QProcess::startDetached(program, {QDir::toNativeSeparators(run.path()), "二 号"}));
+    QElapsedTimer waited;
+    waited.start();
+    QStringList lines;
+    while (waited.elapsed() < 30000) {
+        lines = QString::fromUtf8(testsupport::readAll(starts)).split(u'\n', Qt::SkipEmptyParts);
+        if (lines.size() >= 2 && !QFileInfo::exists(restart::scriptPath()))
+            break;
+        QThread::msleep(100);
+    }
+    const QString expected = QDir::toNativeSeparators(run.path()) + QStringLiteral("|二 号");
+    EXPECT_EQ(lines, (QStringList{expected, expected}));
+    EXPECT_FALSE(QFileInfo::exists(restart::scriptPath()));
+}
+
+#ifdef Q_OS_WIN
+TEST(RestartScript, BatchScriptStartsTheShortPathInGbkWithCrLf)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("带 空格"));
+    const QString program = dir.filePath("带 空格/程序 名.exe");
+    ASSERT_TRUE(testsupport::writeAll(program, "x"));
+    const QByteArray bytes = restart::batchScriptText(program, {"--run-dir", "D:\\数据"}, 3);
+    const QStringList lines = gbk::decode(bytes).split("\r\n");
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_FALSE(bytes.contains("\n\n"));
+    EXPECT_EQ(bytes.count('\n'), bytes.count("\r\n"));
+    EXPECT_EQ(lines[0], "@echo off ");
+    EXPECT_EQ(lines[1], "@ping 127.0.0.1 -n 3 >nul");
+    const QString start = lines[2];
+    ASSERT_TRUE(start.startsWith("start \"\" \"")) << start.toStdString();
+    const QString path = start.mid(10, start.indexOf(u'"', 10) - 10);
+    EXPECT_FALSE(path.contains(u' ')) << path.toStdString(); // the 8.3 form
+    EXPECT_TRUE(path.endsWith(".EXE", Qt::CaseInsensitive));
+    EXPECT_TRUE(QFileInfo(path).exists());
+    EXPECT_TRUE(start.endsWith(QStringLiteral(" \"--run-dir\" \"D:\\数据\"")));
+    EXPECT_EQ(lines[3], "del Restart.bat");
+    EXPECT_EQ(gbk::encode(lines[1]), QByteArray("@ping 127.0.0.1 -n 3 >nul"));
+    EXPECT_TRUE(bytes.contains(gbk::encode(u"数据")));
+}
+#endif
 
 #ifndef Q_OS_WIN
 TEST(RestartScript, ShellScriptWaitsStartsTheProgramAndDeletesItself)

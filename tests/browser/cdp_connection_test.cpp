@@ -105,3 +105,19 @@ TEST_F(CdpConnectionTest, PeerExitFailsEveryPendingCallAtOnceWithOneCloseNotice)
     m_cdp.close(0);
     EXPECT_EQ(m_closes.load(), 1);
 }
+
+TEST_F(CdpConnectionTest, AWriteToABrowserThatStoppedReadingGivesUpAtItsTimeout)
+{
+    ASSERT_TRUE(m_cdp.call("Stall").ok);
+    // Far more than the pipe holds: the write can only finish if the peer reads.
+    const std::string big = "{\"text\":\"" + std::string(8 * 1024 * 1024, 'x') + "\"}";
+    QElapsedTimer timer;
+    timer.start();
+    const CdpReply reply = m_cdp.call("Echo", big, {}, 500);
+    EXPECT_FALSE(reply.ok);
+    EXPECT_LT(timer.elapsed(), 3000);
+    // The cut message poisons the stream: later calls fail at once.
+    timer.restart();
+    EXPECT_FALSE(m_cdp.call("Echo", {}, {}, 5000).ok);
+    EXPECT_LT(timer.elapsed(), 1000);
+}

@@ -2,14 +2,18 @@
 // fd 3 and answers on fd 4, so the transport and connection can be tested
 // without Chromium. "Echo" answers with its params; "Burst" sends one event
 // split over many writes and an answer in the same write; "Detach" announces
-// that its session went away; "Hang" never answers; "Exit" ends the process.
+// that its session went away; "Hang" never answers; "Stall" answers and then
+// never reads again (a hung browser); "Exit" ends the process mid-call.
+#include "tests/browser/fake_cdp_peer_io.h"
+
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
-#include <unistd.h>
+#include <thread>
 
 namespace {
 
@@ -19,9 +23,9 @@ void send(const std::string &text)
     framed.push_back('\0');
     std::size_t done = 0;
     while (done < framed.size()) {
-        const ssize_t n = ::write(4, framed.data() + done, framed.size() - done);
+        const long n = peerio::write(framed.data() + done, framed.size() - done);
         if (n <= 0)
-            _exit(2);
+            peerio::quit(2);
         done += static_cast<std::size_t>(n);
     }
 }
@@ -44,7 +48,12 @@ void handle(const std::string &message)
     const std::string method = doc["method"].GetString();
     const std::string session = doc.HasMember("sessionId") ? doc["sessionId"].GetString() : "";
     if (method == "Exit")
-        _exit(0);
+        peerio::quit(0);
+    if (method == "Stall") {
+        send("{\"id\":" + id + ",\"result\":{}}");
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     if (method == "Hang")
         return;
     if (method == "Detach") {
@@ -55,10 +64,10 @@ void handle(const std::string &message)
     if (method == "Burst") {
         const std::string event = R"({"method":"Custom.big","sessionId":"S2","params":{"text":")" + std::string(300000, 'x') + "\"}}";
         for (std::size_t at = 0; at < event.size(); at += 7000)
-            if (::write(4, event.data() + at, std::min<std::size_t>(7000, event.size() - at)) <= 0)
-                _exit(2);
-        if (::write(4, "", 1) != 1) // the NUL that ends the event
-            _exit(2);
+            if (peerio::write(event.data() + at, std::min<std::size_t>(7000, event.size() - at)) <= 0)
+                peerio::quit(2);
+        if (peerio::write("", 1) != 1) // the NUL that ends the event
+            peerio::quit(2);
         send("{\"id\":" + id + ",\"result\":{\"after\":true}}");
         return;
     }
@@ -72,15 +81,17 @@ void handle(const std::string &message)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (!peerio::open(argc, argv))
+        return 3;
     std::string pending;
     char chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(3, chunk, sizeof chunk);
+        const long n = peerio::read(chunk, sizeof chunk);
         if (n <= 0)
             return 0;
-        for (ssize_t i = 0; i < n; ++i) {
+        for (long i = 0; i < n; ++i) {
             if (chunk[i] == '\0') {
                 handle(pending);
                 pending.clear();

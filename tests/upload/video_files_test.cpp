@@ -90,13 +90,13 @@ TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsLockedAndSkipped)
     const QString video = make("m/a.mp4");
     EXPECT_FALSE(isFileLocked(video));
     EXPECT_FALSE(isFileLocked(run.file("m/missing.mp4")));
-    QProcess writer;
-    writer.start("sh", {"-c", "exec 3>>\"$0\"; echo ready; exec sleep 30", video});
-    ASSERT_TRUE(writer.waitForReadyRead(5000));
+    QProcess writer; // another process, as a program still writing the video
+    writer.start(TOLVAR_HOLD_FILE_BIN, {QDir::toNativeSeparators(video)});
+    ASSERT_TRUE(writer.waitForReadyRead(10000)) << writer.errorString().toStdString();
     EXPECT_TRUE(isFileLocked(video));
     EXPECT_EQ(pickVideo(form, table, run.file("m")), QString());
-    writer.kill();
-    writer.waitForFinished();
+    writer.closeWriteChannel();
+    ASSERT_TRUE(writer.waitForFinished(10000));
     EXPECT_FALSE(isFileLocked(video));
     EXPECT_EQ(pickVideo(form, table, run.file("m")), video);
 }

@@ -1,6 +1,5 @@
 #include "app/termination_signals.h"
 
-#ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -36,9 +35,5 @@ TerminationSignals::TerminationSignals(QObject *parent)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
-#else
-TerminationSignals::TerminationSignals(QObject *parent)
-    : QObject(parent)
-{
-}
-#endif
+
+TerminationSignals::~TerminationSignals() = default;

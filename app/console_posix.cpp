@@ -1,0 +1,10 @@
+#include "app/console.h"
+
+namespace console {
+
+void attachToParentConsole()
+{
+    // A terminal program already has its terminal.
+}
+
+} // namespace console

@@ -1,0 +1,68 @@
+# Shell functions for running the Windows build under Wine; sourced by the
+# Windows scripts. Wine needs the zh_CN.UTF-8 locale so that its ANSI code
+# page is 936: without it every Chinese byte is mangled.
+
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko prompts: the program needs neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+# The suites find the Qt, libcurl and mingw runtime DLLs through WINEPATH.
+wine_env_dlls() {
+  local sdk=$1
+  export WINEPATH="$sdk/qt-6.4.2-mingw64/bin;$sdk/curl-7.88.1-mingw64/bin;/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib"
+}
+
+# A new prefix at $1. Its Desktop and Documents are folders of its own, not
+# links to the desktop and documents of the user running the build.
+wine_fresh_prefix() {
+  export WINEPREFIX=$1
+  # Menus, file associations and the recycle bin of this Wine stay beside
+  # the prefix, out of the user's own desktop folders.
+  export XDG_DATA_HOME=$1-xdg/data XDG_CONFIG_HOME=$1-xdg/config
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX" "$1-xdg"
+  mkdir -p "$WINEPREFIX" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  local user_dir
+  for user_dir in "$WINEPREFIX"/drive_c/users/*; do
+    [ -d "$user_dir" ] || continue
+    local f
+    for f in Desktop Documents Downloads Music Pictures Videos Templates; do
+      if [ -L "$user_dir/$f" ]; then
+        rm -f "$user_dir/$f"
+        mkdir -p "$user_dir/$f"
+      fi
+    done
+  done
+}
+
+# Xvfb for the suites and programs that show windows or take hot keys.
+wine_display_pid=
+wine_start_display() {
+  local n
+  for n in $(seq 0 20); do
+    local d=$(( 120 + RANDOM % 200 ))
+    [ -e "/tmp/.X11-unix/X$d" ] && continue
+    Xvfb ":$d" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    wine_display_pid=$!
+    sleep 1
+    if kill -0 "$wine_display_pid" 2>/dev/null; then
+      export DISPLAY=":$d"
+      return 0
+    fi
+  done
+  echo "wine: no Xvfb display could start" >&2
+  return 1
+}
+
+wine_stop() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$wine_display_pid" ]; then
+    kill "$wine_display_pid" 2>/dev/null || true
+    wait "$wine_display_pid" 2>/dev/null || true
+    wine_display_pid=
+  fi
+}
