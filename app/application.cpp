@@ -88,7 +88,14 @@ Application::Application(const CommandLine &commandLine, QObject *parent)
     connect(termination, &TerminationSignals::terminationRequested, this, [this] { m_commands->destroyHandling(); });
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    // The windows are views of the two forms and hold pointers to them:
+    // they go first. (Left behind, a later style change or event would
+    // write through those pointers into freed memory.)
+    delete m_mainWindow;
+    delete m_startWindow;
+}
 
 void Application::setExitProcess(std::function<void()> exit)
 {

@@ -25,6 +25,9 @@ wine_fresh_prefix() {
   rm -rf "$WINEPREFIX" "$1-xdg"
   mkdir -p "$WINEPREFIX" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
   wineboot -i >/dev/null 2>&1
+  # A crash ends the process instead of waiting for a debugger nobody runs.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 0 /f >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
   wineserver -w
   local user_dir
   for user_dir in "$WINEPREFIX"/drive_c/users/*; do

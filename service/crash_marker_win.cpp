@@ -12,6 +12,7 @@ namespace {
 // Filled once before the filter is installed; the filter only copies from it.
 wchar_t g_markerPath[MAX_PATH * 4] = {};
 std::atomic_bool g_reported{false};
+LPTOP_LEVEL_EXCEPTION_FILTER g_previous = nullptr;
 
 LONG WINAPI onCrash(EXCEPTION_POINTERS *info)
 {
@@ -26,7 +27,8 @@ LONG WINAPI onCrash(EXCEPTION_POINTERS *info)
             CloseHandle(file);
         }
     }
-    return EXCEPTION_CONTINUE_SEARCH;
+    // A filter installed before ours (a debugging aid) still gets its turn.
+    return g_previous ? g_previous(info) : EXCEPTION_CONTINUE_SEARCH;
 }
 } // namespace
 
@@ -36,7 +38,9 @@ void installCrashMarker(const QString &markerPath)
     if (path.size() >= sizeof g_markerPath / sizeof g_markerPath[0])
         return;
     std::wmemcpy(g_markerPath, path.c_str(), path.size() + 1);
-    SetUnhandledExceptionFilter(onCrash);
+    const LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(onCrash);
+    if (previous != onCrash)
+        g_previous = previous;
 }
 
 void markReported()

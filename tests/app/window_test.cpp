@@ -75,7 +75,7 @@ TEST_F(WindowTest, EveryControlExistsWithItsDefault)
     EXPECT_EQ(tabs->tabText(0), "主界面");
     EXPECT_EQ(tabs->currentIndex(), 0);
     EXPECT_EQ(find<QTabWidget>("选择夹2")->count(), 5);
-    EXPECT_EQ(app.mainForm().text("标签15"), run.path() + QDir::separator());
+    EXPECT_EQ(app.mainForm().text("标签15"), QDir::toNativeSeparators(run.path()) + QDir::separator());
 }
 
 TEST_F(WindowTest, WidgetsAndFormStayInStepBothWays)
