@@ -2,7 +2,7 @@
 
 namespace console {
 
-void attachToParentConsole()
+void attachToParentConsole(bool)
 {
     // A terminal program already has its terminal.
 }

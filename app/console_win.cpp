@@ -14,11 +14,11 @@ bool hasStream(DWORD which)
 }
 } // namespace
 
-void attachToParentConsole()
+void attachToParentConsole(bool headless)
 {
     const bool out = hasStream(STD_OUTPUT_HANDLE);
     const bool err = hasStream(STD_ERROR_HANDLE);
-    if (out && err)
+    if (out && err && !headless)
         return;
     if (!::AttachConsole(ATTACH_PARENT_PROCESS))
         return;

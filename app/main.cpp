@@ -37,8 +37,8 @@ int main(int argc, char **argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    console::attachToParentConsole();
     const CommandLine commandLine = parseCommandLine(rawArguments(argc, argv));
+    console::attachToParentConsole(commandLine.headless);
     if (!commandLine.error.isEmpty()) {
         print(stderr, commandLine.error + QStringLiteral("\n\n") + helpText());
         return 2;

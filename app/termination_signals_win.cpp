@@ -38,6 +38,9 @@ TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {
     g_instance.store(this);
+    // A process started in a new process group (or by one that ignores
+    // Ctrl+C) inherits "ignore Ctrl+C"; we want to hear it.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 

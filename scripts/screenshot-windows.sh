@@ -18,13 +18,20 @@ wine_fresh_prefix "$work/prefix"
 trap wine_stop EXIT
 wine_start_display
 (cd "$work" && unzip -q "$zip")
-echo accepted > "$(echo "$WINEPREFIX"/drive_c/users/*/Documents)/tvbq.dll"
+echo accepted > "$WINEPREFIX/drive_c/users/$(id -un)/Documents/tvbq.dll"
 (cd "$work/tolvar-3.0-win64" && wine tolvar.exe --run-dir 'C:\tolvar-run' >/dev/null 2>&1) &
+# No Chrome on this prefix: the box asking for one is answered with Return.
 wid=
 for _ in $(seq 300); do
-  wid=$(xdotool search --name "按键盘" 2>/dev/null | head -1 || true)
+  wid=$(xdotool search --onlyvisible --name "按键盘" 2>/dev/null | head -1 || true)
   [ -n "$wid" ] && break
-  sleep 0.1
+  for w in $(xdotool search --onlyvisible --name "^Tolvar视频批量发布$" 2>/dev/null); do
+    width=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+    if [ -n "$width" ] && [ "$width" -lt 600 ]; then
+      xdotool windowfocus "$w" 2>/dev/null && xdotool key Return 2>/dev/null || true
+    fi
+  done
+  sleep 0.2
 done
 [ -n "$wid" ] || { echo "screenshot: the main window did not appear" >&2; exit 1; }
 # Let the start-up checks write their status texts.

@@ -22,7 +22,7 @@ for f in "$qt"/plugins/imageformats/*.dll; do cp "$f" "$stage/imageformats/"; do
 cp "$curl/bin/libcurl.dll" "$stage/"
 cp /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++-6.dll /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll \
    /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$stage/"
-x86_64-w64-mingw32-strip --strip-unneeded "$stage/tolvar.exe"
+x86_64-w64-mingw32-strip --strip-unneeded "$stage/tolvar.exe" "$stage"/lib*.dll
 
 # Every DLL an executable or plugin of the package imports is either in the
 # package or a part of Windows.

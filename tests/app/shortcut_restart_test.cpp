@@ -13,26 +13,58 @@
 
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shlobj.h>
+#endif
+
 namespace {
 
-// The desktop of a throw-away user: no test ever touches the real one.
+// The desktop of a throw-away user: no test ever touches the real one. On
+// Windows the shell's desktop folder itself is pointed at it for the test.
 class DesktopTest : public ::testing::Test {
 protected:
     DesktopTest()
     {
+        QDir().mkpath(desktop());
+#ifdef Q_OS_WIN
+        PWSTR old = nullptr;
+        if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Desktop, 0, nullptr, &old))) {
+            savedDesktop = QString::fromWCharArray(old);
+            ::CoTaskMemFree(old);
+        }
+        redirected = SUCCEEDED(::SHSetKnownFolderPath(FOLDERID_Desktop, 0, nullptr,
+                                                      reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(desktop()).utf16())));
+#else
         qputenv("HOME", home.path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", home.filePath(".config").toLocal8Bit());
-        QDir().mkpath(desktop());
+#endif
     }
     ~DesktopTest() override
     {
+#ifdef Q_OS_WIN
+        if (redirected && !savedDesktop.isEmpty())
+            ::SHSetKnownFolderPath(FOLDERID_Desktop, 0, nullptr, reinterpret_cast<const wchar_t *>(savedDesktop.utf16()));
+#else
         qputenv("HOME", savedHome);
         qputenv("XDG_CONFIG_HOME", savedConfig);
+#endif
+    }
+    void SetUp() override
+    {
+#ifdef Q_OS_WIN
+        if (!redirected)
+            GTEST_SKIP() << "the desktop folder could not be redirected; the real one is never touched";
+#endif
     }
 
     QString desktop() const { return home.filePath("Desktop"); }
     QString link(const QString &name) const { return desktop() + u'/' + name; }
 
+#ifdef Q_OS_WIN
+    QString savedDesktop;
+    bool redirected = false;
+#endif
     QByteArray savedHome = qgetenv("HOME");
     QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     QTemporaryDir home;
