@@ -25,12 +25,7 @@ wid=
 for _ in $(seq 300); do
   wid=$(xdotool search --onlyvisible --name "按键盘" 2>/dev/null | head -1 || true)
   [ -n "$wid" ] && break
-  for w in $(xdotool search --onlyvisible --name "^Tolvar视频批量发布$" 2>/dev/null); do
-    width=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
-    if [ -n "$width" ] && [ "$width" -lt 600 ]; then
-      xdotool windowfocus "$w" 2>/dev/null && xdotool key Return 2>/dev/null || true
-    fi
-  done
+  wine_answer_message_boxes
   sleep 0.2
 done
 [ -n "$wid" ] || { echo "screenshot: the main window did not appear" >&2; exit 1; }

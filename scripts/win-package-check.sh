@@ -47,21 +47,9 @@ tolvar_running() { pgrep -f 'tolvar\.exe' >/dev/null; }
 # from the second start on.
 run1=$work/run-window
 ln -s "$WINEPREFIX/drive_c/tolvar-run-window" "$run1"
-# With no Chrome or Edge on this prefix, the main window's creation asks the
-# user to install one ("请下载安装谷歌浏览器后再使用"): a small box that Return
-# answers. The start window (740 wide) has the same title.
-answer_message_boxes() {
-  local w width
-  for w in $(xdotool search --onlyvisible --name "^Tolvar视频批量发布$" 2>/dev/null); do
-    width=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
-    if [ -n "$width" ] && [ "$width" -lt 600 ]; then
-      xdotool windowfocus "$w" 2>/dev/null && xdotool key Return 2>/dev/null || true
-    fi
-  done
-}
 main_window_shown() {
   xdotool search --onlyvisible --name "按键盘 Ctrl" >/dev/null 2>&1 && return 0
-  answer_message_boxes
+  wine_answer_message_boxes
   return 1
 }
 for start in 1 2; do

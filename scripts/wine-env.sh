@@ -69,3 +69,16 @@ wine_stop() {
     wine_display_pid=
   fi
 }
+
+# With no Chrome or Edge on a prefix, the main window's creation asks the
+# user to install one ("请下载安装谷歌浏览器后再使用"): a small box that Return
+# answers. The start window (740 wide) has the same title.
+wine_answer_message_boxes() {
+  local w width
+  for w in $(xdotool search --onlyvisible --name "^Tolvar视频批量发布$" 2>/dev/null); do
+    width=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+    if [ -n "$width" ] && [ "$width" -lt 600 ]; then
+      xdotool windowfocus "$w" 2>/dev/null && xdotool key Return 2>/dev/null || true
+    fi
+  done
+}
