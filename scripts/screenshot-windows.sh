@@ -10,15 +10,9 @@ zip=$(realpath "${1:-dist/tolvar-3.0-win64.zip}")
 out=${2:-docs/main-window-windows.png}
 [ -f "$zip" ] || { echo "make the package first: scripts/windows.sh" >&2; exit 1; }
 work=$(realpath build-win)/screenshot
-rm -rf "$work" && mkdir -p "$work"
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
-unset WINEPATH
-wine_fresh_prefix "$work/prefix"
-trap wine_stop EXIT
-wine_start_display
-(cd "$work" && unzip -q "$zip")
-echo accepted > "$WINEPREFIX/drive_c/users/$(id -un)/Documents/tvbq.dll"
+wine_clean_package_run "$zip" "$work"
 (cd "$work/tolvar-3.0-win64" && wine tolvar.exe --run-dir 'C:\tolvar-run' >/dev/null 2>&1) &
 # No Chrome on this prefix: the box asking for one is answered with Return.
 wid=

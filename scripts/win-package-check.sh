@@ -8,22 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 zip=$(realpath "$1")
 work=$(realpath build-win)/package-check
-rm -rf "$work" && mkdir -p "$work"
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
-unset WINEPATH
-wine_fresh_prefix "$work/prefix"
-trap wine_stop EXIT
-wine_start_display
-(cd "$work" && unzip -q "$zip")
+wine_clean_package_run "$zip" "$work"
 app=$work/tolvar-3.0-win64
 exe=$app/tolvar.exe
-# The disclaimer was accepted once on this machine.
-docs=$WINEPREFIX/drive_c/users/$(id -un)/Documents
-echo accepted > "$docs/tvbq.dll"
 
 fail() { echo "package check: $*" >&2; exit 1; }
-[ -d "$docs" ] || fail "the prefix has no $docs"
 
 version=$(cd "$app" && wine "$exe" --version 2>/dev/null | iconv -f GBK -t UTF-8)
 echo "package check: --version printed: $version"

@@ -82,3 +82,19 @@ wine_answer_message_boxes() {
     fi
   done
 }
+
+# The package unpacked into $2 on a clean prefix of its own under $2, with a
+# display and the disclaimer accepted once, as on a user's machine where the
+# program already ran: nothing from the build (no WINEPATH) is visible.
+wine_clean_package_run() {
+  local zip=$1 work=$2
+  rm -rf "$work" && mkdir -p "$work"
+  unset WINEPATH
+  wine_fresh_prefix "$work/prefix"
+  trap wine_stop EXIT
+  wine_start_display
+  (cd "$work" && unzip -q "$zip")
+  wine_documents=$WINEPREFIX/drive_c/users/$(id -un)/Documents
+  [ -d "$wine_documents" ] || { echo "wine: the prefix has no $wine_documents" >&2; return 1; }
+  echo accepted > "$wine_documents/tvbq.dll"
+}
