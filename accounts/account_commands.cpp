@@ -2,13 +2,13 @@
 
 #include "accounts/account_store.h"
 #include "accounts/account_table.h"
-#include "app/form.h"
-#include "app/main_commands.h"
 #include "base/run_directory.h"
+#include "form/command_registry.h"
+#include "form/form.h"
 
 #include <QThread>
 
-AccountCommands::AccountCommands(Form &form, AccountTable &table, MainCommands &commands, QObject *parent)
+AccountCommands::AccountCommands(Form &form, AccountTable &table, CommandRegistry &commands, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_table(table)

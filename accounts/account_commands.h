@@ -8,7 +8,7 @@
 
 class AccountTable;
 class Form;
-class MainCommands;
+class CommandRegistry;
 
 // What the account list, its menu 账号管理 and the buttons beside the two
 // account edit boxes do. QtCore only: the view forwards the selection and
@@ -16,7 +16,7 @@ class MainCommands;
 class AccountCommands final : public QObject {
     Q_OBJECT
 public:
-    AccountCommands(Form &form, AccountTable &table, MainCommands &commands, QObject *parent = nullptr);
+    AccountCommands(Form &form, AccountTable &table, CommandRegistry &commands, QObject *parent = nullptr);
 
     static const QStringList &menuItems();
 

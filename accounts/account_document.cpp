@@ -1,5 +1,6 @@
 #include "accounts/account_document.h"
 
+#include "accounts/log.h"
 #include "base/atomic_file.h"
 #include "base/gbk.h"
 
@@ -24,7 +25,11 @@ bool AccountDocument::loadFile(const QString &path)
 {
     QByteArray bytes;
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly) && file.size() <= kMaxFileBytes)
+    if (!file.open(QIODevice::ReadOnly))
+        qCWarning(lcAccounts) << "cannot read the account file" << path << "--" << file.errorString();
+    else if (file.size() > kMaxFileBytes)
+        qCWarning(lcAccounts) << "the account file" << path << "is" << file.size() << "bytes, too large to be one; read as empty";
+    else
         bytes = file.readAll();
     const QByteArray utf8 = gbk::decodeUtf8OrGbk(bytes).toUtf8();
 
@@ -33,6 +38,11 @@ bool AccountDocument::loadFile(const QString &path)
     parsed.Parse<rapidjson::kParseIterativeFlag>(utf8.constData(), static_cast<size_t>(utf8.size()));
     QMutexLocker lock(&m_mutex);
     if (parsed.HasParseError() || !parsed.IsObject()) {
+        if (file.isOpen() && parsed.HasParseError())
+            qCWarning(lcAccounts) << "the account file" << path << "is no JSON:" << rapidjson::GetParseError_En(parsed.GetParseError()) << "at byte"
+                                  << parsed.GetErrorOffset();
+        else if (file.isOpen())
+            qCWarning(lcAccounts) << "the account file" << path << "holds no JSON object";
         m_doc.SetObject();
         return false;
     }

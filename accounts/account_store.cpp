@@ -2,10 +2,11 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_table.h"
-#include "app/form.h"
+#include "accounts/log.h"
 #include "base/message_box.h"
 #include "base/recycle_bin.h"
 #include "base/run_directory.h"
+#include "form/form.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,8 +55,9 @@ void loadAllAccounts(AccountTable &table)
     table.clear();
     AccountDocument &doc = accountDocument();
     int done = 0;
+    qCInfo(lcAccounts) << "loading" << files.size() << "account files from" << accountListDirectory();
     for (const QString &file : files) {
-        doc.loadFile(file);
+        doc.loadFile(file); // a file that does not parse gives a row of empty cells, and a log line
         const int row = table.rowCount();
         table.appendRow({QString::number(row + 1), doc.value(kNickname), doc.value(kFolder), doc.value(kCacheId), QString()});
         currentRow = row;
@@ -83,7 +85,8 @@ void addAccount(Form &form, AccountTable &table)
     doc.setValue(kNickname, QStringLiteral("自动获取"));
     doc.setValue(kFolder, folder);
     doc.setValue(kCacheId, id);
-    doc.saveFile(accountFilePath(id));
+    if (!doc.saveFile(accountFilePath(id)))
+        qCWarning(lcAccounts) << "the new account" << id << "was not saved";
 }
 
 void saveAccountEdits(Form &form, AccountTable &table)
@@ -110,12 +113,15 @@ void saveAccountEdits(Form &form, AccountTable &table)
         doc.clear();
     doc.setValue(kFolder, folder);
     doc.setValue(kCacheId, id);
-    doc.saveFile(path);
+    if (!doc.saveFile(path))
+        qCWarning(lcAccounts) << "the edits of account" << id << "were not saved";
 }
 
 void deleteAccountFile(const QString &id)
 {
-    QFile::remove(accountFilePath(id));
+    QFile file(accountFilePath(id));
+    if (file.exists() && !file.remove())
+        qCWarning(lcAccounts) << "cannot delete the account file" << file.fileName() << "--" << file.errorString();
 }
 
 bool isClearableFolder(const QString &path)
@@ -150,8 +156,10 @@ void clearAllAccounts(AccountTable &table)
     QString dir = accountListDirectory();
     if (!dir.endsWith(QDir::separator()))
         dir += QDir::separator();
-    if (!isClearableFolder(dir))
+    if (!isClearableFolder(dir)) {
+        qCWarning(lcAccounts) << "the account folder" << dir << "is not one that may be cleared; its files stay";
         return;
+    }
     QDirIterator it(dir, {QStringLiteral("*.json")}, QDir::Files | QDir::Hidden | QDir::System);
     while (it.hasNext())
         recyclebin::moveToRecycleBin(it.next());

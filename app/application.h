@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/command_line.h"
-#include "app/form.h"
+#include "form/form.h"
 
 #include <QElapsedTimer>
 #include <QObject>

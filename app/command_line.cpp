@@ -22,6 +22,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
             cl.start = true;
         } else if (a == QStringLiteral("--exit-when-done")) {
             cl.exitWhenDone = true;
+        } else if (a == QStringLiteral("--verbose")) {
+            cl.verbose = true;
         } else if (a == QStringLiteral("--version") || a == QStringLiteral("-v")) {
             cl.showVersion = true;
         } else if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
@@ -50,6 +52,8 @@ QString helpText()
         "                     standard error and are answered OK (or Cancel where offered)\n"
         "  --start            press Start once the main window is up\n"
         "  --exit-when-done   end the program when a run ends by itself\n"
+        "  --verbose          copy the diagnostic log (logs/tolvar.log) to standard error,\n"
+        "                     with debug messages\n"
         "  --version          print the version text\n"
         "  --help             print this text\n\n"
         "Environment:\n"

@@ -8,6 +8,7 @@ struct CommandLine {
     bool headless = false;
     bool start = false;
     bool exitWhenDone = false;
+    bool verbose = false;
     bool showVersion = false;
     bool showHelp = false;
     QString error;

@@ -1,5 +1,6 @@
 #include "app/desktop_shortcut.h"
 
+#include "app/log.h"
 #include "app/desktop_shortcut_platform.h"
 
 #include <QFile>
@@ -81,10 +82,16 @@ bool createDesktopShortcut(const ShortcutRequest &request)
     if (QFileInfo::exists(linkPath))
         QFile::remove(linkPath);
     const QString workingDirectory = shortcut::workingDirectoryOf(request.target);
-    if (workingDirectory.isEmpty())
+    if (workingDirectory.isEmpty()) {
+        qCWarning(lcApp) << "no desktop shortcut: the target" << request.target << "has no folder";
         return false;
+    }
     const QString icon = request.icon.isEmpty() ? shortcut::derivedIcon(request.target) : request.icon;
-    return shortcut::writeLink(linkPath, request, workingDirectory, icon);
+    if (!shortcut::writeLink(linkPath, request, workingDirectory, icon)) {
+        qCWarning(lcApp) << "the desktop shortcut" << linkPath << "was not written";
+        return false;
+    }
+    return true;
 }
 
 bool createDesktopShortcut(const QString &name, const QString &target)

@@ -1,5 +1,7 @@
 #include "app/desktop_shortcut_platform.h"
 
+#include "app/log.h"
+
 #include <QDir>
 #include <QStringList>
 
@@ -61,14 +63,19 @@ bool writeLink(const QString &linkPath, const ShortcutRequest &request, const QS
         link->SetHotkey(parseHotKey(request.hotKey));
         IPersistFile *file = nullptr;
         if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file)))) {
-            // A failed save is not detected, as with the scripting object.
-            file->Save(wide(linkPath).c_str(), TRUE);
+            // A failed save is not reported to the caller, as with the
+            // scripting object; the log keeps it.
+            const HRESULT saved = file->Save(wide(linkPath).c_str(), TRUE);
+            if (FAILED(saved))
+                qCWarning(lcApp) << "saving the shortcut" << linkPath << "failed: HRESULT" << Qt::hex << static_cast<quint32>(saved);
             file->Release();
         }
         link->Release();
     }
     if (SUCCEEDED(init))
         CoUninitialize();
+    if (!made)
+        qCWarning(lcApp) << "the shell gave no link object for" << linkPath;
     return made;
 }
 

@@ -1,5 +1,6 @@
 #include "app/ini_file.h"
 
+#include "app/log.h"
 #include "base/atomic_file.h"
 #include "base/gbk.h"
 
@@ -48,8 +49,13 @@ QByteArray cutGbk(const QByteArray &bytes, int maxBytes)
 IniFile IniFile::load(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            qCWarning(lcApp) << "cannot read" << path << "--" << file.errorString();
         return {};
+    }
+    if (file.size() > kMaxFileBytes)
+        qCWarning(lcApp) << path << "is" << file.size() << "bytes; only its first" << kMaxFileBytes << "are read";
     return fromBytes(file.read(kMaxFileBytes));
 }
 

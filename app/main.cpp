@@ -1,7 +1,9 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "app/console.h"
+#include "app/log.h"
 #include "app/qt_message_presenter.h"
+#include "base/diagnostic_log.h"
 #include "base/gbk.h"
 #include "base/run_directory.h"
 #include "browser/browser_module.h"
@@ -74,6 +76,10 @@ int main(int argc, char **argv)
         }
         rundir::set(commandLine.runDir);
     }
+    diagnostics::Options logOptions;
+    logOptions.verbose = commandLine.verbose;
+    diagnostics::install(logOptions);
+    qCInfo(lcApp).noquote() << versionText() << "starting; run directory" << rundir::path() << (commandLine.headless ? "(headless)" : "");
     browsermodule::initBrowserModule();
     QtMessagePresenter presenter;
     if (!commandLine.headless)

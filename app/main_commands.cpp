@@ -3,16 +3,13 @@
 #include "app/settings_file.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
+#include "form/form.h"
 
 #include <QDir>
 
 MainCommands::MainCommands(Form &form, QObject *parent)
-    : QObject(parent)
-    , m_form(form)
+    : CommandRegistry(form, parent)
 {
-    // Queued: a click made by a worker thread (the hot key, --start) runs
-    // here on the user-interface thread like a click on the button.
-    connect(&m_form, &Form::clicked, this, &MainCommands::onClicked, Qt::AutoConnection);
     connect(&m_form, &Form::changed, this, &MainCommands::onChanged, Qt::AutoConnection);
 
     addCommand(QStringLiteral("按钮_保存账号"), [this] { saveSettingsCommand(); });
@@ -23,18 +20,6 @@ MainCommands::MainCommands(Form &form, QObject *parent)
         if (m_openFolder)
             m_openFolder(m_form.text(QStringLiteral("标签15")));
     });
-}
-
-void MainCommands::addCommand(const QString &control, std::function<void()> action)
-{
-    m_commands.insert(control, std::move(action));
-}
-
-void MainCommands::onClicked(const QString &name)
-{
-    const auto it = m_commands.constFind(name);
-    if (it != m_commands.constEnd())
-        (*it)();
 }
 
 void MainCommands::onChanged(const QString &name)

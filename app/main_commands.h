@@ -1,23 +1,18 @@
 #pragma once
 
-#include "app/form.h"
+#include "form/command_registry.h"
 
-#include <QHash>
-#include <QObject>
 #include <QString>
 
 #include <functional>
 
 // The commands of the main window that need no widget: they act on the
 // `Form` and the run directory, so tests and headless runs drive them by
-// clicking controls of the form. Later subsystems add their own commands.
-class MainCommands final : public QObject {
+// clicking controls of the form. The other folders add their own commands.
+class MainCommands final : public CommandRegistry {
     Q_OBJECT
 public:
     explicit MainCommands(Form &form, QObject *parent = nullptr);
-
-    // Runs `action` on the user-interface thread whenever `control` is clicked.
-    void addCommand(const QString &control, std::function<void()> action);
 
     // Window hooks: hide the window, unregister the hot key, end the process.
     void setHideWindow(std::function<void()> hook) { m_hideWindow = std::move(hook); }
@@ -33,11 +28,8 @@ public:
     void destroyHandling();
 
 private:
-    void onClicked(const QString &name);
     void onChanged(const QString &name);
 
-    Form &m_form;
-    QHash<QString, std::function<void()>> m_commands;
     std::function<void()> m_hideWindow;
     std::function<void()> m_unregisterHotKey;
     std::function<void()> m_exitProcess;

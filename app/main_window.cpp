@@ -1,8 +1,8 @@
 #include "app/main_window.h"
 
-#include "app/form.h"
 #include "app/window_builder.h"
-#include "app/window_layout.h"
+#include "form/form.h"
+#include "form/window_layout.h"
 
 #include <QCloseEvent>
 #include <QTableView>

@@ -1,5 +1,6 @@
 #include "app/restart.h"
 
+#include "app/log.h"
 #include "app/restart_platform.h"
 #include "base/atomic_file.h"
 #include "base/gbk.h"
@@ -75,14 +76,23 @@ bool launchRestartScript(const QString &programPath, const QStringList &argument
     const QByteArray text = shellScriptText(programPath, arguments, pauseCount);
 #endif
     const QString path = scriptPath();
-    return writeFileAtomic(path, text) && runScriptHidden(path, rundir::path());
+    if (!writeFileAtomic(path, text))
+        return false;
+    if (!runScriptHidden(path, rundir::path())) {
+        qCWarning(lcApp) << "the restart script" << path << "did not start";
+        return false;
+    }
+    return true;
 }
 
 void restartProgram(int delaySeconds, const std::function<void()> &endProcess)
 {
     const QString program = QCoreApplication::applicationFilePath();
-    if (program.isEmpty() || !QFileInfo(program).isFile())
+    if (program.isEmpty() || !QFileInfo(program).isFile()) {
+        qCWarning(lcApp) << "no restart: the program file" << program << "is not there";
         return;
+    }
+    qCInfo(lcApp) << "restarting" << program;
     if (!launchRestartScript(program, QCoreApplication::arguments().mid(1), pauseCount(delaySeconds)))
         return;
     if (endProcess)

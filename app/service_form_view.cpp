@@ -1,6 +1,6 @@
 #include "app/service_form_view.h"
 
-#include "app/form.h"
+#include "form/form.h"
 
 namespace {
 const QString kStatusBar = QStringLiteral("状态条1");

@@ -1,9 +1,12 @@
 #include "app/settings_file.h"
 
 #include "app/ini_file.h"
+#include "app/log.h"
 #include "base/run_directory.h"
+#include "form/form.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace settings {
 
@@ -57,6 +60,15 @@ bool saveSettings(const Form &form, const QString &path, const QString &excluded
 {
     const QString file = path.isEmpty() ? settingsDataPath() : path;
     const QStringList skip = excluded.split(u'|', Qt::SkipEmptyParts);
+    // Sections and keys of others are kept; a file that is there but cannot
+    // be read is not replaced by one without them.
+    {
+        QFile existing(file);
+        if (existing.exists() && !existing.open(QIODevice::ReadOnly)) {
+            qCWarning(lcApp) << "settings not saved:" << file << "cannot be read --" << existing.errorString();
+            return false;
+        }
+    }
     IniFile ini = IniFile::load(file);
     for (const QString &name : form.names(ControlKind::Edit))
         if (!skip.contains(name))
@@ -67,7 +79,11 @@ bool saveSettings(const Form &form, const QString &path, const QString &excluded
     for (const QString &name : form.names(ControlKind::Combo))
         if (!skip.contains(name))
             ini.setValue(kComboSection, name, encodeComboValue(form.comboItems(name), form.comboIndex(name), form.text(name)));
-    return ini.save(file);
+    if (!ini.save(file)) {
+        qCWarning(lcApp) << "settings not saved to" << file;
+        return false;
+    }
+    return true;
 }
 
 void loadSettings(Form &form, const QString &path)

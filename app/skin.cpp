@@ -1,5 +1,7 @@
 #include "app/skin.h"
 
+#include "app/log.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFont>
@@ -86,8 +88,10 @@ QString themeStyleSheet()
 {
     registerSkinResource();
     QFile file(QStringLiteral(":/skin/tolvar.qss"));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcApp) << "the skin's style sheet is missing from the program:" << file.errorString();
         return {};
+    }
     return QString::fromUtf8(file.readAll());
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/form.h"
-#include "app/window_layout.h"
+#include "form/form.h"
+#include "form/window_layout.h"
 
 #include <QHash>
 #include <QObject>

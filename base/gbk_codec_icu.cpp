@@ -1,5 +1,7 @@
 #include "base/gbk.h"
 
+#include "base/log.h"
+
 #include <QDebug>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -14,7 +16,7 @@ constexpr const char *kDecodeName = "GB18030";
 
 void reportMissing()
 {
-    qCritical("gbk: Qt has no GBK codec (built without ICU?); no text is converted");
+    qCCritical(lcBase, "gbk: Qt has no GBK codec (built without ICU?); no text is converted");
 }
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "base/gbk.h"
 
+#include "base/log.h"
+
 #include <QDebug>
 
 #include <climits>
@@ -24,14 +26,14 @@ QByteArray encode(QStringView text)
     if (text.isEmpty())
         return {};
     if (text.size() > INT_MAX / 4) {
-        qCritical("gbk: text of %lld characters is too long to convert", static_cast<long long>(text.size()));
+        qCCritical(lcBase, "gbk: text of %lld characters is too long to convert", static_cast<long long>(text.size()));
         return {};
     }
     const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
     const int length = static_cast<int>(text.size());
     const int needed = ::WideCharToMultiByte(kCodePage, 0, wide, length, nullptr, 0, nullptr, nullptr);
     if (needed <= 0) {
-        qCritical("gbk: WideCharToMultiByte(936) failed, error %lu", ::GetLastError());
+        qCCritical(lcBase, "gbk: WideCharToMultiByte(936) failed, error %lu", ::GetLastError());
         return {};
     }
     QByteArray out(needed, Qt::Uninitialized);
@@ -44,13 +46,13 @@ QString decode(QByteArrayView bytes)
     if (bytes.isEmpty())
         return {};
     if (bytes.size() > INT_MAX) {
-        qCritical("gbk: %lld bytes are too many to convert", static_cast<long long>(bytes.size()));
+        qCCritical(lcBase, "gbk: %lld bytes are too many to convert", static_cast<long long>(bytes.size()));
         return {};
     }
     const int length = static_cast<int>(bytes.size());
     const int needed = ::MultiByteToWideChar(kCodePage, 0, bytes.data(), length, nullptr, 0);
     if (needed <= 0) {
-        qCritical("gbk: MultiByteToWideChar(936) failed, error %lu", ::GetLastError());
+        qCCritical(lcBase, "gbk: MultiByteToWideChar(936) failed, error %lu", ::GetLastError());
         return {};
     }
     QString out(needed, Qt::Uninitialized);

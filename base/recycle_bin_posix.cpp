@@ -1,5 +1,7 @@
 #include "base/recycle_bin.h"
 
+#include "base/log.h"
+
 #include <QDebug>
 #include <QFile>
 
@@ -9,7 +11,7 @@ bool moveToRecycleBin(const QString &path)
 {
     if (QFile::moveToTrash(path))
         return true;
-    qWarning() << "recycle bin: could not move" << path << "to the trash";
+    qCWarning(lcBase) << "recycle bin: could not move" << path << "to the trash";
     return false;
 }
 

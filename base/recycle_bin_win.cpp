@@ -1,5 +1,7 @@
 #include "base/recycle_bin.h"
 
+#include "base/log.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -25,7 +27,7 @@ bool moveToRecycleBin(const QString &path)
     const int rc = ::SHFileOperationW(&op);
     if (rc == 0 && !op.fAnyOperationsAborted && !QFileInfo::exists(path))
         return true;
-    qWarning() << "recycle bin: SHFileOperation did not move" << path << "code" << rc;
+    qCWarning(lcBase) << "recycle bin: SHFileOperation did not move" << path << "code" << rc;
     return false;
 }
 

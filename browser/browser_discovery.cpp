@@ -1,5 +1,7 @@
 #include "browser/browser_discovery.h"
 
+#include "browser/log.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -78,8 +80,10 @@ QString wholePixels(const QString &pair)
     bool okX = false, okY = false;
     const double x = parts[0].trimmed().toDouble(&okX);
     const double y = parts[1].trimmed().toDouble(&okY);
-    if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y) || std::abs(x) > 1e6 || std::abs(y) > 1e6)
+    if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y) || std::abs(x) > 1e6 || std::abs(y) > 1e6) {
+        qCWarning(lcBrowser) << "the window size or position" << pair << "is not two numbers; the browser picks its own";
         return {};
+    }
     return QStringLiteral("%1,%2").arg(static_cast<long>(std::floor(x))).arg(static_cast<long>(std::floor(y)));
 }
 

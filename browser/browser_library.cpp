@@ -2,6 +2,7 @@
 
 #include "browser/browser_discovery.h"
 #include "browser/browser_library_private.h"
+#include "browser/log.h"
 #include "browser/page_scripts.h"
 
 #include <QFileInfo>
@@ -49,8 +50,13 @@ int BrowserLibrary::form_global_init(const QString &browserPath, PageEventCallba
     std::lock_guard lock(d->m_mutex);
     if (onPageEvent)
         d->m_onPageEvent = std::move(onPageEvent);
-    if (found.isEmpty())
+    if (found.isEmpty()) {
+        if (browserPath.isEmpty())
+            qCWarning(lcBrowser) << "no Chrome, Edge or Chromium found in the usual places";
+        else
+            qCWarning(lcBrowser) << "the browser path" << browserPath << "is not an executable file";
         return 0;
+    }
     d->m_browserPath = QFileInfo(found).absoluteFilePath();
     return 1;
 }
@@ -146,7 +152,10 @@ bool BrowserLibrary::form_forward_url(int pageId, const QString &url)
         return false;
     const CdpReply reply = ref.browser->connection->call("Page.navigate", "{\"url\":" + CdpConnection::quote(utf8(url)) + "}",
                                                          ref.sessionId, d->m_callTimeoutMs);
-    return reply.ok && member(reply.result(), "errorText").empty();
+    const std::string errorText = member(reply.result(), "errorText");
+    if (reply.ok && !errorText.empty())
+        qCWarning(lcBrowser).noquote() << "page" << pageId << "could not load" << url << "--" << QString::fromStdString(errorText);
+    return reply.ok && errorText.empty();
 }
 
 bool BrowserLibrary::form_set_window_title(int pageId, const QString &title)
@@ -173,8 +182,10 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
         return false;
     const CdpReply point = d->evaluate(ref, pagescripts::clickPoint(utf8(selector), offset));
     const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(point);
-    if (!value || !value->IsArray() || value->Size() != 2 || !(*value)[0].IsNumber() || !(*value)[1].IsNumber())
+    if (!value || !value->IsArray() || value->Size() != 2 || !(*value)[0].IsNumber() || !(*value)[1].IsNumber()) {
+        qCDebug(lcBrowser) << "click:" << selector << "match" << index << "is not on page" << pageId;
         return false;
+    }
     const std::string at = ",\"x\":" + std::to_string((*value)[0].GetDouble()) + ",\"y\":" + std::to_string((*value)[1].GetDouble());
     CdpConnection &cdp = *ref.browser->connection;
     const int timeout = d->m_callTimeoutMs;
@@ -202,7 +213,10 @@ bool BrowserLibrary::form_dom_setvalue(int pageId, const QString &selector, cons
         return false;
     const CdpReply reply = d->evaluate(ref, pagescripts::setValue(utf8(selector), offset, utf8(value)));
     const rapidjson::Value *done = BrowserLibraryPrivate::evaluatedValue(reply);
-    return done && done->IsBool() && done->GetBool();
+    const bool set = done && done->IsBool() && done->GetBool();
+    if (!set)
+        qCDebug(lcBrowser) << "set value:" << selector << "match" << index << "is not on page" << pageId;
+    return set;
 }
 
 bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const QString &text, int index)
@@ -213,8 +227,10 @@ bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const Q
         return false;
     const CdpReply reply = d->evaluate(ref, pagescripts::focusForInput(utf8(selector), offset));
     const rapidjson::Value *focused = BrowserLibraryPrivate::evaluatedValue(reply);
-    if (!focused || !focused->IsBool() || !focused->GetBool())
+    if (!focused || !focused->IsBool() || !focused->GetBool()) {
+        qCDebug(lcBrowser) << "input:" << selector << "match" << index << "is not on page" << pageId << "or takes no focus";
         return false;
+    }
     if (text.isEmpty())
         return true;
     return ref.browser->connection->call("Input.insertText", "{\"text\":" + CdpConnection::quote(utf8(text)) + "}", ref.sessionId,
@@ -228,15 +244,21 @@ bool BrowserLibrary::form_upload_file(int pageId, int ordinal, const QString &pa
     const int offset = pagescripts::matchOffset(ordinal);
     const QFileInfo file(path);
     // The page would accept a missing file and the upload would never start.
-    if (offset < 0 || !file.isFile() || !d->resolve(pageId, ref, true))
+    if (!file.isFile()) {
+        qCWarning(lcBrowser) << "upload: no file" << path;
+        return false;
+    }
+    if (offset < 0 || !d->resolve(pageId, ref, true))
         return false;
     const CdpReply found = d->evaluate(ref, pagescripts::element("input[type=file]", offset), false);
     const auto remote = found.result().FindMember("result");
     if (!found.ok || remote == found.result().MemberEnd() || !remote->value.IsObject())
         return false;
     const std::string objectId = member(remote->value, "objectId");
-    if (objectId.empty())
+    if (objectId.empty()) {
+        qCWarning(lcBrowser) << "upload: page" << pageId << "has no file input number" << ordinal;
         return false;
+    }
     const std::string files = "[" + CdpConnection::quote(utf8(file.absoluteFilePath())) + "]";
     const bool ok = ref.browser->connection
                         ->call("DOM.setFileInputFiles", "{\"files\":" + files + ",\"objectId\":" + CdpConnection::quote(objectId) + "}",

@@ -1,6 +1,7 @@
 #include "browser/browser_library_private.h"
 
 #include "browser/browser_discovery.h"
+#include "browser/log.h"
 
 #include <QDir>
 
@@ -24,6 +25,18 @@ const rapidjson::Value *child(const rapidjson::Value &object, const char *name)
         return nullptr;
     const auto it = object.FindMember(name);
     return it != object.MemberEnd() ? &it->value : nullptr;
+}
+
+// The browser's own words on why it did not come up: its first lines.
+QString errorHead(CdpConnection &connection)
+{
+    const QByteArray head = connection.standardErrorHead().trimmed();
+    if (head.isEmpty())
+        return QStringLiteral("(nothing on its standard error)");
+    QStringList lines = QString::fromLocal8Bit(head).split(u'\n');
+    if (lines.size() > 8)
+        lines = lines.mid(0, 8);
+    return QStringLiteral("its standard error began: ") + lines.join(QStringLiteral(" | "));
 }
 
 } // namespace
@@ -87,15 +100,27 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
         std::lock_guard lock(m_mutex);
         program = m_browserPath;
     }
-    if (program.isEmpty() || startUrl.startsWith(QLatin1Char('-')))
+    if (program.isEmpty()) {
+        qCWarning(lcBrowser) << "no browser to start: none was found or initialised";
         return 0;
+    }
+    if (startUrl.startsWith(QLatin1Char('-'))) {
+        qCWarning(lcBrowser) << "refused a start address that reads as a browser option:" << startUrl;
+        return 0;
+    }
     const QString profile = options.profileDirectory.isEmpty() ? QString() : QDir(options.profileDirectory).absolutePath();
     if (!profile.isEmpty()) {
         // A second process on the same profile would hand over to the first and quit.
-        if (const auto running = browserWithProfile(profile))
-            return openPageIn(running, startUrl) > 0 ? running->id : 0;
-        if (!QDir().mkpath(profile))
+        if (const auto running = browserWithProfile(profile)) {
+            if (openPageIn(running, startUrl) > 0)
+                return running->id;
+            qCWarning(lcBrowser) << "the browser already running on" << profile << "opened no page for" << startUrl;
             return 0;
+        }
+        if (!QDir().mkpath(profile)) {
+            qCWarning(lcBrowser) << "cannot create the browser profile folder" << profile;
+            return 0;
+        }
     }
     auto browser = std::make_shared<BrowserEntry>();
     browser->profile = profile;
@@ -111,11 +136,17 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
         browser->id = m_nextBrowserId++;
         m_browsers[browser->id] = browser;
     }
-    if (!browser->connection->open(program, browserdiscovery::launchArguments(options, startUrl))) {
+    const QStringList arguments = browserdiscovery::launchArguments(options, startUrl);
+    if (!browser->connection->open(program, arguments)) {
+        qCWarning(lcBrowser).noquote() << "the browser did not start:" << program << arguments.join(u' ') << "--" << errorHead(*browser->connection);
         closeBrowser(browser, 0);
         return 0;
     }
+    qCInfo(lcBrowser).noquote() << "started browser" << browser->id << "process" << browser->connection->processId() << "on" << profile;
     if (waitForFirstPage(browser, startUrl) <= 0) {
+        qCWarning(lcBrowser).noquote() << "the browser showed no page within" << m_launchTimeoutMs << "ms:" << program << arguments.join(u' ')
+                                       << "--" << (browser->alive ? QStringLiteral("it still runs; ") : QStringLiteral("it ended; "))
+                                              + errorHead(*browser->connection);
         closeBrowser(browser, 0);
         return 0;
     }
@@ -163,8 +194,10 @@ int BrowserLibraryPrivate::openPageIn(const std::shared_ptr<BrowserEntry> &brows
     const CdpReply reply = browser->connection->call("Target.createTarget", "{\"url\":" + CdpConnection::quote(target.toStdString()) + "}",
                                                      {}, m_callTimeoutMs);
     const std::string targetId = member(reply.result(), "targetId");
-    if (!reply.ok || targetId.empty())
+    if (!reply.ok || targetId.empty()) {
+        qCWarning(lcBrowser) << "the browser made no page for" << target;
         return 0;
+    }
     bool added = false;
     const auto page = registerPage(browser.get(), targetId, added);
     if (!page)
@@ -283,8 +316,10 @@ bool BrowserLibraryPrivate::attach(const std::shared_ptr<PageEntry> &page, std::
     const CdpReply reply = browser.connection->call(
         "Target.attachToTarget", "{\"targetId\":" + CdpConnection::quote(page->targetId) + ",\"flatten\":true}", {}, m_callTimeoutMs);
     sessionId = member(reply.result(), "sessionId");
-    if (!reply.ok || sessionId.empty())
+    if (!reply.ok || sessionId.empty()) {
+        qCWarning(lcBrowser) << "cannot attach to page" << page->id;
         return false;
+    }
     if (browser.autoDialogs)
         browser.connection->call("Page.enable", {}, sessionId, m_callTimeoutMs);
     std::lock_guard lock(m_mutex);
@@ -297,8 +332,14 @@ bool BrowserLibraryPrivate::resolve(int pageId, PageRef &ref, bool needSession)
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_pages.find(pageId);
-        if (it == m_pages.end() || !it->second->alive || !it->second->browser->alive)
+        if (it == m_pages.end() || !it->second->alive || !it->second->browser->alive) {
+            // Polls ask again and again; the first time is worth a line.
+            if (pageId != m_lastMissingPage) {
+                m_lastMissingPage = pageId;
+                qCInfo(lcBrowser) << "page" << pageId << (it == m_pages.end() ? "is unknown" : "is closed");
+            }
             return false;
+        }
         ref.page = it->second;
         ref.browser = it->second->browser;
         ref.sessionId = it->second->sessionId;
@@ -317,6 +358,12 @@ CdpReply BrowserLibraryPrivate::evaluate(const PageRef &ref, const std::string &
     if (reply.ok && child(reply.result(), "exceptionDetails")) {
         reply.ok = false;
         reply.error = "exception";
+        const rapidjson::Value &details = *child(reply.result(), "exceptionDetails");
+        const rapidjson::Value *exception = child(details, "exception");
+        std::string what = exception ? member(*exception, "description") : std::string();
+        if (what.empty())
+            what = member(details, "text");
+        qCWarning(lcBrowser).noquote() << "a script on page" << ref.page->id << "threw:" << QString::fromStdString(what).left(300);
     }
     return reply;
 }

@@ -77,4 +77,5 @@ private:
     std::map<int, std::shared_ptr<PageEntry>> m_pages;
     int m_nextBrowserId = 1;
     int m_nextPageId = 1;
+    int m_lastMissingPage = 0; // the last unknown or closed page asked for (logged once)
 };

@@ -1,5 +1,6 @@
 #include "browser/cdp_connection.h"
 
+#include "browser/log.h"
 #include "browser/pipe_transport.h"
 
 #include <rapidjson/stringbuffer.h>
@@ -65,6 +66,11 @@ qint64 CdpConnection::processId() const
     return m_transport->processId();
 }
 
+QByteArray CdpConnection::standardErrorHead()
+{
+    return m_transport->standardErrorHead();
+}
+
 std::string CdpConnection::quote(std::string_view text)
 {
     rapidjson::StringBuffer buffer;
@@ -95,6 +101,17 @@ std::string CdpConnection::frame(long id, std::string_view method, std::string_v
 }
 
 CdpReply CdpConnection::call(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs)
+{
+    CdpReply reply = exchange(method, paramsJson, sessionId, timeoutMs);
+    if (!reply.ok) {
+        const QString why = QString::fromStdString(reply.error);
+        qCWarning(lcBrowser).noquote() << "DevTools call" << QString::fromUtf8(method.data(), static_cast<qsizetype>(method.size()))
+                                       << "failed:" << (reply.error == "timeout" ? why + QStringLiteral(" after %1 ms").arg(timeoutMs) : why);
+    }
+    return reply;
+}
+
+CdpReply CdpConnection::exchange(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs)
 {
     auto pending = std::make_shared<Pending>();
     pending->sessionId = sessionId;
@@ -131,8 +148,10 @@ void CdpConnection::onMessage(std::string &&message)
 {
     rapidjson::Document doc;
     doc.Parse(message.data(), message.size());
-    if (doc.HasParseError() || !doc.IsObject())
+    if (doc.HasParseError() || !doc.IsObject()) {
+        qCWarning(lcBrowser) << "an unreadable message of" << message.size() << "bytes from the browser was dropped";
         return;
+    }
     const auto idIt = doc.FindMember("id");
     if (idIt != doc.MemberEnd() && idIt->value.IsInt64()) {
         std::lock_guard lock(m_mutex);
@@ -214,6 +233,8 @@ void CdpConnection::onClosed()
     {
         std::lock_guard lock(m_mutex);
         m_closed = true;
+        if (!m_pending.empty())
+            qCWarning(lcBrowser) << "the browser went away;" << m_pending.size() << "calls in flight failed";
         for (auto &[id, pending] : m_pending) {
             pending->reply.error = "closed";
             pending->done = true;

@@ -47,6 +47,8 @@ public:
     bool open(const QString &program, const QStringList &args);
     bool isOpen() const;
     qint64 processId() const;
+    // The first lines the browser wrote to its standard error.
+    QByteArray standardErrorHead();
 
     // paramsJson is an object text ("" = no params); sessionId "" = the browser.
     CdpReply call(std::string_view method, std::string_view paramsJson = {}, const std::string &sessionId = {}, int timeoutMs = 10000);
@@ -61,6 +63,7 @@ public:
 
 private:
     struct Pending;
+    CdpReply exchange(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs);
     void onMessage(std::string &&message);
     void onClosed();
     void failSession(const std::string &sessionId, const char *why);

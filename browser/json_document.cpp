@@ -1,6 +1,7 @@
 #include "browser/json_document.h"
 
 #include "base/gbk.h"
+#include "browser/log.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/pointer.h>
@@ -96,11 +97,15 @@ bool JsonDocument::parseText(QByteArrayView text)
 {
     clear();
     const qsizetype n = qMin<qsizetype>(text.size(), 100);
-    if (n < 2)
+    if (n < 2) {
+        qCDebug(lcBrowser) << "JSON text of" << text.size() << "bytes is too short to be one";
         return false;
+    }
     const QByteArrayView head = text.first(n);
-    if (!head.contains('{') && !head.contains('['))
+    if (!head.contains('{') && !head.contains('[')) {
+        qCDebug(lcBrowser) << "JSON text of" << text.size() << "bytes has no { or [ in its first 100 bytes";
         return false;
+    }
     const QByteArray original = text.toByteArray();
     if (d->tryParse(original))
         return true;
@@ -110,9 +115,11 @@ bool JsonDocument::parseText(QByteArrayView text)
     bool wide = false;
     for (char c : repaired)
         wide = wide || static_cast<unsigned char>(c) > 0x7F;
-    if (isUtf8(repaired) && wide)
-        return d->tryParse(gbk::encode(QString::fromUtf8(repaired)));
-    return d->tryParse(gbk::decode(repaired).toUtf8());
+    const bool parsed = isUtf8(repaired) && wide ? d->tryParse(gbk::encode(QString::fromUtf8(repaired)))
+                                                 : d->tryParse(gbk::decode(repaired).toUtf8());
+    if (!parsed)
+        qCDebug(lcBrowser) << "JSON text of" << text.size() << "bytes does not parse, as it stands, with its escapes repaired, or in either encoding";
+    return parsed;
 }
 
 bool JsonDocument::parseIntegers(const QList<qint64> &values)

@@ -3,8 +3,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <QByteArray>
+
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 struct PipeProcessHandles;
 
@@ -35,8 +40,23 @@ public:
     bool waitForExit(int timeoutMs);
     void kill();
 
+    // The first lines the child wrote to its standard error (at most 4 KB;
+    // the rest is read and dropped), for the diagnostic log when a start
+    // fails. With TOLVAR_BROWSER_LOG set the child writes to ours instead.
+    // Once the child has ended, waits a little for what it wrote last.
+    QByteArray standardErrorHead();
+
 private:
+    void keepStandardError(const char *data, std::size_t size);
+    void drainStandardError();
+    void readStandardError();
+
     std::unique_ptr<PipeProcessHandles> m_handles;
+    mutable std::mutex m_errorMutex;
+    QByteArray m_errorHead;
+    std::atomic<bool> m_stopDraining{false};
+    std::atomic<bool> m_drained{false}; // the drain saw the end of the stream
+    std::thread m_errorDrain;
     qint64 m_pid = 0;
     bool m_exited = false;
 };

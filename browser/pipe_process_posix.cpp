@@ -20,6 +20,7 @@ extern char **environ;
 struct PipeProcessHandles {
     int commandFd = -1; // we write, the child reads it as fd 3
     int answerFd = -1;  // we read, the child writes it as fd 4
+    int errorFd = -1;   // we read, the child's standard error
     std::mutex waitMutex;
 };
 
@@ -72,8 +73,31 @@ PipeProcess::~PipeProcess()
         kill();
         waitForExit(5000);
     }
+    // The browser's helpers may hold its standard error a while longer.
+    m_stopDraining = true;
+    if (m_errorDrain.joinable())
+        m_errorDrain.join();
     closeFd(m_handles->commandFd);
     closeFd(m_handles->answerFd);
+    closeFd(m_handles->errorFd);
+}
+
+void PipeProcess::readStandardError()
+{
+    char buffer[4096];
+    while (!m_stopDraining) {
+        pollfd p{m_handles->errorFd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready <= 0)
+            continue;
+        const ssize_t n = ::read(m_handles->errorFd, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            return;
+        if (n > 0)
+            keepStandardError(buffer, static_cast<std::size_t>(n));
+    }
 }
 
 bool PipeProcess::start(const QString &program, const QStringList &args)
@@ -85,6 +109,18 @@ bool PipeProcess::start(const QString &program, const QStringList &args)
     int answerPipe[2] = {-1, -1};
     if (!makeChildPipes(commandPipe, answerPipe))
         return false;
+    const bool ownLog = !qEnvironmentVariableIsEmpty("TOLVAR_BROWSER_LOG");
+    int errorPipe[2] = {-1, -1};
+    if (!ownLog && ::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        for (int *fd : {&commandPipe[0], &commandPipe[1], &answerPipe[0], &answerPipe[1]})
+            closeFd(*fd);
+        return false;
+    }
+    if (errorPipe[1] >= 0 && errorPipe[1] < 10) { // clear of fds 3 and 4, as above
+        const int moved = ::fcntl(errorPipe[1], F_DUPFD_CLOEXEC, 10);
+        ::close(errorPipe[1]);
+        errorPipe[1] = moved;
+    }
 
     const QByteArray programBytes = QFile::encodeName(program);
     std::vector<QByteArray> argBytes;
@@ -102,9 +138,9 @@ bool PipeProcess::start(const QString &program, const QStringList &args)
     posix_spawn_file_actions_adddup2(&actions, commandPipe[0], 3);
     posix_spawn_file_actions_adddup2(&actions, answerPipe[1], 4);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (qEnvironmentVariableIsEmpty("TOLVAR_BROWSER_LOG")) {
+    if (!ownLog) {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
     }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
     posix_spawn_file_actions_addclosefrom_np(&actions, 5);
@@ -126,11 +162,18 @@ bool PipeProcess::start(const QString &program, const QStringList &args)
     posix_spawnattr_destroy(&attributes);
     closeFd(commandPipe[0]);
     closeFd(answerPipe[1]);
+    closeFd(errorPipe[1]);
     if (rc != 0) {
         closeFd(commandPipe[1]);
         closeFd(answerPipe[0]);
+        closeFd(errorPipe[0]);
+        const QByteArray why = QByteArray("cannot start the program: ") + std::strerror(rc) + '\n';
+        keepStandardError(why.constData(), static_cast<std::size_t>(why.size()));
         return false;
     }
+    m_handles->errorFd = errorPipe[0];
+    if (m_handles->errorFd >= 0)
+        m_errorDrain = std::thread([this] { drainStandardError(); });
     m_pid = pid;
     m_handles->commandFd = commandPipe[1];
     m_handles->answerFd = answerPipe[0];

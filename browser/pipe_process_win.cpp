@@ -18,6 +18,7 @@ struct PipeProcessHandles {
     HANDLE commandWrite = nullptr;
     HANDLE answerRead = nullptr;
     HANDLE process = nullptr;
+    HANDLE errorRead = nullptr; // the browser's standard error
     std::mutex waitMutex;
 
     // One read is in flight at a time, into a buffer of our own: a read that
@@ -119,6 +120,10 @@ PipeProcess::~PipeProcess()
         kill();
         waitForExit(5000);
     }
+    m_stopDraining = true;
+    if (m_errorDrain.joinable())
+        m_errorDrain.join();
+    closeHandle(m_handles->errorRead);
     if (m_handles->readPending)
         cancelIo(m_handles->answerRead, m_handles->readOverlapped);
     closeHandle(m_handles->commandWrite);
@@ -126,6 +131,32 @@ PipeProcess::~PipeProcess()
     closeHandle(m_handles->process);
     closeHandle(m_handles->readOverlapped.hEvent);
     closeHandle(m_handles->writeOverlapped.hEvent);
+}
+
+void PipeProcess::readStandardError()
+{
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent)
+        return;
+    char buffer[4096];
+    while (!m_stopDraining) {
+        ::ResetEvent(overlapped.hEvent);
+        if (!::ReadFile(m_handles->errorRead, buffer, sizeof buffer, nullptr, &overlapped) && ::GetLastError() != ERROR_IO_PENDING)
+            break;
+        DWORD n = 0;
+        IoWait outcome = IoWait::TimedOut;
+        while (!m_stopDraining && (outcome = waitForIo(m_handles->errorRead, overlapped, 100, n)) == IoWait::TimedOut) {
+        }
+        if (outcome == IoWait::TimedOut) {
+            cancelIo(m_handles->errorRead, overlapped);
+            break;
+        }
+        if (outcome == IoWait::Broken)
+            break;
+        keepStandardError(buffer, n);
+    }
+    ::CloseHandle(overlapped.hEvent);
 }
 
 bool PipeProcess::start(const QString &program, const QStringList &args)
@@ -140,6 +171,10 @@ bool PipeProcess::start(const QString &program, const QStringList &args)
         closeHandle(m_handles->commandWrite);
         return false;
     }
+    HANDLE childError = nullptr;
+    const bool ownLog = !qEnvironmentVariableIsEmpty("TOLVAR_BROWSER_LOG");
+    if (!ownLog)
+        makeOverlappedPipe(m_handles->errorRead, childError, false); // without it the browser still runs
     m_handles->readOverlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_handles->writeOverlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
@@ -150,31 +185,43 @@ bool PipeProcess::start(const QString &program, const QStringList &args)
                        .arg(reinterpret_cast<quintptr>(childRead))
                        .arg(reinterpret_cast<quintptr>(childWrite));
 
-    // Only the two pipe ends may reach the browser, not every inheritable handle.
-    HANDLE inherited[2] = {childRead, childWrite};
+    // Only the pipe ends may reach the browser, not every inheritable handle.
+    HANDLE inherited[3] = {childRead, childWrite, childError};
+    const SIZE_T inheritedBytes = (childError ? 3 : 2) * sizeof(HANDLE);
     SIZE_T attrSize = 0;
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
     std::vector<char> attrBuffer(attrSize);
     auto *attrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuffer.data());
     ::InitializeProcThreadAttributeList(attrs, 1, 0, &attrSize);
-    ::UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof(inherited), nullptr, nullptr);
+    ::UpdateProcThreadAttribute(attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, inheritedBytes, nullptr, nullptr);
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
     startup.lpAttributeList = attrs;
+    if (childError) {
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdError = childError;
+    }
     PROCESS_INFORMATION info{};
     std::wstring cmd = commandLine.toStdWString();
     const std::wstring exe = QDir::toNativeSeparators(program).toStdWString();
     const BOOL ok = ::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE,
                                      EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &info);
     ::DeleteProcThreadAttributeList(attrs);
+    const DWORD startError = ok ? 0 : ::GetLastError();
     closeHandle(childRead);
     closeHandle(childWrite);
+    closeHandle(childError);
     if (!ok) {
         closeHandle(m_handles->commandWrite);
         closeHandle(m_handles->answerRead);
+        closeHandle(m_handles->errorRead);
+        const QByteArray why = "cannot start the program: CreateProcess error " + QByteArray::number(static_cast<qulonglong>(startError)) + '\n';
+        keepStandardError(why.constData(), static_cast<std::size_t>(why.size()));
         return false;
     }
+    if (m_handles->errorRead)
+        m_errorDrain = std::thread([this] { drainStandardError(); });
     ::CloseHandle(info.hThread);
     m_handles->process = info.hProcess;
     m_pid = static_cast<qint64>(info.dwProcessId);

@@ -1,5 +1,6 @@
 #include "browser/pipe_transport.h"
 
+#include "browser/log.h"
 #include "browser/pipe_process.h"
 
 #include <vector>
@@ -29,6 +30,11 @@ qint64 PipeTransport::processId() const
     return m_process->processId();
 }
 
+QByteArray PipeTransport::standardErrorHead()
+{
+    return m_process->standardErrorHead();
+}
+
 bool PipeTransport::send(std::string_view message, int timeoutMs)
 {
     if (!m_open)
@@ -42,6 +48,7 @@ bool PipeTransport::send(std::string_view message, int timeoutMs)
         return true;
     // Part of a message may have gone out; whatever followed it would be
     // read as its continuation, so the pipe takes no more messages.
+    qCWarning(lcBrowser) << "writing to the browser" << processId() << "failed within" << timeoutMs << "ms; its pipe takes no more messages";
     m_open = false;
     return false;
 }
@@ -53,8 +60,10 @@ void PipeTransport::readLoop()
     while (!m_stopReading) {
         std::size_t got = 0;
         const auto r = m_process->read(chunk.data(), chunk.size(), got, 200);
-        if (r == PipeProcess::ReadResult::Closed)
+        if (r == PipeProcess::ReadResult::Closed) {
+            qCInfo(lcBrowser) << "the browser" << processId() << "closed its pipe" << (m_process->hasExited() ? "and ended" : "");
             break;
+        }
         if (r == PipeProcess::ReadResult::Idle)
             continue;
         std::size_t start = 0;

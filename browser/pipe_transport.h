@@ -31,6 +31,8 @@ public:
     bool send(std::string_view message, int timeoutMs = 5000);
     bool isOpen() const { return m_open.load(); }
     qint64 processId() const;
+    // The first lines the browser wrote to its standard error.
+    QByteArray standardErrorHead();
 
     // Waits for the browser to end by itself, then kills it; the close notice
     // has been delivered when this returns.

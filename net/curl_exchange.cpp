@@ -1,6 +1,9 @@
 #include "net/curl_exchange.h"
 
 #include "base/gbk.h"
+#include "net/log.h"
+
+#include <QUrl>
 
 #include <algorithm>
 
@@ -129,9 +132,35 @@ FailedStage classify(CURLcode code, const Collector &c, CURL *h, const ExchangeR
 
 } // namespace
 
+QString urlForLog(const QByteArray &url)
+{
+    const QUrl parsed(QString::fromUtf8(url));
+    if (!parsed.isValid())
+        return QStringLiteral("(an invalid URL of %1 bytes)").arg(url.size());
+    return parsed.toString(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+}
+
+const char *stageName(FailedStage stage)
+{
+    switch (stage) {
+    case FailedStage::None: return "no";
+    case FailedStage::Url: return "URL";
+    case FailedStage::Connect: return "connect";
+    case FailedStage::Send: return "send";
+    case FailedStage::Response: return "response";
+    case FailedStage::Read: return "read";
+    }
+    return "?";
+}
+
 bool curlReady()
 {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    static const bool ready = [] {
+        const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
+        if (code != CURLE_OK)
+            qCCritical(lcNet) << "libcurl cannot be initialised:" << curl_easy_strerror(code);
+        return code == CURLE_OK;
+    }();
     return ready;
 }
 
@@ -139,7 +168,10 @@ CurlHandle newCurlHandle()
 {
     if (!curlReady())
         return {};
-    return CurlHandle(curl_easy_init());
+    CurlHandle handle(curl_easy_init());
+    if (!handle)
+        qCCritical(lcNet) << "libcurl gave no handle";
+    return handle;
 }
 
 int clampMethod(int method)
@@ -295,8 +327,16 @@ ExchangeResult perform(CURL *h, const ExchangeRequest &r)
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &collector);
 
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     result.code = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
     result.failed = collector.overflow ? FailedStage::Read : classify(result.code, collector, h, r);
+    if (result.failed != FailedStage::None) {
+        qCWarning(lcNet).noquote() << verbOf(r.method) << urlForLog(r.url) << "failed at the" << stageName(result.failed) << "step:"
+                                   << (collector.overflow ? QStringLiteral("the body passed %1 bytes").arg(kMaxBodyBytes)
+                                                          : QStringLiteral("curl %1 %2 %3").arg(int(result.code)).arg(QString::fromUtf8(curl_easy_strerror(result.code)), QString::fromUtf8(errorText)));
+    }
     if (collector.gotStatus) {
         long status = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

@@ -108,7 +108,14 @@ struct ExchangeResult {
 // Largest body kept in memory; a longer one ends the exchange at the read step.
 constexpr qsizetype kMaxBodyBytes = qsizetype(256) << 20;
 
-// Runs the exchange on `handle`. The handle's options are reset first; its
+// The URL for the diagnostic log: scheme, host, port and path; the query
+// (which may carry report texts) is left out.
+QString urlForLog(const QByteArray &url);
+// "Connect", "Read" ...
+const char *stageName(FailedStage stage);
+
+// Runs the exchange on `handle`. A failed one is logged with its stage and
+// libcurl's code and message. The handle's options are reset first; its
 // live connections are kept for the next exchange.
 ExchangeResult perform(CURL *handle, const ExchangeRequest &request);
 

@@ -1,6 +1,7 @@
 #include "net/download_task.h"
 
 #include "net/curl_exchange.h"
+#include "net/log.h"
 
 #include <QFile>
 
@@ -74,8 +75,14 @@ struct BlockTransfer {
             t->checked = true;
         }
         // Never a byte outside the block.
-        if (n > t->end - t->position || t->file->write(data, n) != n)
+        if (n > t->end - t->position) {
+            qCWarning(lcNet) << "the server sent more than the block asked for";
             return 0;
+        }
+        if (t->file->write(data, n) != n) {
+            qCWarning(lcNet) << "cannot write the download" << t->file->fileName() << "--" << t->file->errorString();
+            return 0;
+        }
         t->position += n;
         t->task->addDone(n);
         bool paused = false;
@@ -238,6 +245,8 @@ void DownloadTask::runWorker()
     const detail::CurlHandle handle = detail::newCurlHandle();
     QFile file(m_path);
     if (!handle || !file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        if (handle)
+            qCWarning(lcNet) << "cannot open the download" << m_path << "--" << file.errorString();
         fail();
         return;
     }
@@ -287,6 +296,9 @@ bool DownloadTask::fetchBlock(CURL *h, QFile &file, qint64 block)
         // Only every byte of the block counts; a short answer is a failure.
         if (code == CURLE_OK && transfer.position == transfer.end)
             return true;
+        if (state() != State::Stopped)
+            qCWarning(lcNet).noquote() << "download of" << detail::urlForLog(url) << "stopped at byte" << transfer.position << "of a block ending at"
+                                       << transfer.end << "-- curl" << int(code) << curl_easy_strerror(code);
         // A connection that died while the task was paused is opened again
         // for the rest of the block; a stop is no failure of the block.
         if (!transfer.pausedMeanwhile || attempt >= kRetriesAfterPause || !waitWhilePaused())

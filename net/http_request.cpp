@@ -1,6 +1,8 @@
 #include "net/http_request.h"
 
 #include "base/gbk.h"
+#include "net/curl_exchange.h"
+#include "net/log.h"
 
 #include <QStringList>
 
@@ -114,8 +116,10 @@ QByteArray httpRequest(const QString &url, HttpRequestOptions &o)
     if (!o.reuseObject)
         own.emplace();
     HttpSession &session = o.reuseObject ? *o.reuseObject : *own;
-    if (!session.isValid())
+    if (!session.isValid()) {
+        qCWarning(lcNet).noquote() << "no request to" << detail::urlForLog(detail::urlBytes(url)) << "-- the session has no libcurl handle";
         return {};
+    }
     const std::lock_guard lock(session.m_mutex);
 
     detail::ExchangeRequest request;
@@ -166,6 +170,8 @@ QByteArray httpRequest(const QString &url, HttpRequestOptions &o)
     detail::ExchangeResult result;
     if (detail::isHttpUrl(request.url))
         result = detail::perform(session.m_handle.get(), request);
+    else
+        qCWarning(lcNet).noquote() << "no request: not an http(s) URL:" << detail::urlForLog(request.url);
     o.responseHeaders = headerText(result.headerLines);
     o.status = result.status;
     o.newCookies = setCookieItems(o.responseHeaders, SetCookieLines::All);

@@ -3,6 +3,7 @@
 #include "base/gbk.h"
 #include "net/curl_exchange.h"
 #include "net/download_task.h"
+#include "net/log.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -56,8 +57,10 @@ ProbeResult probe(const QString &url, const QList<QByteArray> &headerLines, bool
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &result);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onProbeBody);
     const CURLcode code = curl_easy_perform(h);
-    if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
+    if (code != CURLE_OK && code != CURLE_WRITE_ERROR) {
+        qCWarning(lcNet).noquote() << "download probe of" << detail::urlForLog(urlBytes) << "failed: curl" << int(code) << curl_easy_strerror(code);
         result.answered = false;
+    }
     if (result.answered) {
         long status = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
@@ -109,19 +112,27 @@ int SegmentedDownloader::download(const QString &url, const QString &path, int s
     }
     const QString target = targetPath(url, path);
     const ProbeResult head = probe(url, DownloadTask::defaultHeaders(), true);
-    if (!head.answered || head.status >= 400)
+    if (!head.answered)
         return -1;
+    if (head.status >= 400) {
+        qCWarning(lcNet).noquote() << "download of" << detail::urlForLog(detail::urlBytes(url)) << "refused: HTTP" << head.status;
+        return -1;
+    }
     const qint64 total = std::max<qint64>(head.contentLength, 0);
 
     QDir().mkpath(QFileInfo(target).absolutePath());
     QFile file(target);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qCWarning(lcNet) << "cannot write the download" << target << "--" << file.errorString();
         return -1;
+    }
     if (total == 0)
         return 0;
     // The full length at once; parts never downloaded stay zero-filled.
-    if (!file.resize(total))
+    if (!file.resize(total)) {
+        qCWarning(lcNet) << "cannot make room for" << total << "bytes in" << target << "--" << file.errorString();
         return -1;
+    }
     file.close();
 
     auto task = std::make_shared<DownloadTask>(number, url, target, total, segments, std::move(callback));

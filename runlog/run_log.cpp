@@ -2,6 +2,7 @@
 
 #include "base/gbk.h"
 #include "base/run_directory.h"
+#include "runlog/log.h"
 
 #include <QFile>
 #include <QMutex>
@@ -65,15 +66,19 @@ void appendRunLog(const QString &text, const QString &category, bool noFile)
         return;
     QMutexLocker lock(&g_fileMutex);
     QFile file(runLogPath(QDateTime::currentDateTime().date()));
-    if (!file.open(QIODevice::ReadWrite))
+    if (!file.open(QIODevice::ReadWrite)) {
+        qCWarning(lcRunLog) << "cannot open the run log" << file.fileName() << "--" << file.errorString();
         return;
+    }
     // The stamp is taken after opening: at midnight the file's date and the
     // stamp's date may differ by one day, as they always have.
     const QByteArray line = gbk::encode(dateTimeText(QDateTime::currentDateTime()) + QStringLiteral("   ") + text) + "\r\n";
-    if (!shiftContent(file, line.size()))
+    if (!shiftContent(file, line.size())) {
+        qCWarning(lcRunLog) << "the run log" << file.fileName() << "could not make room for a line --" << file.errorString();
         return;
-    if (file.seek(0))
-        file.write(line);
+    }
+    if (!file.seek(0) || file.write(line) != line.size())
+        qCWarning(lcRunLog) << "a line of the run log" << file.fileName() << "was not written --" << file.errorString();
 }
 
 } // namespace runlog

@@ -4,6 +4,7 @@
 #include "base/message_box.h"
 #include "base/run_directory.h"
 #include "net/page_fetch.h"
+#include "service/log.h"
 #include "service/update_check.h"
 
 #include <QCoreApplication>
@@ -112,6 +113,10 @@ void sendReport(const ServiceConfig &config, const ErrorReport &report)
     net::PageFetchOptions options;
     options.headers = buildSignHeader();
     net::fetchPageText(notificationUrl(config, report), options);
+    if (options.statusText.startsWith(u'2'))
+        qCInfo(lcService) << "error report" << report.errorCode << "sent";
+    else
+        qCWarning(lcService).noquote() << "error report" << report.errorCode << "not delivered:" << options.statusText;
 }
 
 void sendErrorReport(qint32 errorCode, const QString &errorText)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/service_config.h"
+#include "base/service_config.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -43,7 +43,8 @@ QString buildSignHeader();
 // The notification request for a report.
 QString notificationUrl(const ServiceConfig &config, const ErrorReport &report);
 
-// Sends the report and ignores the answer; every failure is silent.
+// Sends the report and ignores the answer; a failure is silent to the user
+// and kept in the diagnostic log.
 void sendReport(const ServiceConfig &config, const ErrorReport &report);
 
 // The fatal-error handler: tells the user in a notice box, then, once the

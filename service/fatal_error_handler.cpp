@@ -2,6 +2,7 @@
 
 #include "base/run_directory.h"
 #include "service/error_report.h"
+#include "service/log.h"
 
 #include <QFile>
 #include <QThread>
@@ -36,6 +37,7 @@ bool enterHandler()
             } catch (...) {
             }
         }
+        qCCritical(lcService).noquote() << "uncaught exception:" << text;
         errorreport::sendErrorReport(kUncaughtException, text);
     }
     std::abort();
@@ -80,6 +82,7 @@ bool takeCrashMarker(qint32 &code, QString &text)
         code = 0;
     const QString name = space < 0 ? QString() : QString::fromLatin1(content.mid(space + 1));
     text = QStringLiteral("上次运行异常终止") + (name.isEmpty() ? QString() : QStringLiteral("：") + name);
+    qCWarning(lcService).noquote() << "the last run ended in a crash:" << code << name;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "base/run_directory.h"
 #include "net/page_fetch.h"
 #include "runlog/run_log.h"
+#include "service/log.h"
 #include "service/service_view.h"
 #include "service/service_wait.h"
 #include "service/url_reader.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QUrl>
 
 using namespace service;
 
@@ -148,8 +150,10 @@ void UpdateCheck::runUpdate()
     const QString address = info.value(QStringLiteral("下载地址"));
     // Only a document that names another version and where to get it is an
     // offer; an unreachable server or an empty document is none.
-    if (version.isEmpty() || version == LOCAL_VERSION || address.isEmpty())
+    if (version.isEmpty() || version == LOCAL_VERSION || address.isEmpty()) {
+        qCInfo(lcService).noquote() << "update check: no new version offered" << (version.isEmpty() ? QStringLiteral("(no version in the answer)") : QStringLiteral("(server has v") + version + u')');
         return;
+    }
     const QString message = QStringLiteral("发现新版本：v") + version + QStringLiteral("，更新内容：\r\n")
         + info.value(QStringLiteral("更新说明"));
     runlog::appendRunLog(QStringLiteral("提醒用户升级"));
@@ -159,6 +163,8 @@ void UpdateCheck::runUpdate()
     const QString fileName = info.value(QStringLiteral("文件名"));
     const QString target = isWebAddress(address) ? downloadTarget(fileName, address) : QString();
     if (target.isEmpty()) {
+        qCWarning(lcService).noquote() << "update refused: the file name" << fileName << "or the address" << QUrl(address).toString(QUrl::RemoveQuery)
+                                       << "would not land in the run directory";
         m_view.setUpdateLabel(kUpdateFailedText);
         return;
     }
@@ -169,8 +175,10 @@ void UpdateCheck::runUpdate()
     const int task = m_downloader.download(address, target, 2, [this](int t, int status, qint64 total, qint64 done) {
         showDownloadProgress(t, status, total, done);
     });
-    if (task <= 0)
+    if (task <= 0) {
+        qCWarning(lcService) << "the update download did not start";
         m_view.setUpdateLabel(kUpdateFailedText);
+    }
     m_view.setOpenButtonCaption(QStringLiteral("打开：") + fileName);
 }
 
@@ -191,6 +199,7 @@ QString UpdateCheck::downloadTarget(const QString &fileName, const QString &addr
 void UpdateCheck::showDownloadProgress(int, int status, qint64 total, qint64 done)
 {
     if (status == net::SegmentedDownloader::Failed || total <= 0) {
+        qCWarning(lcService) << "the update download failed after" << done << "of" << total << "bytes";
         m_view.setUpdateLabel(kUpdateFailedText);
         return;
     }
@@ -210,6 +219,7 @@ void UpdateCheck::finishDownload()
     const QString path = updateFilePath();
     const QFileInfo file(path);
     if (!file.isFile() || file.size() < 20) {
+        qCWarning(lcService) << "the downloaded update" << path << "is missing or too small:" << file.size() << "bytes";
         m_view.setUpdateLabel(kUpdateFailedText);
         return;
     }
@@ -226,7 +236,8 @@ void UpdateCheck::openNewVersion()
     const QString path = updateFilePath();
     if (path.isEmpty())
         return;
-    QProcess::startDetached(path, {}, rundir::path());
+    if (!QProcess::startDetached(path, {}, rundir::path()))
+        qCWarning(lcService) << "cannot start the new version" << path;
     pauseKeepingEvents(2000);
     if (m_endProgram)
         m_endProgram();
@@ -240,5 +251,7 @@ void UpdateCheck::showDailyQuote()
     QString quote;
     if (options.statusText.startsWith(u'2'))
         quote = QString::fromUtf8(options.responseBytes).trimmed();
+    else
+        qCWarning(lcService).noquote() << "no daily quote:" << options.statusText;
     m_view.setStartStatus(2, QStringLiteral("   ") + quote);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/segmented_downloader.h"
-#include "service/service_config.h"
+#include "base/service_config.h"
 
 #include <QMutex>
 #include <QString>

@@ -1,6 +1,9 @@
 #include "service/url_reader.h"
 
 #include "net/http_request.h"
+#include "service/log.h"
+
+#include <QUrl>
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -12,8 +15,11 @@ QByteArray readUrlBytes(const QString &url)
 {
     net::HttpRequestOptions options;
     QByteArray body = net::httpRequest(url, options);
-    if (options.status < 200 || options.status > 299)
+    if (options.status < 200 || options.status > 299) {
+        if (options.status != 0) // no answer at all is logged by the request itself
+            qCWarning(lcService) << "the service at" << QUrl(url).toString(QUrl::RemoveQuery) << "answered HTTP" << options.status;
         return {};
+    }
     return body;
 }
 
@@ -22,8 +28,11 @@ JsonFields parseFlatJson(QByteArrayView text)
     rapidjson::Document doc;
     doc.Parse(text.data(), static_cast<size_t>(text.size()));
     JsonFields fields;
-    if (doc.HasParseError() || !doc.IsObject())
+    if (doc.HasParseError() || !doc.IsObject()) {
+        if (!text.isEmpty())
+            qCWarning(lcService) << "a service answer of" << text.size() << "bytes is no JSON object" << (doc.HasParseError() ? "(does not parse)" : "");
         return fields;
+    }
     for (const auto &member : doc.GetObject()) {
         const QString name = QString::fromUtf8(member.name.GetString(), member.name.GetStringLength());
         const rapidjson::Value &v = member.value;

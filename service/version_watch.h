@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/service_config.h"
+#include "base/service_config.h"
 #include "service/service_wait.h"
 
 #include <QString>

@@ -2,12 +2,14 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_table.h"
-#include "app/form.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
+#include "base/service_config.h"
 #include "browser/browser_library.h"
-#include "service/service_config.h"
+#include "form/form.h"
 #include "upload/delay_wait.h"
+#include "upload/job_state.h"
+#include "upload/log.h"
 
 #include <QDir>
 #include <QLocale>
@@ -19,9 +21,6 @@
 #elif defined(__GLIBC__)
 #include <malloc.h>
 #endif
-
-std::atomic<int> currentPageId{0};
-std::atomic<int> currentBrowserId{0};
 
 namespace {
 
@@ -106,16 +105,23 @@ void BrowserSession::openUploadPage(int row, const QString &cacheId)
     options.headless = config.browserHeadless;
     options.extraArgs = config.browserExtraArgs;
     currentBrowserId = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
+    if (currentBrowserId <= 0)
+        qCWarning(lcUpload).noquote() << "no browser for account row" << row + 1 << "on profile" << options.profileDirectory;
 
+    bool shown = false;
     for (int poll = 0; poll < 20; ++poll) {
         DelayWait(500);
         const QString html = m_library.form_get_html(currentPageId);
         const qsizetype found = html.indexOf(QStringLiteral("点击上传或将"));
         const qsizetype position = found < 0 ? -1 : found + 1;
         m_library.form_set_window_title(currentPageId, QStringLiteral("上传载入中=") + QString::number(position));
-        if (position != -1)
+        if (position != -1) {
+            shown = true;
             break;
+        }
     }
+    if (!shown)
+        qCWarning(lcUpload).noquote() << "the upload page of" << config.studioOrigin << "did not show its upload box within 20 polls (page" << currentPageId << ")";
     m_library.form_set_window_title(currentPageId, QStringLiteral("载入成功"));
     m_table.setCell(row, AccountTable::Nickname, m_library.form_dom_gettext(currentPageId, QStringLiteral(".user-info__username")));
 }

@@ -3,16 +3,11 @@
 #include <QSize>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 
 class AccountTable;
 class BrowserLibrary;
 class Form;
-
-// The page all automation addresses, and the browser that shows it.
-extern std::atomic<int> currentPageId;
-extern std::atomic<int> currentBrowserId;
 
 // One account's browser: its own profile (its login), the creator studio's
 // upload page, reused while the job stays on the account.

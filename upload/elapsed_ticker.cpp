@@ -2,15 +2,13 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_table.h"
+#include "base/diagnostic_log.h"
 #include "browser/browser_library.h"
-#include "upload/browser_session.h"
+#include "upload/job_state.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
-
-std::atomic<int> elapsedSeconds{0};
-std::atomic<int> giveUpSeconds{0};
 
 namespace {
 QMutex g_registryMutex;
@@ -57,6 +55,7 @@ void ElapsedTicker::stop()
 void ElapsedTicker::run(AccountTable &table)
 {
     StopScope scope(m_token);
+    diagnostics::setThreadName("ticker");
     try {
         for (;;) {
             const int seconds = ++elapsedSeconds;

@@ -8,10 +8,6 @@
 
 class AccountTable;
 
-// Seconds spent on the current video, and the limit (0 = none).
-extern std::atomic<int> elapsedSeconds;
-extern std::atomic<int> giveUpSeconds;
-
 // Counts the seconds of the current video once a second and shows
 // "耗时：<n>/<limit>" in the status cell of the row being worked on.
 class ElapsedTicker final {

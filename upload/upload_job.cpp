@@ -2,10 +2,13 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_table.h"
-#include "app/form.h"
+#include "base/diagnostic_log.h"
+#include "base/service_config.h"
 #include "browser/browser_library.h"
-#include "service/service_config.h"
+#include "form/form.h"
 #include "upload/elapsed_ticker.h"
+#include "upload/job_state.h"
+#include "upload/log.h"
 #include "upload/upload_pipeline.h"
 #include "upload/video_files.h"
 
@@ -94,15 +97,19 @@ void UploadJob::startStopJob()
 void UploadJob::runUploadJob()
 {
     StopScope scope(m_token);
+    diagnostics::setThreadName("job");
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
+    qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "of" << m_table.rowCount() << "on" << m_origin;
     try {
         do {
             runPass();
         } while (m_form.isChecked(QStringLiteral("选择框_自动循环")));
         byItself = true;
+        qCInfo(lcUpload) << "run ended by itself after" << m_runClock.elapsed() / 1000 << "s";
     } catch (const JobStopped &) {
+        qCInfo(lcUpload) << "run stopped after" << m_runClock.elapsed() / 1000 << "s";
     }
     m_running = false;
     if (byItself)
@@ -152,9 +159,11 @@ void UploadJob::runOneAttempt()
         folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
     const QString video = videofiles::pickVideo(m_form, m_table, folder);
     if (video.isEmpty() || !QFileInfo::exists(video)) {
+        qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << folder;
         DelayWait(900);
         return;
     }
+    qCInfo(lcUpload).noquote() << "account" << row + 1 << "(" << m_table.cell(row, AccountTable::AccountId) << ") video" << video;
     AccountDocument &context = accountDocument();
     context.setValue(QStringLiteral("当前索引"), QString::number(row));
     context.setValue(QStringLiteral("视频路径"), video);
@@ -178,10 +187,14 @@ void UploadJob::runOneAttempt()
     }
     emit videoFinished(row, video, ok, wall.elapsed(), waitedOnThisThread() - waitedBefore, m_runClock.elapsed(),
                        waitedOnThisThread() - m_runWaitedBefore);
-    if (ok)
+    if (ok) {
+        qCInfo(lcUpload).noquote() << "video" << video << (m_form.isChecked(QStringLiteral("选择框_保存草稿")) ? "saved as a draft" : "published") << "in"
+                                   << wall.elapsed() / 1000.0 << "s";
         countDownAfterPublish(video, published);
-    else
+    } else {
+        qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wall.elapsed() / 1000.0 << "s; the file stays";
         m_table.setCell(row, AccountTable::Status, QStringLiteral("上传失败"));
+    }
 }
 
 void UploadJob::countDownAfterPublish(const QString &videoPath, int published)

@@ -1,11 +1,13 @@
 #include "upload/upload_pipeline.h"
 
 #include "accounts/account_document.h"
-#include "app/form.h"
 #include "browser/browser_library.h"
+#include "form/form.h"
 #include "upload/browser_session.h"
 #include "upload/delay_wait.h"
 #include "upload/elapsed_ticker.h"
+#include "upload/job_state.h"
+#include "upload/log.h"
 #include "upload/video_files.h"
 
 namespace {
@@ -30,29 +32,31 @@ bool UploadPipeline::uploadOneVideo()
 {
     AccountDocument &context = accountDocument();
     const QString videoPath = context.value(QStringLiteral("视频路径"));
+    m_video = videoPath;
+    beginStep("opening the upload page");
     m_session.attachOrOpenBrowser();
     while (currentPageId <= 0) {
         DelayWait(1000);
-        if (!checkGiveUp())
+        if (!stillInTime())
             return false;
     }
     DelayWait(1000);
     uploadVideoFile(videoPath);
 
     const int tickerId = context.value(QStringLiteral("耗时句柄")).toInt();
-    if (!checkGiveUp())
+    if (!stillInTime())
         return false;
     if (!waitUploadDone())
-        return failureEnd(tickerId);
-    if (!checkGiveUp())
+        return failureEnd(tickerId, QStringLiteral("the upload did not finish"));
+    if (!stillInTime())
         return false;
     if (!setCover(videoPath))
-        return failureEnd(tickerId);
+        return failureEnd(tickerId, QStringLiteral("the cover box still says \"%1\"").arg(kNoCover));
     fillTitle(videoPath);
-    if (!checkGiveUp())
+    if (!stillInTime())
         return false;
     const bool original = setOptions();
-    if (!checkGiveUp())
+    if (!stillInTime())
         return false;
     if (m_form.isChecked(QStringLiteral("选择框_同步抖音"))) {
         // Original works carry the watermark box before the sync box.
@@ -60,11 +64,29 @@ bool UploadPipeline::uploadOneVideo()
     }
     if (submitVideo())
         return true;
-    return failureEnd(tickerId);
+    return failureEnd(tickerId, QStringLiteral("the studio did not land on the address of a finished publish"));
 }
 
-bool UploadPipeline::failureEnd(int tickerId)
+void UploadPipeline::beginStep(const char *step)
 {
+    m_step = step;
+    m_lastSeen.clear();
+    qCDebug(lcUpload).noquote() << m_video << "--" << step;
+}
+
+bool UploadPipeline::stillInTime()
+{
+    const int limit = giveUpSeconds;
+    if (checkGiveUp())
+        return true;
+    qCWarning(lcUpload).noquote() << "video" << m_video << "abandoned while" << m_step << "-- its time limit of" << limit << "s passed"
+                                  << (m_lastSeen.isEmpty() ? QString() : QStringLiteral("; the page last showed \"%1\"").arg(m_lastSeen.left(200)));
+    return false;
+}
+
+bool UploadPipeline::failureEnd(int tickerId, const QString &reason)
+{
+    qCWarning(lcUpload).noquote() << "video" << m_video << "failed while" << m_step << "--" << reason;
     elapsedSeconds = 0;
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();
@@ -73,20 +95,24 @@ bool UploadPipeline::failureEnd(int tickerId)
 
 void UploadPipeline::uploadVideoFile(const QString &videoPath)
 {
+    beginStep("handing the file to the upload input");
     m_library.form_set_window_title(page(), QStringLiteral("开始上传"));
-    m_library.form_upload_file(page(), 1, videoPath);
+    if (!m_library.form_upload_file(page(), 1, videoPath))
+        qCWarning(lcUpload).noquote() << "the file" << videoPath << "did not reach the upload input of page" << page();
     DelayWait(3, 1);
 }
 
 bool UploadPipeline::waitUploadDone()
 {
+    beginStep("waiting for the upload to finish");
     DelayWait(2, 1);
     for (;;) {
         m_library.form_set_window_title(page(), m_library.form_dom_gettext(page(), QStringLiteral(".percent")));
         DelayWait(1000);
-        if (!checkGiveUp())
+        if (!stillInTime())
             return false;
         const QString status = m_library.form_dom_gettext(page(), QStringLiteral(".status"));
+        m_lastSeen = status;
         processPendingEvents();
         if (status == QStringLiteral("上传成功"))
             return true;
@@ -100,7 +126,7 @@ bool UploadPipeline::waitWhile(const std::function<bool()> &condition)
     while (condition()) {
         DelayWait(1, 1);
         processPendingEvents();
-        if (!checkGiveUp())
+        if (!stillInTime())
             return false;
     }
     return true;
@@ -108,6 +134,7 @@ bool UploadPipeline::waitWhile(const std::function<bool()> &condition)
 
 bool UploadPipeline::setCover(const QString &videoPath)
 {
+    beginStep("setting the cover");
     m_library.form_set_window_title(page(), QStringLiteral("开始设置封面"));
     if (m_library.form_dom_gettext(page(), kCoverBox) != kNoCover)
         return true;
@@ -143,16 +170,19 @@ QString UploadPipeline::titleFor(const QString &videoPath) const
 
 void UploadPipeline::fillTitle(const QString &videoPath)
 {
+    beginStep("typing the title");
     const QString field = QStringLiteral("div.video-form-item-wrapper > div > div > div > input");
     const QString title = titleFor(videoPath);
     m_library.form_dom_setvalue(page(), field, QString());
     DelayWait(300);
-    m_library.form_dom_input(page(), field, title);
+    if (!m_library.form_dom_input(page(), field, title))
+        qCWarning(lcUpload).noquote() << "the title" << title << "could not be typed: page" << page() << "has no title field";
     DelayWait(500);
 }
 
 bool UploadPipeline::setOptions()
 {
+    beginStep("ticking the options");
     bool watermark = false;
     const bool original = m_form.isChecked(QStringLiteral("单选框_原创"));
     if (original) {
@@ -172,6 +202,7 @@ bool UploadPipeline::setOptions()
 
 bool UploadPipeline::submitVideo()
 {
+    beginStep("submitting");
     DelayWait(500);
     const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
     const QString button = draft ? QStringLiteral("#js-submit-draft-0 > button") : QStringLiteral("#js-submit-0 > button");
@@ -181,7 +212,8 @@ bool UploadPipeline::submitVideo()
         DelayWait(2, 1);
         m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
         const QString address = m_library.form_get_page_url(page());
-        if (!checkGiveUp())
+        m_lastSeen = address;
+        if (!stillInTime())
             return false;
         if (address == expected)
             break;

@@ -34,11 +34,19 @@ private:
     bool coverDialogDone();
     // Waits while `condition` holds, one second at a time, within the time limit.
     bool waitWhile(const std::function<bool()> &condition);
-    bool failureEnd(int tickerId);
+    // Logs why the video failed and at which step, ends its ticker.
+    bool failureEnd(int tickerId, const QString &reason);
+    // checkGiveUp(), logging the step the time limit ended.
+    bool stillInTime();
+    void beginStep(const char *step);
     int page() const;
 
     Form &m_form;
     BrowserLibrary &m_library;
     BrowserSession &m_session;
     QString m_origin;
+    QString m_video;
+    const char *m_step = "starting";
+    // What the page last showed where the step waits (the upload status ...).
+    QString m_lastSeen;
 };

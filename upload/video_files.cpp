@@ -1,8 +1,9 @@
 #include "upload/video_files.h"
 
 #include "accounts/account_table.h"
-#include "app/form.h"
+#include "form/form.h"
 #include "upload/delay_wait.h"
+#include "upload/log.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -77,8 +78,13 @@ QString shortenLongName(const QString &path)
     const QString newName = stem.left(30) + extension;
     // Only the file name changes: a folder whose name holds the same text stays as it is.
     const QString newPath = QDir::toNativeSeparators(info.absolutePath() + u'/' + newName);
-    if (QDir::isAbsolutePath(newPath) && isUsableFileName(newName))
-        QFile::rename(path, newPath);
+    if (QDir::isAbsolutePath(newPath) && isUsableFileName(newName)) {
+        QFile file(path);
+        if (!file.rename(newPath))
+            qCWarning(lcUpload) << "cannot shorten" << path << "to" << newName << "--" << file.errorString();
+    } else {
+        qCWarning(lcUpload) << "the long name" << path << "cannot be cut to a usable file name";
+    }
     return newPath;
 }
 
@@ -149,8 +155,10 @@ QString pickVideo(Form &form, AccountTable &table, const QString &folder)
         return {};
     }
     const QString chosen = form.isChecked(QStringLiteral("单选框_选择视频_随机")) ? randomEntry(videos) : videos.first();
-    if (isFileLocked(chosen))
+    if (isFileLocked(chosen)) {
+        qCInfo(lcUpload) << "skipped" << chosen << "-- another program has it open";
         return {};
+    }
     const QString path = shortenLongName(chosen);
     return QFileInfo::exists(path) ? path : QString();
 }
@@ -158,15 +166,22 @@ QString pickVideo(Form &form, AccountTable &table, const QString &folder)
 void disposeUsedVideo(Form &form, const QString &videoPath)
 {
     const QString cover = coverPathOf(videoPath);
+    const auto remove = [](const QString &path) {
+        QFile file(path);
+        if (file.exists() && !file.remove())
+            qCWarning(lcUpload) << "cannot delete the used file" << path << "--" << file.errorString();
+    };
     if (form.isChecked(QStringLiteral("单选框_删除"))) {
-        QFile::remove(videoPath);
+        remove(videoPath);
         if (cover != videoPath)
-            QFile::remove(cover);
+            remove(cover);
         return;
     }
     const QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
-    if (used.isEmpty() || !QFileInfo(used).isDir())
+    if (used.isEmpty() || !QFileInfo(used).isDir()) {
+        qCWarning(lcUpload) << "the used video" << videoPath << "stays where it is: the used-video folder" << used << "is no folder";
         return;
+    }
     // A used folder often holds a file of the same name already (another
     // account's "1.mp4", an earlier run's clip). Never over it, and never
     // leave the video behind either: it would be published again on the next
@@ -182,10 +197,14 @@ void disposeUsedVideo(Form &form, const QString &videoPath)
     QString name = base;
     for (int n = 2; taken(name) && n < 10000; ++n)
         name = QStringLiteral("%1 (%2)").arg(base).arg(n);
-    if (!QFile::rename(videoPath, QDir::toNativeSeparators(used + u'/' + name + videoExtension)))
+    QFile video(videoPath);
+    if (!video.rename(QDir::toNativeSeparators(used + u'/' + name + videoExtension))) {
+        qCWarning(lcUpload) << "cannot move the used video" << videoPath << "into" << used << "--" << video.errorString();
         return;
-    if (withCover)
-        QFile::rename(cover, QDir::toNativeSeparators(used + u'/' + name + coverExtension));
+    }
+    QFile coverFile(cover);
+    if (withCover && !coverFile.rename(QDir::toNativeSeparators(used + u'/' + name + coverExtension)))
+        qCWarning(lcUpload) << "cannot move the cover" << cover << "into" << used << "--" << coverFile.errorString();
 }
 
 void placeRandomCover(Form &form, const QString &videoPath)
@@ -196,7 +215,10 @@ void placeRandomCover(Form &form, const QString &videoPath)
     const QString cover = coverPathOf(videoPath);
     if (pictures.isEmpty() || cover == videoPath || QFileInfo::exists(cover))
         return;
-    QFile::copy(randomEntry(pictures), cover);
+    const QString picture = randomEntry(pictures);
+    QFile source(picture);
+    if (!source.copy(cover))
+        qCWarning(lcUpload) << "cannot copy the cover" << picture << "to" << cover << "--" << source.errorString();
 }
 
 QString chooseCoverFile(Form &form, const QString &videoPath)

@@ -5,11 +5,11 @@
 #include "accounts/account_list_view.h"
 #include "accounts/account_store.h"
 #include "accounts/account_table.h"
-#include "app/form.h"
 #include "app/main_commands.h"
 #include "app/main_window.h"
-#include "app/window_layout.h"
 #include "base/run_directory.h"
+#include "form/form.h"
+#include "form/window_layout.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,6 @@
 #include "accounts/account_document.h"
 #include "base/gbk.h"
+#include "tests/support/test_main.h"
 #include "tests/support/test_support.h"
 
 #include <QRandomGenerator>
@@ -46,5 +47,11 @@ TEST(AccountDocument, ReadsGbkAndRejectsJunkQuietly)
         c = static_cast<char>(QRandomGenerator::global()->bounded(256));
     testsupport::writeAll(run.file("junk.json"), random);
     EXPECT_FALSE(doc.loadFile(run.file("junk.json")));
+    testsupport::LogCapture log;
+    testsupport::writeAll(run.file("junk.json"), "{\"a\":}");
+    EXPECT_FALSE(doc.loadFile(run.file("junk.json")));
     EXPECT_FALSE(doc.loadFile(run.file("missing.json")));
+    // Each failure keeps its reason: the parser's words and place, the missing file.
+    EXPECT_EQ(log.linesWith({"tolvar.accounts", "junk.json", "is no JSON", "at byte 5"}).size(), 1) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.linesWith({"tolvar.accounts", "cannot read the account file", "missing.json"}).size(), 1);
 }

@@ -1,10 +1,10 @@
 // The settings file against the Windows profile functions themselves: what
 // the older program wrote through WritePrivateProfileStringA loads as it
 // would have read it, and what we save it reads back.
-#include "app/form.h"
+#include "form/form.h"
 #include "app/ini_file.h"
 #include "app/settings_file.h"
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 #include "base/gbk.h"
 #include "tests/support/test_support.h"
 

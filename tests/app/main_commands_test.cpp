@@ -1,7 +1,7 @@
-#include "app/form.h"
+#include "form/form.h"
 #include "app/main_commands.h"
 #include "app/settings_file.h"
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 #include "base/message_box.h"
 #include "tests/support/test_support.h"
 
@@ -26,7 +26,6 @@ class MainCommandsTest : public ::testing::Test {
 protected:
     MainCommandsTest()
     {
-        declareControls(form, mainWindowLayout());
         messagebox::setPresenter(&presenter);
         commands.setExitProcess([this] { ++exits; });
         commands.setUnregisterHotKey([this] { ++unregistered; });
@@ -37,6 +36,8 @@ protected:
     testsupport::TempRunDir run;
     RecordingPresenter presenter;
     Form form;
+    // Commands are registered for controls the form has.
+    const bool declared = (declareControls(form, mainWindowLayout()), true);
     MainCommands commands{form};
     int exits = 0;
     int unregistered = 0;

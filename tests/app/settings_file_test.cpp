@@ -1,7 +1,7 @@
-#include "app/form.h"
+#include "form/form.h"
 #include "app/ini_file.h"
 #include "app/settings_file.h"
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 #include "base/gbk.h"
 #include "tests/support/test_support.h"
 

@@ -1,8 +1,8 @@
 // Saves the main window's settings over and over, each time with a new
 // generation number, until it is killed.
-#include "app/form.h"
+#include "form/form.h"
 #include "app/settings_file.h"
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 #include "base/run_directory.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/settings_file.h"
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 #include "tests/support/test_support.h"
 
 #include <QCheckBox>

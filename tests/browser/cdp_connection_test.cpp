@@ -1,4 +1,7 @@
+#include "browser/browser_library.h"
 #include "browser/cdp_connection.h"
+#include "tests/support/test_main.h"
+#include "tests/support/test_support.h"
 
 #include <QElapsedTimer>
 
@@ -120,4 +123,31 @@ TEST_F(CdpConnectionTest, AWriteToABrowserThatStoppedReadingGivesUpAtItsTimeout)
     timer.restart();
     EXPECT_FALSE(m_cdp.call("Echo", {}, {}, 5000).ok);
     EXPECT_LT(timer.elapsed(), 1000);
+}
+
+TEST_F(CdpConnectionTest, AFailedCallLogsItsMethodAndTheProtocolsReason)
+{
+    testsupport::LogCapture log;
+    EXPECT_FALSE(m_cdp.call("Fail").ok);
+    EXPECT_FALSE(m_cdp.call("Hang", {}, {}, 200).ok);
+    EXPECT_EQ(log.linesWith({"tolvar.browser", "DevTools call Fail failed: no such thing"}).size(), 1) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.linesWith({"tolvar.browser", "DevTools call Hang failed: timeout after 200 ms"}).size(), 1);
+    EXPECT_TRUE(m_cdp.call("Echo").ok);
+    EXPECT_EQ(log.linesWith({"DevTools call"}).size(), 2); // a call that worked says nothing
+}
+
+TEST(BrowserStart, ABrowserThatWillNotStartLeavesItsPathArgumentsAndFirstErrorLines)
+{
+    testsupport::TempRunDir run;
+    BrowserLibrary library;
+    ASSERT_EQ(library.form_global_init(QStringLiteral(TOLVAR_FAKE_CDP_PEER), {}), 1);
+    BrowserStartOptions options;
+    options.profileDirectory = run.file("huancun/tolvar100");
+    options.extraArgs = {QStringLiteral("--complain")};
+    testsupport::LogCapture log;
+    EXPECT_EQ(library.form_browser_start(QStringLiteral("http://127.0.0.1:9/upload"), options), 0);
+    const QStringList lines = log.linesWith({"tolvar.browser", "fake_cdp_peer", "--complain", "Missing X server or $DISPLAY"});
+    ASSERT_EQ(lines.size(), 1) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(lines[0].contains("The platform failed to initialize")); // the lines after the first too
+    EXPECT_TRUE(lines[0].contains("it ended")) << lines[0].toStdString();
 }

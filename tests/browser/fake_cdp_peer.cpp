@@ -4,6 +4,8 @@
 // split over many writes and an answer in the same write; "Detach" announces
 // that its session went away; "Hang" never answers; "Stall" answers and then
 // never reads again (a hung browser); "Exit" ends the process mid-call.
+// Started with --complain it is a browser that cannot come up: two lines on
+// its standard error, and exit code 1.
 #include "tests/browser/fake_cdp_peer_io.h"
 
 #include <rapidjson/document.h>
@@ -12,6 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -83,6 +87,13 @@ void handle(const std::string &message)
 
 int main(int argc, char **argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--complain") == 0) {
+            std::fputs("[0101/000000.000:ERROR:ozone_platform_x11.cc(240)] Missing X server or $DISPLAY\n", stderr);
+            std::fputs("[0101/000000.000:ERROR:env.cc(255)] The platform failed to initialize.  Exiting.\n", stderr);
+            return 1;
+        }
+    }
     if (!peerio::open(argc, argv))
         return 3;
     std::string pending;

@@ -3,6 +3,7 @@
 #include "base/gbk.h"
 #include "tests/net/raw_server.h"
 #include "tests/net/test_servers.h"
+#include "tests/support/test_main.h"
 
 #include <QElapsedTimer>
 
@@ -227,8 +228,14 @@ TEST(PageFetch, BadUrlIs701)
 TEST(PageFetch, RefusedConnectionIs703)
 {
     PageFetchOptions o;
-    EXPECT_EQ(fetch(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()), o), QString());
+    testsupport::LogCapture log;
+    const int port = closedPort();
+    EXPECT_EQ(fetch(QStringLiteral("http://127.0.0.1:%1/path?secret=1").arg(port), o), QString());
     EXPECT_EQ(o.statusText, pagefetch::kNoConnection);
+    // The log keeps the stage and libcurl's code; the query stays out of it.
+    const QStringList lines = log.linesWith({"tolvar.net", QStringLiteral("GET http://127.0.0.1:%1/path failed at the connect step: curl 7").arg(port)});
+    EXPECT_EQ(lines.size(), 1) << log.lines().join('\n').toStdString();
+    EXPECT_FALSE(log.lines().join('\n').contains("secret"));
 }
 
 TEST(PageFetch, LineThatIsNoHeaderIs710)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/message_box.h"
-#include "service/service_config.h"
+#include "base/service_config.h"
 #include "service/service_view.h"
 
 #include <QMutex>

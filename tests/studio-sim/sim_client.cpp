@@ -1,10 +1,14 @@
 #include "sim_client.h"
 
+#include "tests/support/test_support.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 using testsupport::SimResponse;
 
@@ -25,9 +29,9 @@ QByteArray sampleMp4()
         return bytes;
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("clip.mp4"));
-    QProcess::execute(QStringLiteral("ffmpeg"),
-                      {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=1:size=160x120:rate=10",
-                       "-pix_fmt", "yuv420p", out});
+    QString error;
+    // Long enough to span several upload chunks.
+    EXPECT_TRUE(testsupport::makeClip(out, {}, &error, 6)) << error.toStdString();
     QFile f(out);
     if (f.open(QIODevice::ReadOnly))
         bytes = f.readAll();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 namespace testsupport {
 
@@ -33,6 +34,34 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(bytes) == bytes.size();
+}
+
+namespace {
+
+bool runFfmpeg(const QString &path, const QStringList &arguments, QString *error)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-loglevel", "error", "-y"} + arguments + QStringList{path});
+    const bool ok = ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+    if (!ok && error)
+        *error = ffmpeg.errorString() + u' ' + QString::fromLocal8Bit(ffmpeg.readAllStandardError());
+    return ok;
+}
+
+} // namespace
+
+bool makeClip(const QString &path, const QString &tag, QString *error, int seconds)
+{
+    QStringList args{"-f", "lavfi", "-i", QStringLiteral("testsrc=duration=%1:size=96x64:rate=5").arg(seconds), "-pix_fmt", "yuv420p"};
+    if (!tag.isEmpty())
+        args << "-metadata" << QStringLiteral("comment=") + tag;
+    return runFfmpeg(path, args + QStringList{"-f", "mp4"}, error);
+}
+
+bool makePicture(const QString &path, QString *error)
+{
+    return runFfmpeg(path, {"-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1"}, error);
 }
 
 // The build and source folders this test binary was configured with.

@@ -3,6 +3,7 @@
 #include "upload/delay_wait.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/upload_job.h"
+#include "upload/job_state.h"
 #include "tests/support/test_support.h"
 
 #include <QElapsedTimer>

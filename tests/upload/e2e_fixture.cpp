@@ -2,7 +2,7 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_store.h"
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 #include "browser/browser_library.h"
 #include "upload/browser_session.h"
 
@@ -87,22 +87,15 @@ QString UploadE2eTest::addAccount(const QString &id, const QString &user, const 
 
 QString UploadE2eTest::makeClip(const QString &path)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=1:size=96x64:rate=5", "-pix_fmt", "yuv420p",
-                            "-metadata", QStringLiteral("comment=clip %1").arg(++g_clipNumber), "-f", "mp4", path});
-    ffmpeg.waitForFinished(60000);
-    EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    QString error;
+    EXPECT_TRUE(testsupport::makeClip(path, QStringLiteral("clip %1").arg(++g_clipNumber), &error)) << error.toStdString();
     return path;
 }
 
 QString UploadE2eTest::makePicture(const QString &path)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", path});
-    ffmpeg.waitForFinished(60000);
-    EXPECT_EQ(ffmpeg.exitCode(), 0);
+    QString error;
+    EXPECT_TRUE(testsupport::makePicture(path, &error)) << error.toStdString();
     return path;
 }
 

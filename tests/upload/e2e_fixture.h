@@ -1,7 +1,7 @@
 #pragma once
 
 #include "accounts/account_table.h"
-#include "app/form.h"
+#include "form/form.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_support.h"
 #include "upload/upload_job.h"

@@ -1,13 +1,14 @@
 // The submit loop against a page of our own whose draft button lands on the
 // published address: only the draft address ends the loop.
 #include "accounts/account_table.h"
-#include "app/form.h"
-#include "app/window_layout.h"
+#include "form/form.h"
+#include "form/window_layout.h"
 #include "browser/browser_library.h"
 #include "tests/support/test_support.h"
 #include "upload/browser_session.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/upload_pipeline.h"
+#include "upload/job_state.h"
 
 #include <httplib.h>
 

@@ -2,11 +2,13 @@
 // pipe, the studio simulator, real MP4 clips. Waits are shrunk by
 // TOLVAR_TIME_SCALE (set for this binary by CTest).
 #include "tests/upload/e2e_fixture.h"
+#include "tests/support/test_main.h"
 
 #include "accounts/account_document.h"
 #include "browser/browser_library.h"
 #include "upload/browser_session.h"
 #include "upload/elapsed_ticker.h"
+#include "upload/job_state.h"
 
 #include <QDir>
 #include <QFile>
@@ -176,7 +178,11 @@ TEST_F(UploadE2eTest, AStalledUploadIsAbandonedAtTheLimitAndTheNextVideoGoesOn)
     QObject::connect(m_job.get(), &UploadJob::videoStarted, m_job.get(), [&](int, const QString &) {
         browsers.append(BrowserLibrary::instance().browserProcessIds().value(0));
     }, Qt::DirectConnection);
+    testsupport::LogCapture log;
     ASSERT_TRUE(runUntilDone());
+    // The log says which video, at which step, and why.
+    const QStringList why = log.linesWith({"tolvar.upload", "a-stalls.mp4", "abandoned while waiting for the upload to finish", "time limit of 20 s"});
+    EXPECT_EQ(why.size(), 1) << log.linesWith({"tolvar.upload"}).join('\n').toStdString();
     ASSERT_EQ(results.size(), 2);
     EXPECT_FALSE(results[0]);
     EXPECT_FALSE(results[1]); // every upload stalls
@@ -340,7 +346,10 @@ TEST_F(UploadE2eTest, ACoverDialogThatNeverEnablesEndsAtTheTimeLimit)
     m_form.setText("放弃秒", "200");
     QList<bool> results;
     QObject::connect(m_job.get(), &UploadJob::videoFinished, m_job.get(), [&](int, const QString &, bool ok) { results.append(ok); }, Qt::DirectConnection);
+    testsupport::LogCapture log;
     ASSERT_TRUE(runUntilDone(90000));
+    EXPECT_EQ(log.linesWith({"tolvar.upload", "c1.mp4", "abandoned while setting the cover"}).size(), 1)
+        << log.linesWith({"tolvar.upload"}).join('\n').toStdString();
     EXPECT_EQ(results, QList<bool>{false});
     EXPECT_EQ(m_table.cell(0, AccountTable::Status), "上传失败");
     EXPECT_TRUE(ledger().isEmpty());

@@ -1,6 +1,6 @@
 #include "accounts/account_table.h"
-#include "app/form.h"
-#include "app/window_layout.h"
+#include "form/form.h"
+#include "form/window_layout.h"
 #include "upload/video_files.h"
 #include "tests/support/test_support.h"
 

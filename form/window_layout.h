@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/form.h"
+#include "form/form.h"
 
 #include <QList>
 #include <QRect>

@@ -1,4 +1,6 @@
-#include "app/form.h"
+#include "form/form.h"
+
+#include "form/log.h"
 
 #include <QMutexLocker>
 
@@ -33,7 +35,7 @@ bool Form::has(const QString &name) const
 ControlKind Form::kind(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).kind;
+    return control(name).kind;
 }
 
 QStringList Form::names(ControlKind kind) const
@@ -55,13 +57,13 @@ QStringList Form::names() const
 QString Form::group(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).group;
+    return control(name).group;
 }
 
 QString Form::text(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).text;
+    return control(name).text;
 }
 
 void Form::setText(const QString &name, const QString &text)
@@ -77,7 +79,7 @@ void Form::setText(const QString &name, const QString &text)
 bool Form::isChecked(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).checked;
+    return control(name).checked;
 }
 
 void Form::setChecked(const QString &name, bool checked)
@@ -102,7 +104,7 @@ void Form::setChecked(const QString &name, bool checked)
 bool Form::isEnabled(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).enabled;
+    return control(name).enabled;
 }
 
 void Form::setEnabled(const QString &name, bool enabled)
@@ -118,7 +120,7 @@ void Form::setEnabled(const QString &name, bool enabled)
 bool Form::isVisible(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).visible;
+    return control(name).visible;
 }
 
 void Form::setVisible(const QString &name, bool visible)
@@ -134,7 +136,7 @@ void Form::setVisible(const QString &name, bool visible)
 QByteArray Form::image(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).image;
+    return control(name).image;
 }
 
 void Form::setImage(const QString &name, const QByteArray &bytes)
@@ -150,7 +152,7 @@ void Form::setImage(const QString &name, const QByteArray &bytes)
 QString Form::tag(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).tag;
+    return control(name).tag;
 }
 
 void Form::setTag(const QString &name, const QString &tag)
@@ -158,20 +160,22 @@ void Form::setTag(const QString &name, const QString &tag)
     // The tag is not shown, so no widget needs to hear of it.
     QMutexLocker lock(&m_mutex);
     auto it = m_controls.find(name);
-    if (it != m_controls.end())
+    if (it == m_controls.end())
+        warnUnknown(name);
+    else
         it->tag = tag;
 }
 
 QList<ComboItem> Form::comboItems(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).items;
+    return control(name).items;
 }
 
 int Form::comboIndex(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).index;
+    return control(name).index;
 }
 
 void Form::setComboItems(const QString &name, const QList<ComboItem> &items, int index)
@@ -186,7 +190,7 @@ void Form::setComboItems(const QString &name, const QList<ComboItem> &items, int
 QString Form::partText(const QString &name, int part) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).parts.value(part);
+    return control(name).parts.value(part);
 }
 
 void Form::setPartText(const QString &name, int part, const QString &text)
@@ -202,13 +206,13 @@ void Form::setPartText(const QString &name, int part, const QString &text)
 int Form::partCount(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return static_cast<int>(m_controls.value(name).parts.size());
+    return static_cast<int>(control(name).parts.size());
 }
 
 int Form::currentPage(const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_controls.value(name).index;
+    return control(name).index;
 }
 
 void Form::setCurrentPage(const QString &name, int page)
@@ -223,9 +227,11 @@ void Form::setCurrentPage(const QString &name, int page)
 
 void Form::click(const QString &name)
 {
-    const ControlKind k = kind(name);
-    if (!has(name))
+    if (!has(name)) {
+        warnUnknown(name);
         return;
+    }
+    const ControlKind k = kind(name);
     if (k == ControlKind::Radio)
         setChecked(name, true);
     else if (k == ControlKind::Check)
@@ -239,11 +245,29 @@ void Form::modify(const QString &name, const std::function<bool(Control &, QStri
     {
         QMutexLocker lock(&m_mutex);
         auto it = m_controls.find(name);
-        if (it == m_controls.end())
+        if (it == m_controls.end()) {
+            warnUnknown(name);
             return;
+        }
         if (change(*it, changedNames))
             changedNames.prepend(name);
     }
     for (const QString &n : changedNames)
         emit changed(n);
+}
+
+const Form::Control &Form::control(const QString &name) const
+{
+    static const Control none;
+    const auto it = m_controls.constFind(name);
+    if (it != m_controls.constEnd())
+        return *it;
+    warnUnknown(name);
+    return none;
+}
+
+void Form::warnUnknown(const QString &name)
+{
+    // A misspelt control name would otherwise read as an empty default.
+    qCWarning(lcForm).noquote() << "no control named" << name;
 }

@@ -1,5 +1,6 @@
-#include "app/form.h"
-#include "app/window_layout.h"
+#include "form/form.h"
+#include "form/window_layout.h"
+#include "tests/support/test_main.h"
 
 #include <QSignalSpy>
 #include <QThread>
@@ -36,10 +37,21 @@ TEST(Form, KindsKeepWindowOrderAndUnknownNamesAreHarmless)
     EXPECT_EQ(edits.size(), 16);
     EXPECT_LT(edits.indexOf("编辑框_视频素材目录"), edits.indexOf("编辑框_google"));
     EXPECT_EQ(form.names(ControlKind::Combo), (QStringList{"组合框_一级分类", "组合框_二级分类"}));
-    form.setText("不存在", "x");
-    form.click("不存在");
-    EXPECT_EQ(form.text("不存在"), QString());
-    EXPECT_FALSE(form.has("不存在"));
+    {
+        testsupport::ExpectUnknownControls unknown;
+        QSignalSpy changed(&form, &Form::changed);
+        QSignalSpy clicked(&form, &Form::clicked);
+        form.setText("不存在", "x");
+        form.click("不存在");
+        form.setTag("不存在", "t");
+        EXPECT_EQ(form.text("不存在"), QString());
+        EXPECT_EQ(unknown.count(), 4); // each use of the name is reported
+        EXPECT_FALSE(form.has("不存在")); // asking is not a use
+        EXPECT_EQ(unknown.count(), 4);
+        EXPECT_EQ(changed.count(), 0);
+        EXPECT_EQ(clicked.count(), 0);
+        EXPECT_EQ(form.names().size(), mainWindowLayout().size());
+    }
     EXPECT_EQ(form.partCount("状态条1"), 4);
     form.setPartText("状态条1", 7, "out of range");
     EXPECT_EQ(form.partText("状态条1", 1), QString());

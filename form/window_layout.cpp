@@ -1,4 +1,4 @@
-#include "app/window_layout.h"
+#include "form/window_layout.h"
 
 namespace {
 

@@ -33,7 +33,9 @@ struct ComboItem {
 // the program's settings: the upload job reads and writes them from its own
 // thread, the widgets show them on the user-interface thread (changes reach
 // them through queued signals), and the settings file saves them by kind in
-// the window's own order.
+// the window's own order. A name the form does not have reads as the empty
+// default and writes nowhere; it is logged as a warning of tolvar.form,
+// which the tests treat as a failure.
 class Form final : public QObject {
     Q_OBJECT
 public:
@@ -106,6 +108,11 @@ private:
 
     // Runs `change` on the named control under the lock; emits `changed`
     // for every control it reports as modified, after unlocking.
+    // The named control, or an empty one (with a warning) for a name the
+    // form does not have. Call with the lock held.
+    const Control &control(const QString &name) const;
+    static void warnUnknown(const QString &name);
+
     void modify(const QString &name, const std::function<bool(Control &, QStringList &)> &change);
 
     mutable QMutex m_mutex;

@@ -1,4 +1,4 @@
-#include "service/service_config.h"
+#include "base/service_config.h"
 
 #include "base/run_directory.h"
 

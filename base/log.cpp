@@ -1,0 +1,4 @@
+#include "base/log.h"
+
+// Debug messages only with --verbose; the rest always reach the log file.
+Q_LOGGING_CATEGORY(lcBase, "tolvar.base", QtInfoMsg)

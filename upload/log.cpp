@@ -1,0 +1,4 @@
+#include "upload/log.h"
+
+// Debug messages only with --verbose; the rest always reach the log file.
+Q_LOGGING_CATEGORY(lcUpload, "tolvar.upload", QtInfoMsg)
