@@ -67,6 +67,7 @@ void AccountCommands::runMenuItem(const QString &item)
 void AccountCommands::loadAllAccountsInBackground()
 {
     QThread *thread = QThread::create([this] { accounts::loadAllAccounts(m_table); });
+    thread->setObjectName(QStringLiteral("accounts"));
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
 }

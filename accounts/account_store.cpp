@@ -55,7 +55,7 @@ void loadAllAccounts(AccountTable &table)
     table.clear();
     AccountDocument &doc = accountDocument();
     int done = 0;
-    qCInfo(lcAccounts) << "loading" << files.size() << "account files from" << accountListDirectory();
+    qCInfo(lcAccounts).noquote() << "loading" << files.size() << "account files from" << accountListDirectory();
     for (const QString &file : files) {
         doc.loadFile(file); // a file that does not parse gives a row of empty cells, and a log line
         const int row = table.rowCount();

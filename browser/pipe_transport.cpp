@@ -1,5 +1,6 @@
 #include "browser/pipe_transport.h"
 
+#include "base/diagnostic_log.h"
 #include "browser/log.h"
 #include "browser/pipe_process.h"
 
@@ -55,13 +56,17 @@ bool PipeTransport::send(std::string_view message, int timeoutMs)
 
 void PipeTransport::readLoop()
 {
+    diagnostics::setThreadName("browser");
     std::vector<char> chunk(256 * 1024);
     std::string pending;
     while (!m_stopReading) {
         std::size_t got = 0;
         const auto r = m_process->read(chunk.data(), chunk.size(), got, 200);
         if (r == PipeProcess::ReadResult::Closed) {
-            qCInfo(lcBrowser) << "the browser" << processId() << "closed its pipe" << (m_process->hasExited() ? "and ended" : "");
+            if (m_process->hasExited())
+                qCInfo(lcBrowser) << "the browser" << processId() << "closed its pipe and ended";
+            else
+                qCInfo(lcBrowser) << "the browser" << processId() << "closed its pipe";
             break;
         }
         if (r == PipeProcess::ReadResult::Idle)

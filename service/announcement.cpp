@@ -1,5 +1,6 @@
 #include "service/announcement.h"
 
+#include "base/diagnostic_log.h"
 #include "service/service_view.h"
 #include "service/url_reader.h"
 
@@ -20,7 +21,10 @@ Announcement::~Announcement()
 void Announcement::start()
 {
     if (!m_thread.joinable())
-        m_thread = std::thread([this] { showAnnouncement(); });
+        m_thread = std::thread([this] {
+            diagnostics::setThreadName("announcement");
+            showAnnouncement();
+        });
 }
 
 void Announcement::wait()

@@ -1,5 +1,6 @@
 #include "service/fatal_error_handler.h"
 
+#include "base/diagnostic_log.h"
 #include "base/run_directory.h"
 #include "service/error_report.h"
 #include "service/log.h"
@@ -93,6 +94,7 @@ void reportPreviousCrash()
     if (!takeCrashMarker(code, text))
         return;
     QThread *thread = QThread::create([code, text] {
+        diagnostics::setThreadName("report");
         errorreport::sendReport(ServiceConfig::load(), errorreport::ErrorReport::gather(code, text));
     });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);

@@ -1,5 +1,6 @@
 #include "service/update_check.h"
 
+#include "base/diagnostic_log.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
 #include "net/page_fetch.h"
@@ -63,7 +64,10 @@ UpdateCheck::~UpdateCheck()
 void UpdateCheck::start()
 {
     if (!m_thread.joinable())
-        m_thread = std::thread([this] { runStartupChecks(); });
+        m_thread = std::thread([this] {
+            diagnostics::setThreadName("startup");
+            runStartupChecks();
+        });
 }
 
 void UpdateCheck::wait()

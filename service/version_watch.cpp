@@ -1,5 +1,6 @@
 #include "service/version_watch.h"
 
+#include "base/diagnostic_log.h"
 #include "service/service_view.h"
 #include "service/update_check.h"
 #include "service/url_reader.h"
@@ -18,7 +19,10 @@ VersionWatch::~VersionWatch()
 void VersionWatch::start()
 {
     if (!m_thread.joinable())
-        m_thread = std::thread([this] { watchLatestVersion(); });
+        m_thread = std::thread([this] {
+            diagnostics::setThreadName("version");
+            watchLatestVersion();
+        });
 }
 
 void VersionWatch::stop()

@@ -101,7 +101,7 @@ void UploadJob::runUploadJob()
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
-    qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "of" << m_table.rowCount() << "on" << m_origin;
+    qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "on" << m_origin;
     try {
         do {
             runPass();
@@ -163,7 +163,7 @@ void UploadJob::runOneAttempt()
         DelayWait(900);
         return;
     }
-    qCInfo(lcUpload).noquote() << "account" << row + 1 << "(" << m_table.cell(row, AccountTable::AccountId) << ") video" << video;
+    qCInfo(lcUpload).noquote() << QStringLiteral("account %1 (id %2): video").arg(row + 1).arg(m_table.cell(row, AccountTable::AccountId)) << video;
     AccountDocument &context = accountDocument();
     context.setValue(QStringLiteral("当前索引"), QString::number(row));
     context.setValue(QStringLiteral("视频路径"), video);
@@ -192,7 +192,7 @@ void UploadJob::runOneAttempt()
                                    << wall.elapsed() / 1000.0 << "s";
         countDownAfterPublish(video, published);
     } else {
-        qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wall.elapsed() / 1000.0 << "s; the file stays";
+        qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wall.elapsed() / 1000.0 << "s, and stays where it is";
         m_table.setCell(row, AccountTable::Status, QStringLiteral("上传失败"));
     }
 }

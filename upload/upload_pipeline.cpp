@@ -79,14 +79,18 @@ bool UploadPipeline::stillInTime()
     const int limit = giveUpSeconds;
     if (checkGiveUp())
         return true;
-    qCWarning(lcUpload).noquote() << "video" << m_video << "abandoned while" << m_step << "-- its time limit of" << limit << "s passed"
-                                  << (m_lastSeen.isEmpty() ? QString() : QStringLiteral("; the page last showed \"%1\"").arg(m_lastSeen.left(200)));
+    QString why = QStringLiteral("its time limit of %1 s passed").arg(limit);
+    if (!m_lastSeen.isEmpty())
+        why += QStringLiteral("; the page last showed \"%1\"").arg(m_lastSeen.left(200));
+    qCWarning(lcUpload).noquote() << "video" << m_video << "abandoned while" << m_step << "--" << why;
+    m_abandoned = true;
     return false;
 }
 
 bool UploadPipeline::failureEnd(int tickerId, const QString &reason)
 {
-    qCWarning(lcUpload).noquote() << "video" << m_video << "failed while" << m_step << "--" << reason;
+    if (!m_abandoned) // else the time limit has said why
+        qCWarning(lcUpload).noquote() << "video" << m_video << "failed while" << m_step << "--" << reason;
     elapsedSeconds = 0;
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();

@@ -49,4 +49,5 @@ private:
     const char *m_step = "starting";
     // What the page last showed where the step waits (the upload status ...).
     QString m_lastSeen;
+    bool m_abandoned = false;
 };
