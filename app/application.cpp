@@ -183,7 +183,7 @@ void Application::connectUploadJob()
         readBrowserVersion(BrowserLibrary::instance(), currentPageId, info);
         m_mainForm.setText(QStringLiteral("标签_版本"), browserVersionLabelText(info, QString::fromLatin1(kVersionText)));
     });
-    m_accountCommands->setOpenUploadPage([this](int row, const QString &id) { m_job->session().openUploadPage(row, id); });
+    m_accountCommands->setOpenUploadPage([this](int row, const QString &id) { m_job->session().openUploadPage(row, id, !m_job->isRunning()); });
     if (m_commandLine.headless) {
         // One line per account, per video start and per result.
         connect(m_job.get(), &UploadJob::accountStarted, this, [](int row, const QString &id) {

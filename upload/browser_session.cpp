@@ -72,10 +72,16 @@ QString BrowserSession::windowSizeText(const QSize &screen)
     return decimal(screen.width() / 2.0) + u',' + decimal(screen.height() * 0.8);
 }
 
-void BrowserSession::onPageEvent(int pageId, int browserId, int)
+void BrowserSession::onPageEvent(int pageId, int, int event)
 {
-    currentPageId = pageId;
-    currentBrowserId = browserId;
+    // Pages open and close in every browser of the program (login windows,
+    // pop-ups, other accounts); only a start made for the job sets its page,
+    // and the job's own page closing leaves it with none.
+    if (event == PageClosed) {
+        int expected = pageId;
+        if (currentPageId.compare_exchange_strong(expected, 0))
+            qCInfo(lcUpload) << "the job's page" << pageId << "closed";
+    }
 }
 
 int BrowserSession::initialise(const QString &path)
@@ -95,7 +101,7 @@ void BrowserSession::initBrowserLibrary()
     messagebox::show(QStringLiteral("请下载安装谷歌浏览器后再使用"));
 }
 
-void BrowserSession::openUploadPage(int row, const QString &cacheId)
+int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJob)
 {
     const ServiceConfig config = ServiceConfig::load();
     BrowserStartOptions options;
@@ -104,45 +110,79 @@ void BrowserSession::openUploadPage(int row, const QString &cacheId)
     options.windowPosition = QStringLiteral("1,1");
     options.headless = config.browserHeadless;
     options.extraArgs = config.browserExtraArgs;
-    currentBrowserId = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
-    if (currentBrowserId <= 0)
-        qCWarning(lcUpload).noquote() << "no browser for account row" << row + 1 << "on profile" << options.profileDirectory;
-
-    bool shown = false;
-    for (int poll = 0; poll < 20; ++poll) {
-        DelayWait(500);
-        const QString html = m_library.form_get_html(currentPageId);
-        const qsizetype found = html.indexOf(QStringLiteral("点击上传或将"));
-        const qsizetype position = found < 0 ? -1 : found + 1;
-        m_library.form_set_window_title(currentPageId, QStringLiteral("上传载入中=") + QString::number(position));
-        if (position != -1) {
-            shown = true;
-            break;
-        }
+    if (forTheJob)
+        currentPageId = 0; // never another account's page while this one starts
+    const int browser = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
+    const int page = browser > 0 ? newestPageOn(QDir(options.profileDirectory).absolutePath()) : 0;
+    if (page <= 0) {
+        qCWarning(lcUpload).noquote() << "no browser page for account row" << row + 1 << "on profile" << options.profileDirectory;
+        return 0;
     }
-    if (!shown)
-        qCWarning(lcUpload).noquote() << "the upload page of" << config.studioOrigin << "did not show its upload box within 20 polls (page" << currentPageId << ")";
-    m_library.form_set_window_title(currentPageId, QStringLiteral("载入成功"));
-    m_table.setCell(row, AccountTable::Nickname, m_library.form_dom_gettext(currentPageId, QStringLiteral(".user-info__username")));
+    if (forTheJob && stopRequestedHere()) {
+        // Stopped while the browser came up: it goes again, with nothing left behind.
+        m_library.form_close_browser(page);
+        checkStop();
+    }
+    if (forTheJob) {
+        currentBrowserId = browser;
+        currentPageId = page;
+    }
+    if (!waitForUploadBox(page))
+        qCWarning(lcUpload).noquote() << "the upload page of" << config.studioOrigin << "did not show its upload box (page" << page << ")";
+    m_library.form_set_window_title(page, QStringLiteral("载入成功"));
+    m_table.setCell(row, AccountTable::Nickname, m_library.form_dom_gettext(page, QStringLiteral(".user-info__username")));
+    return page;
 }
 
-void BrowserSession::attachOrOpenBrowser()
+bool BrowserSession::waitForUploadBox(int pageId)
+{
+    for (int poll = 0; poll < 20; ++poll) {
+        DelayWait(500);
+        const QString html = m_library.form_get_html(pageId);
+        const qsizetype found = html.indexOf(QStringLiteral("点击上传或将"));
+        const qsizetype position = found < 0 ? -1 : found + 1;
+        m_library.form_set_window_title(pageId, QStringLiteral("上传载入中=") + QString::number(position));
+        if (position != -1)
+            return true;
+    }
+    return false;
+}
+
+int BrowserSession::newestPageOn(const QString &profile) const
+{
+    int newest = 0;
+    for (int page : m_library.form_connect_started().pageIds) {
+        if (page > newest && m_library.profileOfPage(page) == profile)
+            newest = page;
+    }
+    return newest;
+}
+
+bool BrowserSession::isOwnPage(int pageId, const QString &cacheId) const
+{
+    return pageId > 0 && m_library.form_page_isactive(pageId) == 1
+        && m_library.profileOfPage(pageId) == QDir(profileDirectory(cacheId)).absolutePath();
+}
+
+int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
 {
     // Only a page on this account's own profile will do: a browser of another
     // account still open would publish under that account's login.
-    const QString cacheId = accountDocument().value(QStringLiteral("缓存id"));
-    const QString profile = QDir(profileDirectory(cacheId)).absolutePath();
-    int own = 0;
-    for (int page : m_library.form_connect_started().pageIds) {
-        if (m_library.profileOfPage(page) == profile) {
-            own = page;
-            break;
-        }
+    currentPageId = 0;
+    const int own = newestPageOn(QDir(profileDirectory(account.id)).absolutePath());
+    if (own == 0)
+        return openUploadPage(account.row, account.id);
+    m_library.form_active_page(own);
+    // A fresh form every attempt: one left from an earlier attempt may still
+    // hold a finished upload that would go out under the new title.
+    const QString origin = ServiceConfig::load().studioOrigin;
+    if (!m_library.form_forward_url(own, origin + QStringLiteral("/upload"))) {
+        qCWarning(lcUpload) << "the open page" << own << "of account row" << account.row + 1 << "did not load the upload page; a new browser starts";
+        m_library.form_close_browser(own);
+        return openUploadPage(account.row, account.id);
     }
-    if (own > 0) {
-        currentPageId = own;
-        m_library.form_active_page(own);
-    }
-    if (own == 0 || m_library.form_page_isactive(currentPageId) == 0)
-        openUploadPage(currentRow, cacheId);
+    if (!waitForUploadBox(own))
+        qCWarning(lcUpload) << "the upload page" << own << "did not show its upload box";
+    currentPageId = own;
+    return own;
 }

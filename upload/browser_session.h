@@ -9,6 +9,15 @@ class AccountTable;
 class BrowserLibrary;
 class Form;
 
+// The account a video is for, taken when the job picks the video and kept
+// for the whole video: selecting another row or reloading the list during
+// the run never redirects it.
+struct JobAccount {
+    int row = -1;
+    QString id;     // the cache id: names the browser profile
+    QString folder; // the material folder the video came from
+};
+
 // One account's browser: its own profile (its login), the creator studio's
 // upload page, reused while the job stays on the account.
 class BrowserSession final {
@@ -22,10 +31,19 @@ public:
     // tells the user when none is installed.
     void initBrowserLibrary();
     // Starts a browser on the account's profile showing the upload page,
-    // waits for it, and writes the signed-in user's name into the row.
-    void openUploadPage(int row, const QString &cacheId);
-    // Reuses an open page, or opens the upload page for the job's account.
-    void attachOrOpenBrowser();
+    // waits for it, and writes the signed-in user's name into the row. The
+    // job's page becomes the new one only when `forTheJob` (a login window
+    // opened from the list never takes the job's page). Returns the page, 0
+    // when none opened.
+    int openUploadPage(int row, const QString &cacheId, bool forTheJob = true);
+    // Makes the account's own page the job's page on a fresh upload form:
+    // an open page of its profile is taken to the upload address again (a
+    // form left from an earlier attempt is never reused), else a browser is
+    // started. The job's page is 0 until then, and stays 0 when no page of
+    // this profile could be had. Returns the page.
+    int attachOrOpenBrowser(const JobAccount &account);
+    // Whether the page shows a browser on this account's own profile.
+    bool isOwnPage(int pageId, const QString &cacheId) const;
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);
@@ -35,6 +53,10 @@ public:
 
 private:
     int initialise(const QString &path);
+    // Waits for the upload box of the page; false when it never showed.
+    bool waitForUploadBox(int pageId);
+    // The newest open page on the profile (0 when none).
+    int newestPageOn(const QString &profile) const;
 
     Form &m_form;
     AccountTable &m_table;

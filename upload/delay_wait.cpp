@@ -103,6 +103,11 @@ qint64 waitedOnThisThread()
     return t_waited;
 }
 
+bool stopRequestedHere()
+{
+    return t_token && t_token->stopRequested();
+}
+
 void checkStop()
 {
     if (t_token && t_token->stopRequested())

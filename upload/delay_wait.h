@@ -52,5 +52,7 @@ bool delayWaitMs(qint64 milliseconds);
 qint64 waitedOnThisThread();
 // A point where a poll lets pending work run: throws JobStopped once stopped.
 void checkStop();
+// Whether the calling job thread has been told to stop (no throw).
+bool stopRequestedHere();
 // Lets pending events of the user-interface thread run (no-op elsewhere).
 void processPendingEvents();

@@ -1,6 +1,5 @@
 #include "upload/elapsed_ticker.h"
 
-#include "accounts/account_document.h"
 #include "accounts/account_table.h"
 #include "base/diagnostic_log.h"
 #include "browser/browser_library.h"
@@ -16,10 +15,10 @@ QHash<int, std::weak_ptr<ElapsedTicker>> g_registry;
 std::atomic<int> g_nextId{1};
 } // namespace
 
-ElapsedTicker::ElapsedTicker(AccountTable &table)
+ElapsedTicker::ElapsedTicker(AccountTable &table, int row)
     : m_id(g_nextId++)
 {
-    m_thread = std::thread([this, &table] { run(table); });
+    m_thread = std::thread([this, &table, row] { run(table, row); });
 }
 
 ElapsedTicker::~ElapsedTicker()
@@ -29,12 +28,22 @@ ElapsedTicker::~ElapsedTicker()
     g_registry.remove(m_id);
 }
 
-std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table)
+std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row)
 {
-    auto ticker = std::make_shared<ElapsedTicker>(table);
+    auto ticker = std::make_shared<ElapsedTicker>(table, row);
+    currentTickerId = ticker->id();
     QMutexLocker lock(&g_registryMutex);
     g_registry.insert(ticker->id(), ticker);
     return ticker;
+}
+
+void ElapsedTicker::haltAll()
+{
+    QMutexLocker lock(&g_registryMutex);
+    for (const auto &weak : std::as_const(g_registry)) {
+        if (const auto ticker = weak.lock())
+            ticker->m_token.requestStop();
+    }
 }
 
 std::shared_ptr<ElapsedTicker> ElapsedTicker::find(int id)
@@ -52,14 +61,14 @@ void ElapsedTicker::stop()
         m_thread.join();
 }
 
-void ElapsedTicker::run(AccountTable &table)
+void ElapsedTicker::run(AccountTable &table, int row)
 {
     StopScope scope(m_token);
     diagnostics::setThreadName("ticker");
     try {
         for (;;) {
             const int seconds = ++elapsedSeconds;
-            table.setCell(currentRow, AccountTable::Status,
+            table.setCell(row, AccountTable::Status,
                           QStringLiteral("耗时：%1/%2").arg(seconds).arg(giveUpSeconds.load()));
             DelayWait(1, 1);
         }
@@ -73,7 +82,7 @@ bool checkGiveUp()
     const int limit = giveUpSeconds;
     if (limit == 0 || elapsedSeconds <= limit)
         return true;
-    const int tickerId = accountDocument().value(QStringLiteral("耗时句柄")).toInt();
+    const int tickerId = currentTickerId;
     elapsedSeconds = 0;
     BrowserLibrary::instance().form_close_browser(currentPageId);
     if (auto ticker = ElapsedTicker::find(tickerId))

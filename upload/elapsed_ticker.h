@@ -12,7 +12,8 @@ class AccountTable;
 // "耗时：<n>/<limit>" in the status cell of the row being worked on.
 class ElapsedTicker final {
 public:
-    explicit ElapsedTicker(AccountTable &table);
+    // Shows the count in the status cell of `row`.
+    ElapsedTicker(AccountTable &table, int row);
     ~ElapsedTicker();
 
     // Its handle for the job context.
@@ -22,10 +23,13 @@ public:
 
     // The running ticker whose handle is `id` (null when none).
     static std::shared_ptr<ElapsedTicker> find(int id);
-    static std::shared_ptr<ElapsedTicker> start(AccountTable &table);
+    static std::shared_ptr<ElapsedTicker> start(AccountTable &table, int row);
+    // Stop pressed: every ticker stops counting at once (without waiting for
+    // its thread; the job ends each one as it unwinds).
+    static void haltAll();
 
 private:
-    void run(AccountTable &table);
+    void run(AccountTable &table, int row);
 
     int m_id = 0;
     StopToken m_token;

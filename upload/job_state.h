@@ -13,3 +13,5 @@ extern std::atomic<int> currentBrowserId;
 // Seconds spent on the current video, and the limit (0 = none).
 extern std::atomic<int> elapsedSeconds;
 extern std::atomic<int> giveUpSeconds;
+// The handle of the current video's ticker (also kept in the job context).
+extern std::atomic<int> currentTickerId;

@@ -15,13 +15,18 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QThread>
+
+#include <future>
 
 namespace {
 const QString kStart = QStringLiteral("开始");
 const QString kStop = QStringLiteral("停止");
 const QString kSequence = QStringLiteral("编辑框_账号序列");
+constexpr int kRefusalsBeforeSetAside = 3;
 } // namespace
 
 UploadJob::UploadJob(Form &form, AccountTable &table, BrowserLibrary &library, QObject *parent)
@@ -78,6 +83,13 @@ void UploadJob::startStopJob()
     m_session.initBrowserLibrary();
     giveUpSeconds = m_form.isChecked(QStringLiteral("选择框_自动放弃")) ? leadingInt(m_form.text(QStringLiteral("放弃秒"))) : 0;
     const QString caption = m_form.text(kStart);
+    if (caption == kStart && m_running) {
+        // The stopped run is still unwinding (a browser call has not come
+        // back yet). A press now is not kept for later: a run the user
+        // stopped never starts again by itself.
+        qCInfo(lcUpload) << "Start pressed while the stopped run is still ending; the press is ignored";
+        return;
+    }
     if (caption == kStart) {
         joinFinishedThread();
         AccountDocument &context = accountDocument();
@@ -91,6 +103,7 @@ void UploadJob::startStopJob()
     } else if (caption == kStop) {
         m_form.setText(kStart, kStart);
         m_token.requestStop();
+        ElapsedTicker::haltAll();
     }
 }
 
@@ -98,6 +111,8 @@ void UploadJob::runUploadJob()
 {
     StopScope scope(m_token);
     diagnostics::setThreadName("job");
+    // Read on the job thread: after years of use the journal is long.
+    m_journal = std::make_unique<PublishJournal>();
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
@@ -137,10 +152,11 @@ void UploadJob::runPass()
 
 void UploadJob::runAccount(int number, int videosPerAccount)
 {
-    currentRow = number - 1;
-    emit accountStarted(currentRow, m_table.cell(currentRow, AccountTable::AccountId));
+    const int row = number - 1;
+    currentRow = row;
+    emit accountStarted(row, m_table.cell(row, AccountTable::AccountId));
     for (int attempt = 0; attempt < videosPerAccount; ++attempt) {
-        runOneAttempt();
+        runOneAttempt(row);
         DelayWait(900);
     }
     m_form.setText(kSequence, QString::number(number + 1));
@@ -151,58 +167,160 @@ void UploadJob::runAccount(int number, int videosPerAccount)
     processPendingEvents();
 }
 
-void UploadJob::runOneAttempt()
+void UploadJob::runOneAttempt(int row)
 {
-    const int row = currentRow;
-    QString folder = m_table.cell(row, AccountTable::Folder);
-    if (folder.isEmpty() || !QFileInfo::exists(folder))
-        folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
-    const QString video = videofiles::pickVideo(m_form, m_table, folder);
+    // The job's own snapshot of the account for the whole video: the user
+    // selecting rows or reloading the list never redirects it.
+    JobAccount account;
+    account.row = row;
+    account.id = m_table.cell(row, AccountTable::AccountId);
+    account.folder = m_table.cell(row, AccountTable::Folder);
+    if (account.folder.isEmpty() || !QFileInfo::exists(account.folder))
+        account.folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
+    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row);
     if (video.isEmpty() || !QFileInfo::exists(video)) {
-        qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << folder;
+        qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << account.folder;
         DelayWait(900);
         return;
     }
-    qCInfo(lcUpload).noquote() << QStringLiteral("account %1 (id %2): video").arg(row + 1).arg(m_table.cell(row, AccountTable::AccountId)) << video;
+    if (settleKnownVideo(account, video)) {
+        DelayWait(900);
+        return;
+    }
+    qCInfo(lcUpload).noquote() << QStringLiteral("account %1 (id %2): video").arg(row + 1).arg(account.id) << video;
     AccountDocument &context = accountDocument();
     context.setValue(QStringLiteral("当前索引"), QString::number(row));
     context.setValue(QStringLiteral("视频路径"), video);
-    context.setValue(QStringLiteral("缓存id"), m_table.cell(row, AccountTable::AccountId));
+    context.setValue(QStringLiteral("缓存id"), account.id);
     const int published = leadingInt(m_table.cell(row, AccountTable::PublishedToday));
+
+    // Who the video is goes into the journal before the first press of
+    // publish; its hash is worked out while the upload runs.
+    const QFileInfo file(video);
+    VideoIdentity identity;
+    identity.size = file.size();
+    identity.name = file.fileName();
+    identity.account = account.id;
+    std::future<QByteArray> hash = std::async(std::launch::async, [video] { return sha256OfFile(video); });
 
     elapsedSeconds = 0;
     bool ok = false;
+    UploadOutcome outcome = UploadOutcome::Failed;
     QElapsedTimer wall;
     wall.start();
     const qint64 waitedBefore = waitedOnThisThread();
     {
-        const auto ticker = ElapsedTicker::start(m_table);
+        const auto ticker = ElapsedTicker::start(m_table, row);
         context.setValue(QStringLiteral("耗时句柄"), QString::number(ticker->id()));
         m_table.setCell(row, AccountTable::Publishing, video);
         videofiles::placeRandomCover(m_form, video);
         emit videoStarted(row, video);
         UploadPipeline pipeline(m_form, m_library, m_session, m_origin);
+        pipeline.setVideo(account, video, ticker->id());
+        identity.title = pipeline.titleFor(video);
+        SubmitHooks hooks;
+        hooks.beforeSubmit = [&] {
+            identity.sha256Hex = hash.valid() ? hash.get() : identity.sha256Hex;
+            // No press without its record on disk: a crash after it must
+            // never lead to a second publish.
+            if (identity.sha256Hex.isEmpty() || !m_journal->record(identity, JournalState::Submitting)) {
+                qCWarning(lcUpload).noquote() << "video" << video << "not submitted: the publish journal could not record it";
+                return false;
+            }
+            return true;
+        };
+        hooks.afterLanding = [&](bool draft) { m_journal->record(identity, draft ? JournalState::Draft : JournalState::Published); };
+        pipeline.setSubmitHooks(hooks);
         ok = pipeline.uploadOneVideo();
+        outcome = pipeline.outcome();
         ticker->stop();
     }
     emit videoFinished(row, video, ok, wall.elapsed(), waitedOnThisThread() - waitedBefore, m_runClock.elapsed(),
                        waitedOnThisThread() - m_runWaitedBefore);
     if (ok) {
+        m_refusals.remove(video);
         qCInfo(lcUpload).noquote() << "video" << video << (m_form.isChecked(QStringLiteral("选择框_保存草稿")) ? "saved as a draft" : "published") << "in"
                                    << wall.elapsed() / 1000.0 << "s";
-        countDownAfterPublish(video, published);
-    } else {
-        qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wall.elapsed() / 1000.0 << "s, and stays where it is";
-        m_table.setCell(row, AccountTable::Status, QStringLiteral("上传失败"));
+        countDownAfterPublish(row, video, identity, published);
+        return;
+    }
+    qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wall.elapsed() / 1000.0 << "s, and stays where it is";
+    m_table.setCell(row, AccountTable::Status, QStringLiteral("上传失败"));
+    if (outcome == UploadOutcome::Refused && ++m_refusals[video] >= kRefusalsBeforeSetAside) {
+        // A file the studio refuses again and again would block the account
+        // for good in order mode: it goes aside and the account goes on.
+        m_refusals.remove(video);
+        if (identity.sha256Hex.isEmpty())
+            identity.sha256Hex = hash.valid() ? hash.get() : sha256OfFile(video);
+        const QString folder = videofiles::failedFolder(m_form);
+        if (videofiles::moveWithCover(video, folder)) {
+            const QString reason = QStringLiteral("the studio refused the file %1 times in a row (上传失败)").arg(kRefusalsBeforeSetAside);
+            m_journal->record(identity, JournalState::Failed, reason);
+            qCWarning(lcUpload).noquote() << "video" << video << "moved to" << folder << "--" << reason;
+        }
     }
 }
 
-void UploadJob::countDownAfterPublish(const QString &videoPath, int published)
+bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video)
 {
-    const int row = currentRow;
+    // The cheap test first: only a file whose size and name the journal
+    // knows is hashed.
+    const QFileInfo file(video);
+    if (!m_journal->mayHold(file.size(), file.fileName()))
+        return false;
+    const QByteArray sha = sha256OfFile(video);
+    const JournalState state = m_journal->stateOf(sha, file.size());
+    std::optional<VideoIdentity> known = m_journal->find(sha, file.size());
+    if (!known || state == JournalState::None || state == JournalState::Held || state == JournalState::Failed)
+        return false; // new to the studio, or put back by the user: it goes out
+    if (state == JournalState::Submitting) {
+        // Submitted, and then the program ended before the landing address
+        // was seen: the studio may or may not have it.
+        JobAccount submittedUnder = account;
+        submittedUnder.id = known->account;
+        if (titleIsInStudio(submittedUnder, known->title)) {
+            qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended and is in the studio as" << known->title;
+            m_journal->record(*known, JournalState::Published, QStringLiteral("found on the content page after a restart"));
+        } else {
+            const QString folder = videofiles::holdFolder(m_form);
+            qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended and is not in the studio; held in" << folder;
+            if (videofiles::moveWithCover(video, folder))
+                m_journal->record(*known, JournalState::Held, QStringLiteral("submitted, not found on the content pages"));
+            m_table.setCell(account.row, AccountTable::Status, QStringLiteral("待确认"));
+            return true;
+        }
+    } else {
+        qCWarning(lcUpload).noquote() << "video" << video << "is already in the studio; it is not uploaded again";
+    }
+    if (videofiles::disposeUsedVideo(m_form, video))
+        m_journal->record(*known, JournalState::Disposed);
+    return true;
+}
+
+bool UploadJob::titleIsInStudio(const JobAccount &account, const QString &title)
+{
+    const int page = m_session.attachOrOpenBrowser(account);
+    if (page <= 0 || title.isEmpty())
+        return false;
+    for (const char *tab : {"/content?tab=video", "/content?tab=draft"}) {
+        if (!m_library.form_forward_url(page, m_origin + QString::fromLatin1(tab)))
+            continue;
+        DelayWait(2, 1);
+        // The page's text, as a JSON string.
+        const QString json = m_library.evaluateScript(page, QStringLiteral("document.body ? document.body.innerText : ''"));
+        const QJsonArray value = QJsonDocument::fromJson(("[" + json + "]").toUtf8()).array();
+        if (value.size() == 1 && value[0].toString().contains(title))
+            return true;
+    }
+    return false;
+}
+
+void UploadJob::countDownAfterPublish(int row, const QString &videoPath, const VideoIdentity &identity, int published)
+{
     const int wait = static_cast<int>(QRandomGenerator::global()->bounded(6)) + leadingInt(m_form.text(QStringLiteral("编辑框_视频间隔")));
     m_table.setCell(row, AccountTable::Status, QStringLiteral("延时%1秒后继续").arg(wait));
-    videofiles::disposeUsedVideo(m_form, videoPath);
+    if (videofiles::disposeUsedVideo(m_form, videoPath))
+        m_journal->record(identity, JournalState::Disposed);
     for (int k = 1; k <= wait; ++k) {
         const QString text = QStringLiteral("延时%1秒后继续").arg(wait - k);
         m_table.setCell(row, AccountTable::Status, text);

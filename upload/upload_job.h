@@ -2,12 +2,15 @@
 
 #include "upload/browser_session.h"
 #include "upload/delay_wait.h"
+#include "upload/publish_journal.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 class AccountTable;
@@ -49,8 +52,14 @@ private:
     void runUploadJob();
     void runPass();
     void runAccount(int number, int videosPerAccount);
-    void runOneAttempt();
-    void countDownAfterPublish(const QString &videoPath, int published);
+    void runOneAttempt(int row);
+    // A picked video the journal knows: one already in the studio is
+    // disposed of, one submitted without an outcome is looked up on the
+    // account's content pages (published when found, held otherwise). True
+    // when the video was settled so and is not to be uploaded.
+    bool settleKnownVideo(const JobAccount &account, const QString &video);
+    bool titleIsInStudio(const JobAccount &account, const QString &title);
+    void countDownAfterPublish(int row, const QString &videoPath, const VideoIdentity &identity, int published);
     void joinFinishedThread();
 
     Form &m_form;
@@ -61,6 +70,9 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_running{false};
     QString m_origin;
+    std::unique_ptr<PublishJournal> m_journal; // the job thread's, read at each start
+    // Videos the studio refused in a row, by path (job thread only).
+    QHash<QString, int> m_refusals;
     // The run's clock and the waits before it, kept by the job thread.
     QElapsedTimer m_runClock;
     qint64 m_runWaitedBefore = 0;

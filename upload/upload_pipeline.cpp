@@ -28,26 +28,34 @@ int UploadPipeline::page() const
     return currentPageId;
 }
 
+void UploadPipeline::setVideo(const JobAccount &account, const QString &videoPath, int tickerId)
+{
+    m_account = account;
+    m_video = videoPath;
+    m_tickerId = tickerId;
+}
+
 bool UploadPipeline::uploadOneVideo()
 {
-    AccountDocument &context = accountDocument();
-    const QString videoPath = context.value(QStringLiteral("视频路径"));
-    m_video = videoPath;
+    const QString videoPath = m_video;
+    const int tickerId = m_tickerId;
+    m_outcome = UploadOutcome::Failed;
     beginStep("opening the upload page");
-    m_session.attachOrOpenBrowser();
-    while (currentPageId <= 0) {
-        DelayWait(1000);
-        if (!stillInTime())
-            return false;
-    }
+    // Only this start sets the job's page: waiting for one to turn up
+    // elsewhere could only ever find another account's.
+    if (m_session.attachOrOpenBrowser(m_account) <= 0)
+        return failureEnd(tickerId, QStringLiteral("no page on the profile of account %1 could be opened").arg(m_account.id));
     DelayWait(1000);
+    // The file goes only to a page of this account's own login.
+    if (!m_session.isOwnPage(page(), m_account.id))
+        return failureEnd(tickerId, QStringLiteral("page %1 is not on the profile of account %2").arg(page()).arg(m_account.id));
     uploadVideoFile(videoPath);
 
-    const int tickerId = context.value(QStringLiteral("耗时句柄")).toInt();
     if (!stillInTime())
         return false;
     if (!waitUploadDone())
-        return failureEnd(tickerId, QStringLiteral("the upload did not finish"));
+        return failureEnd(tickerId, m_outcome == UploadOutcome::Refused ? QStringLiteral("the studio refused the file (\"上传失败\")")
+                                                                         : QStringLiteral("the upload did not finish"));
     if (!stillInTime())
         return false;
     if (!setCover(videoPath))
@@ -62,8 +70,10 @@ bool UploadPipeline::uploadOneVideo()
         // Original works carry the watermark box before the sync box.
         m_library.form_dom_click(page(), QStringLiteral(".byte-checkbox-mask"), original ? 2 : 0);
     }
-    if (submitVideo())
+    if (submitVideo()) {
+        m_outcome = UploadOutcome::Published;
         return true;
+    }
     return failureEnd(tickerId, QStringLiteral("the studio did not land on the address of a finished publish"));
 }
 
@@ -120,6 +130,11 @@ bool UploadPipeline::waitUploadDone()
         processPendingEvents();
         if (status == QStringLiteral("上传成功"))
             return true;
+        if (status == QStringLiteral("上传失败")) {
+            // The studio took the file and refused it: waiting longer changes nothing.
+            m_outcome = UploadOutcome::Refused;
+            return false;
+        }
     }
 }
 
@@ -211,17 +226,34 @@ bool UploadPipeline::submitVideo()
     const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
     const QString button = draft ? QStringLiteral("#js-submit-draft-0 > button") : QStringLiteral("#js-submit-0 > button");
     const QString expected = m_origin + (draft ? QStringLiteral("/content?tab=draft") : QStringLiteral("/content?tab=video&investigation_param=cover_edited"));
+    const QString before = m_library.form_get_page_url(page());
+    if (m_hooks.beforeSubmit && !m_hooks.beforeSubmit())
+        return false;
+    // Every confirmed press publishes once more, so a press is repeated only
+    // when the previous one shows no effect at all: its dialog never opened
+    // and the address is the one before it.
+    bool press = true;
     for (;;) {
-        m_library.form_dom_click(page(), button);
-        DelayWait(2, 1);
-        m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
+        if (press) {
+            m_library.form_dom_click(page(), button);
+            DelayWait(2, 1);
+        }
+        // The dialog's confirm button is the fifth .m-button; there is none
+        // while the dialog is closed.
+        const bool dialogSeen = m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
         const QString address = m_library.form_get_page_url(page());
         m_lastSeen = address;
-        if (!stillInTime())
-            return false;
+        // The address first: a publish that landed as the time ran out counts.
         if (address == expected)
             break;
+        if (!stillInTime())
+            return false;
+        press = !dialogSeen && (address.isEmpty() || address == before);
+        if (!press)
+            DelayWait(1, 1);
     }
+    if (m_hooks.afterLanding)
+        m_hooks.afterLanding(draft);
     m_library.form_js_dialog_overwrite(page());
     DelayWait(3, 1);
     m_library.form_forward_url(page(), m_origin + QStringLiteral("/upload"));

@@ -1,13 +1,29 @@
 #pragma once
 
+#include "upload/browser_session.h"
+
 #include <QString>
 
 #include <functional>
 
 class AccountTable;
 class BrowserLibrary;
-class BrowserSession;
 class Form;
+
+// How one attempt at a video ended.
+enum class UploadOutcome {
+    Published,  // the studio landed on the publish or draft address
+    Failed,     // abandoned: time limit, no page, a step that never finished
+    Refused,    // the studio refused the file itself (its status read "上传失败")
+};
+
+// Hooks around the one press that may publish: `beforeSubmit` runs before
+// the first press of publish or draft (false: do not press), `afterLanding`
+// once the landing address is seen.
+struct SubmitHooks {
+    std::function<bool()> beforeSubmit;
+    std::function<void(bool draft)> afterLanding;
+};
 
 // Publishes one video on the creator studio's upload page: file, upload
 // progress, cover, title, options, publish or draft, confirmed by the
@@ -16,8 +32,13 @@ class UploadPipeline final {
 public:
     UploadPipeline(Form &form, BrowserLibrary &library, BrowserSession &session, const QString &studioOrigin);
 
+    // The account and video of this attempt (the job's own snapshot).
+    void setVideo(const JobAccount &account, const QString &videoPath, int tickerId);
+    void setSubmitHooks(SubmitHooks hooks) { m_hooks = std::move(hooks); }
+
     // True = published or saved as draft; false = abandoned.
     bool uploadOneVideo();
+    UploadOutcome outcome() const { return m_outcome; }
 
     void uploadVideoFile(const QString &videoPath);
     bool waitUploadDone();
@@ -45,6 +66,10 @@ private:
     BrowserLibrary &m_library;
     BrowserSession &m_session;
     QString m_origin;
+    JobAccount m_account;
+    int m_tickerId = 0;
+    SubmitHooks m_hooks;
+    UploadOutcome m_outcome = UploadOutcome::Failed;
     QString m_video;
     const char *m_step = "starting";
     // What the page last showed where the step waits (the upload status ...).

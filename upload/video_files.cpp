@@ -1,6 +1,7 @@
 #include "upload/video_files.h"
 
 #include "accounts/account_table.h"
+#include "base/run_directory.h"
 #include "form/form.h"
 #include "upload/delay_wait.h"
 #include "upload/log.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -35,8 +37,22 @@ QStringList filesIn(const QString &folder, const QString &pattern)
     return out;
 }
 
-void collectVideos(const QString &folder, bool withSubfolders, QStringList &out, int depth)
+// The folder in one comparable form (absolute, clean, letter case folded
+// where the file system folds it).
+QString folderKey(const QString &folder)
 {
+    const QFileInfo info(folder);
+    QString key = QDir::cleanPath(info.exists() ? info.canonicalFilePath() : info.absoluteFilePath());
+#ifdef Q_OS_WIN
+    key = key.toLower();
+#endif
+    return key;
+}
+
+void collectVideos(const QString &folder, bool withSubfolders, const QSet<QString> &excluded, QStringList &out, int depth)
+{
+    if (excluded.contains(folderKey(folder)))
+        return;
     out.append(filesIn(folder, QStringLiteral("*.mp4")));
     if (!withSubfolders || depth > 64)
         return;
@@ -46,7 +62,7 @@ void collectVideos(const QString &folder, bool withSubfolders, QStringList &out,
         if (sub.isSymLink())
             continue; // a link back up the tree would never end
         processPendingEvents();
-        collectVideos(sub.absoluteFilePath(), true, out, depth + 1);
+        collectVideos(sub.absoluteFilePath(), true, excluded, out, depth + 1);
     }
 }
 
@@ -78,12 +94,16 @@ QString shortenLongName(const QString &path)
     const QString newName = stem.left(30) + extension;
     // Only the file name changes: a folder whose name holds the same text stays as it is.
     const QString newPath = QDir::toNativeSeparators(info.absolutePath() + u'/' + newName);
-    if (QDir::isAbsolutePath(newPath) && isUsableFileName(newName)) {
-        QFile file(path);
-        if (!file.rename(newPath))
-            qCWarning(lcUpload) << "cannot shorten" << path << "to" << newName << "--" << file.errorString();
-    } else {
-        qCWarning(lcUpload) << "the long name" << path << "cannot be cut to a usable file name";
+    // When no rename takes place the video goes on under its own name: a
+    // folder must never get stuck on a name it cannot shorten.
+    if (!QDir::isAbsolutePath(newPath) || !isUsableFileName(newName)) {
+        qCWarning(lcUpload) << "the long name" << path << "cannot be cut to a usable file name; it stays";
+        return path;
+    }
+    QFile file(path);
+    if (!file.rename(newPath)) {
+        qCWarning(lcUpload) << "cannot shorten" << path << "to" << newName << "--" << file.errorString() << "; it stays";
+        return path;
     }
     return newPath;
 }
@@ -106,12 +126,40 @@ QString coverPathOf(const QString &videoPath)
     return cover.replace(QStringLiteral(".mp4"), QStringLiteral(".jpg"));
 }
 
-QStringList listVideos(const QString &folder, bool withSubfolders)
+QStringList listVideos(const QString &folder, bool withSubfolders, const QStringList &excluded)
 {
+    QSet<QString> keys;
+    for (const QString &e : excluded)
+        if (!e.isEmpty())
+            keys.insert(folderKey(e));
     QStringList out;
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        collectVideos(folder, withSubfolders, out, 0);
+        collectVideos(folder, withSubfolders, keys, out, 0);
     return out;
+}
+
+QString holdFolder(Form &form)
+{
+    return besideUsedFolder(form, QStringLiteral("待确认视频"));
+}
+
+QString failedFolder(Form &form)
+{
+    return besideUsedFolder(form, QStringLiteral("失败视频"));
+}
+
+QString besideUsedFolder(Form &form, const QString &name)
+{
+    QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
+    while (used.endsWith(u'/') || used.endsWith(u'\\'))
+        used.chop(1);
+    const QString parent = used.isEmpty() ? rundir::path() : QFileInfo(used).absolutePath();
+    return QDir::toNativeSeparators(parent + u'/' + name);
+}
+
+QStringList setAsideFolders(Form &form)
+{
+    return {form.text(QStringLiteral("编辑框_使用过视频目录")), holdFolder(form), failedFolder(form)};
 }
 
 QStringList listPictures(const QString &folder)
@@ -146,12 +194,13 @@ bool isFileLocked(const QString &path)
 #endif
 }
 
-QString pickVideo(Form &form, AccountTable &table, const QString &folder)
+QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row)
 {
-    const QStringList videos = listVideos(folder, form.isChecked(QStringLiteral("选择框_读取子文件夹")));
+    // Used, held and failed videos are never material again, wherever their folders are.
+    const QStringList videos = listVideos(folder, form.isChecked(QStringLiteral("选择框_读取子文件夹")), setAsideFolders(form));
     if (videos.isEmpty()) {
         form.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("视频素材目录没有视频"));
-        table.setCell(currentRow, AccountTable::Status, QStringLiteral("没有视频"));
+        table.setCell(row, AccountTable::Status, QStringLiteral("没有视频"));
         return {};
     }
     const QString chosen = form.isChecked(QStringLiteral("单选框_选择视频_随机")) ? randomEntry(videos) : videos.first();
@@ -163,48 +212,59 @@ QString pickVideo(Form &form, AccountTable &table, const QString &folder)
     return QFileInfo::exists(path) ? path : QString();
 }
 
-void disposeUsedVideo(Form &form, const QString &videoPath)
+bool disposeUsedVideo(Form &form, const QString &videoPath)
 {
     const QString cover = coverPathOf(videoPath);
-    const auto remove = [](const QString &path) {
+    bool gone = true;
+    const auto remove = [&gone](const QString &path) {
         QFile file(path);
-        if (file.exists() && !file.remove())
+        if (file.exists() && !file.remove()) {
             qCWarning(lcUpload) << "cannot delete the used file" << path << "--" << file.errorString();
+            gone = false;
+        }
     };
     if (form.isChecked(QStringLiteral("单选框_删除"))) {
         remove(videoPath);
         if (cover != videoPath)
             remove(cover);
-        return;
+        return gone;
     }
     const QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
     if (used.isEmpty() || !QFileInfo(used).isDir()) {
         qCWarning(lcUpload) << "the used video" << videoPath << "stays where it is: the used-video folder" << used << "is no folder";
-        return;
+        return false;
     }
-    // A used folder often holds a file of the same name already (another
+    return moveWithCover(videoPath, used);
+}
+
+bool moveWithCover(const QString &videoPath, const QString &folder)
+{
+    // A folder often holds a file of the same name already (another
     // account's "1.mp4", an earlier run's clip). Never over it, and never
     // leave the video behind either: it would be published again on the next
     // attempt. The video goes in as "name (2).mp4" and so on, its cover
     // beside it under the same name.
+    QDir().mkpath(folder);
+    const QString cover = coverPathOf(videoPath);
     const QString base = fileNameOf(videoPath, false);
     const QString videoExtension = fileNameOf(videoPath, true).mid(base.size());
     const bool withCover = cover != videoPath && QFileInfo::exists(cover);
     const QString coverExtension = withCover ? fileNameOf(cover, true).mid(fileNameOf(cover, false).size()) : QString();
     const auto taken = [&](const QString &name) {
-        return QFileInfo::exists(used + u'/' + name + videoExtension) || (withCover && QFileInfo::exists(used + u'/' + name + coverExtension));
+        return QFileInfo::exists(folder + u'/' + name + videoExtension) || (withCover && QFileInfo::exists(folder + u'/' + name + coverExtension));
     };
     QString name = base;
     for (int n = 2; taken(name) && n < 10000; ++n)
         name = QStringLiteral("%1 (%2)").arg(base).arg(n);
     QFile video(videoPath);
-    if (!video.rename(QDir::toNativeSeparators(used + u'/' + name + videoExtension))) {
-        qCWarning(lcUpload) << "cannot move the used video" << videoPath << "into" << used << "--" << video.errorString();
-        return;
+    if (!video.rename(QDir::toNativeSeparators(folder + u'/' + name + videoExtension))) {
+        qCWarning(lcUpload) << "cannot move the video" << videoPath << "into" << folder << "--" << video.errorString();
+        return false;
     }
     QFile coverFile(cover);
-    if (withCover && !coverFile.rename(QDir::toNativeSeparators(used + u'/' + name + coverExtension)))
-        qCWarning(lcUpload) << "cannot move the cover" << cover << "into" << used << "--" << coverFile.errorString();
+    if (withCover && !coverFile.rename(QDir::toNativeSeparators(folder + u'/' + name + coverExtension)))
+        qCWarning(lcUpload) << "cannot move the cover" << cover << "into" << folder << "--" << coverFile.errorString();
+    return true;
 }
 
 void placeRandomCover(Form &form, const QString &videoPath)

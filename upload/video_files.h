@@ -17,21 +17,36 @@ QString fileNameOf(const QString &path, bool withExtension);
 QString coverPathOf(const QString &videoPath);
 
 // Every "*.mp4" (any letter case) in the folder, by name; with subfolders,
-// the folder's own first, then each subfolder's, depth first.
-QStringList listVideos(const QString &folder, bool withSubfolders);
+// the folder's own first, then each subfolder's, depth first. The folders
+// in `excluded` (and all below them) are left out.
+QStringList listVideos(const QString &folder, bool withSubfolders, const QStringList &excluded = {});
 // "*.jpg" directly in the folder.
 QStringList listPictures(const QString &folder);
 
 // True when the file exists and another program holds it for writing.
 bool isFileLocked(const QString &path);
 
+// Folders beside the used-video folder (beside the run directory's own
+// files when no used folder is set): videos held until the user confirms
+// them (待确认视频), and videos the studio refused (失败视频).
+QString holdFolder(Form &form);
+QString failedFolder(Form &form);
+QString besideUsedFolder(Form &form, const QString &name);
+// The used, hold and failed folders: never material.
+QStringList setAsideFolders(Form &form);
+
 // The video the job uploads next from the folder, or "" (no video, locked,
-// or gone). A name of more than 30 characters is cut to its first 30 first.
-QString pickVideo(Form &form, AccountTable &table, const QString &folder);
+// or gone); "没有视频" goes to the status of `row`. A name of more than 30
+// characters is cut to its first 30 first (kept when that cannot be done).
+QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row);
 
 // Deletes the video and its same-name cover, or moves both to the used
-// folder under their own names (never over an existing file).
-void disposeUsedVideo(Form &form, const QString &videoPath);
+// folder under their own names (never over an existing file). True when the
+// video is gone from its folder.
+bool disposeUsedVideo(Form &form, const QString &videoPath);
+// Moves the video and its same-name cover into the folder (made when
+// missing) under their own names, " (2)" and so on when taken.
+bool moveWithCover(const QString &videoPath, const QString &folder);
 
 // With the random-cover option, copies a random picture of the cover folder
 // beside the video as its same-name cover (an existing cover is kept).

@@ -78,7 +78,7 @@ TEST(TimeLimit, TheTickerCountsIntoTheRowAndStopsWhenTheLimitFires)
     currentRow = 0;
     elapsedSeconds = 0;
     giveUpSeconds = 300;
-    auto ticker = ElapsedTicker::start(table);
+    auto ticker = ElapsedTicker::start(table, 0);
     EXPECT_EQ(ElapsedTicker::find(ticker->id()), ticker);
     for (int i = 0; i < 100 && table.cell(0, AccountTable::Status).isEmpty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -66,7 +66,7 @@ TEST_F(VideoFilesTest, ListingFindsAnyCaseOwnFilesFirstThenSubfolders)
 TEST_F(VideoFilesTest, AnEmptyFolderSaysSoInTheStatusBarAndTheRow)
 {
     QDir().mkpath(run.file("empty"));
-    EXPECT_EQ(pickVideo(form, table, run.file("empty")), QString());
+    EXPECT_EQ(pickVideo(form, table, run.file("empty"), 0), QString());
     EXPECT_EQ(form.partText("状态条1", 1), "视频素材目录没有视频");
     EXPECT_EQ(table.cell(0, AccountTable::Status), "没有视频");
 }
@@ -75,14 +75,39 @@ TEST_F(VideoFilesTest, LongNamesAreCutToThirtyCharactersBeforeUpload)
 {
     const QString thirty = QString(30, QChar(u'长'));
     make("m/" + thirty + "X.mp4");
-    const QString picked = pickVideo(form, table, run.file("m"));
+    const QString picked = pickVideo(form, table, run.file("m"), 0);
     EXPECT_EQ(picked, run.file("m/" + thirty + ".mp4"));
     EXPECT_TRUE(QFile::exists(picked));
     // Exactly thirty stays as it is, also when a folder carries the same text.
     make(thirty + "/" + thirty + ".mp4");
-    EXPECT_EQ(pickVideo(form, table, run.file(thirty)), run.file(thirty + "/" + thirty + ".mp4"));
+    EXPECT_EQ(pickVideo(form, table, run.file(thirty), 0), run.file(thirty + "/" + thirty + ".mp4"));
     make(thirty + "X/" + thirty + "X.mp4");
-    EXPECT_EQ(pickVideo(form, table, run.file(thirty + "X")), run.file(thirty + "X/" + thirty + ".mp4"));
+    EXPECT_EQ(pickVideo(form, table, run.file(thirty + "X"), 0), run.file(thirty + "X/" + thirty + ".mp4"));
+    // A cut that could be no file name: the video goes on under its own name,
+    // on every attempt, instead of the folder sticking on it.
+    const QString odd = QString(29, QChar(u'长')) + "?" + "tail.mp4";
+    make("odd/" + odd);
+    EXPECT_EQ(pickVideo(form, table, run.file("odd"), 0), run.file("odd/" + odd));
+    EXPECT_EQ(pickVideo(form, table, run.file("odd"), 0), run.file("odd/" + odd));
+}
+
+TEST_F(VideoFilesTest, TheUsedHoldAndFailedFoldersAreNeverMaterial)
+{
+    form.setChecked("选择框_读取子文件夹", true);
+    form.setText("编辑框_使用过视频目录", run.file("m/used"));
+    make("m/used/old.mp4");
+    make("m/待确认视频/held.mp4");
+    make("m/失败视频/bad.mp4");
+    make("m/sub/new.mp4");
+    EXPECT_EQ(holdFolder(form), run.file("m/待确认视频"));
+    EXPECT_EQ(failedFolder(form), run.file("m/失败视频"));
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), run.file("m/sub/new.mp4"));
+    // The used folder is the material folder itself: nothing there is material.
+    form.setText("编辑框_使用过视频目录", run.file("m/sub"));
+    EXPECT_EQ(listVideos(run.file("m/sub"), true, setAsideFolders(form)), QStringList());
+    // No used folder: hold and failed folders sit in the run directory.
+    form.setText("编辑框_使用过视频目录", "");
+    EXPECT_EQ(holdFolder(form), run.file("待确认视频"));
 }
 
 TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsLockedAndSkipped)
@@ -94,11 +119,11 @@ TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsLockedAndSkipped)
     writer.start(TOLVAR_HOLD_FILE_BIN, {QDir::toNativeSeparators(video)});
     ASSERT_TRUE(writer.waitForReadyRead(10000)) << writer.errorString().toStdString();
     EXPECT_TRUE(isFileLocked(video));
-    EXPECT_EQ(pickVideo(form, table, run.file("m")), QString());
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), QString());
     writer.closeWriteChannel();
     ASSERT_TRUE(writer.waitForFinished(10000));
     EXPECT_FALSE(isFileLocked(video));
-    EXPECT_EQ(pickVideo(form, table, run.file("m")), video);
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), video);
 }
 
 TEST_F(VideoFilesTest, UsedFilesAreDeletedOrMovedWithTheirCover)

@@ -203,15 +203,13 @@ void handlePublish(SimContext &ctx, const httplib::Request &req, httplib::Respon
     }
     UploadRecord up;
     std::string error;
-    if (!ctx.uploads.consume(*user, text("upload_id"), up, error))
+    if (!ctx.uploads.finished(*user, text("upload_id"), up, error))
         return sendError(res, 409, error);
     const bool original = flag("original");
     const bool draft = flag("draft");
     if (!ctx.published.append(
-            ledgerLine(*user, title, original, original && flag("watermark"), flag("sync"), draft, cover, up))) {
-        ctx.uploads.release(up.id);
+            ledgerLine(*user, title, original, original && flag("watermark"), flag("sync"), draft, cover, up)))
         return sendError(res, 500, "保存失败");
-    }
     sendJson(res, 200, std::string("{\"ok\":true,\"location\":\"") + (draft ? kDraftLanding : kPublishedLanding) + "\"}");
 }
 

@@ -15,7 +15,6 @@ struct UploadStore::Upload {
     UploadRecord record;
     long long received = 0;
     std::string state = "uploading";
-    bool consumed = false;
     std::string head; // first bytes, for the container check
     std::FILE *file = nullptr;
     std::unique_ptr<Sha256> hash = std::make_unique<Sha256>();
@@ -161,7 +160,7 @@ ChunkOutcome UploadStore::appendChunk(const std::string &user, const std::string
     return out;
 }
 
-bool UploadStore::consume(const std::string &user, const std::string &id, UploadRecord &out,
+bool UploadStore::finished(const std::string &user, const std::string &id, UploadRecord &out,
                           std::string &error)
 {
     const auto u = findUpload(id);
@@ -174,21 +173,10 @@ bool UploadStore::consume(const std::string &user, const std::string &id, Upload
         error = "视频尚未上传完成";
         return false;
     }
-    if (u->consumed) {
-        error = "该视频已经提交过";
-        return false;
-    }
-    u->consumed = true;
+    // As on the platform, every confirmed submit publishes: pressing twice
+    // publishes the same upload twice.
     out = u->record;
     return true;
-}
-
-void UploadStore::release(const std::string &id)
-{
-    if (const auto u = findUpload(id)) {
-        std::lock_guard lock(u->mutex);
-        u->consumed = false;
-    }
 }
 
 std::string UploadStore::addCover(const std::string &user, const std::string &kind,

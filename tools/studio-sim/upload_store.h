@@ -47,9 +47,9 @@ public:
     ChunkOutcome appendChunk(const std::string &user, const std::string &id, long long offset,
                              const std::string &data, const KnobValues &knobs);
 
-    // Takes a finished, accepted upload for one publish; an upload publishes once.
-    bool consume(const std::string &user, const std::string &id, UploadRecord &out, std::string &error);
-    void release(const std::string &id);
+    // The record of a finished, accepted upload of this user; each publish
+    // asks again, so one upload may be published more than once.
+    bool finished(const std::string &user, const std::string &id, UploadRecord &out, std::string &error);
 
     // Returns the cover's id, or empty with a reason. kind is "platform" or "uploaded".
     std::string addCover(const std::string &user, const std::string &kind, const std::string &bytes,

@@ -1,0 +1,277 @@
+// A video goes out once, under its own account, and leaves its folder only
+// after the studio has it: restarts after a crash, stale forms, stray page
+// events, other accounts' browsers, the user's clicks during a run, refused
+// files and used folders inside the material folder.
+#include "tests/upload/e2e_fixture.h"
+
+#include "accounts/account_document.h"
+#include "accounts/account_table.h"
+#include "browser/browser_library.h"
+#include "tests/support/test_main.h"
+#include "upload/browser_session.h"
+#include "upload/job_state.h"
+#include "upload/publish_journal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QStringList field(const QList<QJsonObject> &ledger, const char *key)
+{
+    QStringList out;
+    for (const QJsonObject &entry : ledger)
+        out << entry.value(QLatin1String(key)).toString();
+    return out;
+}
+
+VideoIdentity identityOf(const QString &path, const QString &account, const QString &title)
+{
+    VideoIdentity id;
+    id.sha256Hex = sha256OfFile(path);
+    id.size = QFileInfo(path).size();
+    id.name = QFileInfo(path).fileName();
+    id.account = account;
+    id.title = title;
+    return id;
+}
+
+} // namespace
+
+class PublishSafetyTest : public UploadE2eTest {
+protected:
+    // A run ended by itself; the window would show 开始 again.
+    bool runAgainUntilDone(int timeoutMs = 120000)
+    {
+        m_form.setText("开始", "开始");
+        return runUntilDone(timeoutMs);
+    }
+    QList<bool> results;
+    void recordResults()
+    {
+        QObject::connect(m_job.get(), &UploadJob::videoFinished, m_job.get(), [this](int, const QString &, bool ok) { results.append(ok); },
+                         Qt::DirectConnection);
+    }
+};
+
+// Killed after the studio took the publish: the journal says so, and the
+// video is disposed of instead of going out again.
+TEST_F(PublishSafetyTest, AVideoTheJournalHoldsAsPublishedIsDisposedNotUploaded)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "ivy", m_run.file("videos/i"));
+    const QString clip = makeClip(folder + "/done.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_使用过视频目录", m_run.file("used"));
+    QDir().mkpath(m_run.file("used"));
+    m_form.setChecked("单选框_移动", true);
+    {
+        PublishJournal journal;
+        ASSERT_TRUE(journal.record(identityOf(clip, "100", "done"), JournalState::Submitting));
+        ASSERT_TRUE(journal.record(identityOf(clip, "100", "done"), JournalState::Published));
+    }
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_FALSE(QFile::exists(clip));
+    EXPECT_TRUE(QFile::exists(m_run.file("used/done.mp4")));
+    PublishJournal journal;
+    EXPECT_EQ(journal.stateOf(sha256OfFile(m_run.file("used/done.mp4")), QFileInfo(m_run.file("used/done.mp4")).size()), JournalState::Disposed);
+}
+
+// Killed between the press and the landing address: the content page
+// decides. Found there, it is published; not found, it is held for the user.
+TEST_F(PublishSafetyTest, ASubmittedVideoIsLookedUpInTheStudioThenDisposedOrHeld)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "jack", m_run.file("videos/j"));
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_使用过视频目录", m_run.file("used"));
+    QDir().mkpath(m_run.file("used"));
+    m_form.setChecked("单选框_移动", true);
+    // Publish one for real, then put the same bytes back as if the process
+    // had died after the press: the journal's last word is "submitting".
+    const QString landed = makeClip(folder + "/landed.mp4");
+    const QByteArray landedBytes = testsupport::readAll(landed);
+    ASSERT_TRUE(runUntilDone());
+    ASSERT_EQ(ledger().size(), 1);
+    ASSERT_TRUE(testsupport::writeAll(landed, landedBytes));
+    const QString lost = makeClip(folder + "/lost.mp4");
+    {
+        PublishJournal journal;
+        ASSERT_TRUE(journal.record(identityOf(landed, "100", "landed"), JournalState::Submitting));
+        ASSERT_TRUE(journal.record(identityOf(lost, "100", "lost"), JournalState::Submitting));
+    }
+    m_form.setText("编辑框_单账号上传", "2");
+    ASSERT_TRUE(runAgainUntilDone());
+    EXPECT_EQ(ledger().size(), 1); // neither went out again
+    EXPECT_FALSE(QFile::exists(landed));
+    EXPECT_TRUE(QFile::exists(m_run.file("used/landed (2).mp4")));
+    EXPECT_FALSE(QFile::exists(lost));
+    EXPECT_TRUE(QFile::exists(m_run.file("待确认视频/lost.mp4")));
+    EXPECT_EQ(m_table.cell(0, AccountTable::Status), "待确认");
+}
+
+// A form left from a failed attempt still holds its finished upload; the
+// next attempt must start on a fresh form, not publish the old upload under
+// the new title and then delete the new file.
+TEST_F(PublishSafetyTest, EveryAttemptStartsOnAFreshUploadForm)
+{
+    startSimulator({"--fail-cover"});
+    const QString folder = addAccount("100", "kim", m_run.file("videos/k"));
+    const QString first = makeClip(folder + "/a-first.mp4");
+    const QString second = makeClip(folder + "/b-second.mp4");
+    m_form.setText("编辑框_单账号上传", "2");
+    m_form.setText("放弃秒", "1200"); // seconds of the scaled clock: a minute
+    m_form.setChecked("单选框_本地封面", true);
+    makePicture(folder + "/a-first.jpg");
+    makePicture(folder + "/b-second.jpg");
+    QObject::connect(m_job.get(), &UploadJob::videoFinished, m_job.get(), [&](int, const QString &path, bool ok) {
+        if (!ok && path == first) {
+            // The failed video leaves the folder; covers work again.
+            QFile::rename(first, m_run.file("aside.mp4"));
+            m_sim->setKnobs({{"fail-cover", "false"}});
+        }
+    }, Qt::DirectConnection);
+    ASSERT_TRUE(runUntilDone(180000));
+    ASSERT_EQ(ledger().size(), 1);
+    EXPECT_EQ(ledger()[0].value("title").toString(), "b-second");
+    EXPECT_EQ(ledger()[0].value("file_name").toString(), "b-second.mp4");
+    EXPECT_FALSE(ledgerHoldsFile(sha256Of(m_run.file("aside.mp4"))));
+    EXPECT_FALSE(QFile::exists(second)); // published, then deleted
+}
+
+// Pages of other browsers opening and closing (a login window of another
+// account) never become the job's page.
+TEST_F(PublishSafetyTest, AnotherAccountsWindowOpeningAndClosingMidVideoChangesNothing)
+{
+    startSimulator();
+    addAccount("100", "lee", m_run.file("videos/l"));
+    const QString folder = addAccount("101", "max", m_run.file("videos/m"));
+    makeClip(folder + "/m1.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_账号序列", "2");
+    m_form.setText("放弃秒", "1200"); // seconds of the scaled clock: a minute
+    recordResults();
+    QObject::connect(m_job.get(), &UploadJob::videoStarted, m_job.get(), [&](int, const QString &) {
+        QTimer::singleShot(2500, m_job.get(), [&] {
+            // The user opens account 1's login window from the list, and closes it.
+            const int page = m_job->session().openUploadPage(0, "100", false);
+            if (page > 0)
+                BrowserLibrary::instance().form_close_browser(page);
+        });
+    });
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_EQ(results, QList<bool>{true});
+    EXPECT_EQ(field(ledger(), "user"), QStringList{"max"});
+}
+
+// When this account's browser cannot start, the video never goes out
+// through a page another account left open.
+TEST_F(PublishSafetyTest, NoPageOfItsOwnMeansNoPublishNotAnotherAccountsLogin)
+{
+    startSimulator();
+    addAccount("100", "ned", m_run.file("videos/n"));
+    const QString folder = addAccount("101", "olga", m_run.file("videos/o"));
+    makeClip(folder + "/o1.mp4");
+    // Account 2's profile folder cannot be made: a file has its name.
+    ASSERT_TRUE(QDir(BrowserSession::profileDirectory("101")).removeRecursively());
+    ASSERT_TRUE(testsupport::writeAll(BrowserSession::profileDirectory("101"), "not a folder"));
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_账号序列", "2");
+    m_form.setText("放弃秒", "1200"); // seconds of the scaled clock: a minute
+    BrowserSession &session = m_job->session();
+    session.initBrowserLibrary();
+    ASSERT_GT(session.openUploadPage(0, "100"), 0); // account 1's page, open and current
+    recordResults();
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_EQ(results, QList<bool>{false});
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_TRUE(QFile::exists(folder + "/o1.mp4"));
+}
+
+// Selecting another row or reloading the list during a video changes
+// neither the account it goes out under nor the row that shows it.
+TEST_F(PublishSafetyTest, TheUsersClicksDuringAVideoNeverRedirectIt)
+{
+    startSimulator();
+    addAccount("100", "pat", m_run.file("videos/p"));
+    const QString folder = addAccount("101", "quinn", m_run.file("videos/q"));
+    makeClip(folder + "/q1.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_账号序列", "2");
+    QObject::connect(m_job.get(), &UploadJob::videoStarted, m_job.get(), [&](int, const QString &) {
+        // As the account commands do: a row selected, a list reloaded.
+        currentRow = 0;
+        accountDocument().setValue("缓存id", "");
+    }, Qt::DirectConnection);
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_EQ(field(ledger(), "user"), QStringList{"quinn"});
+    EXPECT_EQ(m_table.cell(1, AccountTable::PublishedToday), "1");
+    EXPECT_TRUE(m_table.cell(0, AccountTable::PublishedToday).isEmpty() || m_table.cell(0, AccountTable::PublishedToday) == "0");
+}
+
+// Stop is final: a Start pressed while the stopped run still unwinds is not
+// kept, and a browser that was coming up is not left behind.
+TEST_F(PublishSafetyTest, AStoppedRunNeverStartsAgainByItself)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "rose", m_run.file("videos/r"));
+    makeClip(folder + "/r1.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    QSignalSpy started(m_job.get(), &UploadJob::videoStarted);
+    pressStartStop();
+    ASSERT_TRUE(started.wait(60000));
+    pressStartStop(); // stop while the browser starts
+    EXPECT_EQ(m_form.text("开始"), "开始");
+    pressStartStop(); // and start again at once
+    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 30000);
+    QTest::qWait(3000);
+    EXPECT_FALSE(m_job->isRunning());
+    EXPECT_EQ(m_form.text("开始"), "开始");
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_TRUE(BrowserLibrary::instance().browserProcessIds().isEmpty());
+}
+
+// A used folder inside the material folder (subfolders read) never feeds
+// its videos back.
+TEST_F(PublishSafetyTest, UsedVideosInsideTheMaterialFolderNeverComeBack)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "sam", m_run.file("videos/s"));
+    makeClip(folder + "/s1.mp4");
+    m_form.setChecked("选择框_读取子文件夹", true);
+    m_form.setChecked("单选框_移动", true);
+    m_form.setText("编辑框_使用过视频目录", folder + "/used");
+    QDir().mkpath(folder + "/used");
+    m_form.setText("编辑框_单账号上传", "2");
+    ASSERT_TRUE(runUntilDone());
+    ASSERT_TRUE(runAgainUntilDone());
+    EXPECT_EQ(ledger().size(), 1);
+    EXPECT_TRUE(QFile::exists(folder + "/used/s1.mp4"));
+    EXPECT_FALSE(QFile::exists(folder + "/used/s1 (2).mp4"));
+}
+
+// A file the studio refuses three times in a row goes to 失败视频 and the
+// account goes on with its next video.
+TEST_F(PublishSafetyTest, AFileTheStudioRefusesThreeTimesGoesAside)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "tess", m_run.file("videos/t"));
+    QByteArray junk(20000, 'x');
+    junk.replace(4, 4, "junk"); // no MP4 container: the studio refuses it
+    ASSERT_TRUE(testsupport::writeAll(folder + "/a-damaged.mp4", junk));
+    makeClip(folder + "/b-good.mp4");
+    m_form.setText("编辑框_单账号上传", "4");
+    m_form.setText("放弃秒", "1200"); // seconds of the scaled clock: a minute
+    recordResults();
+    testsupport::LogCapture log;
+    ASSERT_TRUE(runUntilDone(240000));
+    EXPECT_EQ(results, (QList<bool>{false, false, false, true}));
+    EXPECT_EQ(field(ledger(), "file_name"), QStringList{"b-good.mp4"});
+    EXPECT_TRUE(QFile::exists(m_run.file("失败视频/a-damaged.mp4")));
+    EXPECT_FALSE(QFile::exists(folder + "/a-damaged.mp4"));
+    EXPECT_EQ(log.linesWith({"a-damaged.mp4", "refused the file 3 times"}).size(), 1) << log.lines().join('\n').toStdString();
+}
