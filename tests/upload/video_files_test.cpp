@@ -84,11 +84,13 @@ TEST_F(VideoFilesTest, LongNamesAreCutToThirtyCharactersBeforeUpload)
     make(thirty + "X/" + thirty + "X.mp4");
     EXPECT_EQ(pickVideo(form, table, run.file(thirty + "X"), 0), run.file(thirty + "X/" + thirty + ".mp4"));
     // A cut that could be no file name: the video goes on under its own name,
-    // on every attempt, instead of the folder sticking on it.
+    // on every attempt, instead of the folder sticking on it. (Windows holds
+    // no such name in the first place.)
     const QString odd = QString(29, QChar(u'长')) + "?" + "tail.mp4";
-    make("odd/" + odd);
-    EXPECT_EQ(pickVideo(form, table, run.file("odd"), 0), run.file("odd/" + odd));
-    EXPECT_EQ(pickVideo(form, table, run.file("odd"), 0), run.file("odd/" + odd));
+    if (QFile::exists(make("odd/" + odd))) {
+        EXPECT_EQ(pickVideo(form, table, run.file("odd"), 0), run.file("odd/" + odd));
+        EXPECT_EQ(pickVideo(form, table, run.file("odd"), 0), run.file("odd/" + odd));
+    }
 }
 
 TEST_F(VideoFilesTest, TheUsedHoldAndFailedFoldersAreNeverMaterial)
