@@ -1,5 +1,7 @@
 #include "base/time_scale.h"
 
+#include <QByteArray>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -11,9 +13,11 @@ double factor()
         const char *text = std::getenv("TOLVAR_TIME_SCALE");
         if (!text || !*text)
             return 1.0;
-        char *end = nullptr;
-        const double v = std::strtod(text, &end);
-        if (end == text || !std::isfinite(v) || v <= 0.0 || v > 1.0)
+        // Read with a full stop whatever the locale (strtod would stop at
+        // the "." under a comma-decimal one).
+        bool ok = false;
+        const double v = QByteArray(text).trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(v) || v <= 0.0 || v > 1.0)
             return 1.0;
         return v;
     }();

@@ -2,15 +2,23 @@
 
 #include "browser/browser_discovery.h"
 #include "browser/browser_library_private.h"
+#include "browser/cdp_params.h"
 #include "browser/log.h"
 #include "browser/page_scripts.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
+
+// How long an element operation waits for its element to become actionable.
+constexpr qint64 kActionableWaitMs = 2000;
 
 std::string utf8(const QString &text)
 {
@@ -79,6 +87,7 @@ int BrowserLibrary::form_browser_start(const QString &startUrl, const BrowserSta
 
 StartedBrowsers BrowserLibrary::form_connect_started()
 {
+    d->reapDead();
     StartedBrowsers out;
     for (const auto &browser : d->browsers()) {
         if (browser->alive)
@@ -113,7 +122,7 @@ bool BrowserLibrary::form_active_page(int pageId)
     if (!d->resolve(pageId, ref, false))
         return false;
     return ref.browser->connection
-        ->call("Target.activateTarget", "{\"targetId\":" + CdpConnection::quote(ref.page->targetId) + "}", {}, d->m_callTimeoutMs)
+        ->call("Target.activateTarget", CdpParams().text("targetId", ref.page->targetId).json(), {}, d->m_callTimeoutMs)
         .ok;
 }
 
@@ -138,7 +147,7 @@ QString BrowserLibrary::form_get_page_url(int pageId)
     if (!d->resolve(pageId, ref, false))
         return {};
     const CdpReply reply = ref.browser->connection->call(
-        "Target.getTargetInfo", "{\"targetId\":" + CdpConnection::quote(ref.page->targetId) + "}", {}, d->m_callTimeoutMs);
+        "Target.getTargetInfo", CdpParams().text("targetId", ref.page->targetId).json(), {}, d->m_callTimeoutMs);
     const auto info = reply.result().FindMember("targetInfo");
     if (!reply.ok || info == reply.result().MemberEnd() || !info->value.IsObject())
         return {};
@@ -150,7 +159,7 @@ bool BrowserLibrary::form_forward_url(int pageId, const QString &url)
     PageRef ref;
     if (url.isEmpty() || !d->resolve(pageId, ref, true))
         return false;
-    const CdpReply reply = ref.browser->connection->call("Page.navigate", "{\"url\":" + CdpConnection::quote(utf8(url)) + "}",
+    const CdpReply reply = ref.browser->connection->call("Page.navigate", CdpParams().text("url", utf8(url)).json(),
                                                          ref.sessionId, d->m_callTimeoutMs);
     const std::string errorText = member(reply.result(), "errorText");
     if (reply.ok && !errorText.empty())
@@ -180,20 +189,64 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
     const int offset = pagescripts::matchOffset(index);
     if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
         return false;
-    const CdpReply point = d->evaluate(ref, pagescripts::clickPoint(utf8(selector), offset));
-    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(point);
-    if (!value || !value->IsArray() || value->Size() != 2 || !(*value)[0].IsNumber() || !(*value)[1].IsNumber()) {
-        qCDebug(lcBrowser) << "click:" << selector << "match" << index << "is not on page" << pageId;
-        return false;
+    // As a person would: only once the element can take the click, at the
+    // point where it would land. One protocol round trip per poll; each poll
+    // waits two animation frames in the page.
+    const std::string script = pagescripts::actionablePoint(utf8(selector), offset);
+    QElapsedTimer waited;
+    waited.start();
+    std::string why = "no answer";
+    double x = 0, y = 0;
+    for (;;) {
+        const CdpReply reply = d->evaluate(ref, script, true, true);
+        const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
+        if (!reply.ok && (reply.error == "closed" || reply.error == "target closed" || reply.error == "target crashed"))
+            return false;
+        why = value && value->IsObject() ? member(*value, "s") : reply.error;
+        if (why == "ok" && value->HasMember("x") && (*value)["x"].IsNumber() && (*value)["y"].IsNumber()) {
+            x = (*value)["x"].GetDouble();
+            y = (*value)["y"].GetDouble();
+            break;
+        }
+        // No match at all: the caller's own loop polls for the element.
+        if (why == "no such element" || waited.elapsed() >= kActionableWaitMs) {
+            qCDebug(lcBrowser).noquote() << "click:" << selector << "match" << index << "on page" << pageId << "not clicked after"
+                                         << waited.elapsed() << "ms:" << QString::fromStdString(why);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
-    const std::string at = ",\"x\":" + std::to_string((*value)[0].GetDouble()) + ",\"y\":" + std::to_string((*value)[1].GetDouble());
     CdpConnection &cdp = *ref.browser->connection;
     const int timeout = d->m_callTimeoutMs;
-    return cdp.call("Input.dispatchMouseEvent", "{\"type\":\"mouseMoved\"" + at + "}", ref.sessionId, timeout).ok
-        && cdp.call("Input.dispatchMouseEvent", "{\"type\":\"mousePressed\",\"button\":\"left\",\"clickCount\":1" + at + "}",
-                    ref.sessionId, timeout).ok
-        && cdp.call("Input.dispatchMouseEvent", "{\"type\":\"mouseReleased\",\"button\":\"left\",\"clickCount\":1" + at + "}",
-                    ref.sessionId, timeout).ok;
+    const auto mouse = [&](const char *type, bool button) {
+        CdpParams p;
+        p.text("type", type).number("x", x).number("y", y);
+        if (button)
+            p.text("button", "left").integer("clickCount", 1);
+        return cdp.call("Input.dispatchMouseEvent", p.json(), ref.sessionId, timeout).ok;
+    };
+    return mouse("mouseMoved", false) && mouse("mousePressed", true) && mouse("mouseReleased", true);
+}
+
+bool BrowserLibrary::waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset)
+{
+    const std::string script = pagescripts::editableState(utf8(selector), offset);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const CdpReply reply = d->evaluate(ref, script);
+        const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
+        const std::string state = value && value->IsString() ? std::string(value->GetString(), value->GetStringLength()) : reply.error;
+        if (state == "ok")
+            return true;
+        if (!reply.ok && (reply.error == "closed" || reply.error == "target closed" || reply.error == "target crashed"))
+            return false;
+        if (state == "no such element" || waited.elapsed() >= kActionableWaitMs) {
+            qCDebug(lcBrowser).noquote() << "input:" << selector << "match" << index << "on page" << pageId << "--" << QString::fromStdString(state);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
 }
 
 QString BrowserLibrary::form_dom_gettext(int pageId, const QString &selector, int index)
@@ -209,7 +262,7 @@ bool BrowserLibrary::form_dom_setvalue(int pageId, const QString &selector, cons
 {
     PageRef ref;
     const int offset = pagescripts::matchOffset(index);
-    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true) || !waitEditable(ref, pageId, selector, index, offset))
         return false;
     const CdpReply reply = d->evaluate(ref, pagescripts::setValue(utf8(selector), offset, utf8(value)));
     const rapidjson::Value *done = BrowserLibraryPrivate::evaluatedValue(reply);
@@ -223,7 +276,7 @@ bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const Q
 {
     PageRef ref;
     const int offset = pagescripts::matchOffset(index);
-    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true) || !waitEditable(ref, pageId, selector, index, offset))
         return false;
     const CdpReply reply = d->evaluate(ref, pagescripts::focusForInput(utf8(selector), offset));
     const rapidjson::Value *focused = BrowserLibraryPrivate::evaluatedValue(reply);
@@ -233,7 +286,7 @@ bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const Q
     }
     if (text.isEmpty())
         return true;
-    return ref.browser->connection->call("Input.insertText", "{\"text\":" + CdpConnection::quote(utf8(text)) + "}", ref.sessionId,
+    return ref.browser->connection->call("Input.insertText", CdpParams().text("text", utf8(text)).json(), ref.sessionId,
                                          d->m_callTimeoutMs)
         .ok;
 }
@@ -259,12 +312,12 @@ bool BrowserLibrary::form_upload_file(int pageId, int ordinal, const QString &pa
         qCWarning(lcBrowser) << "upload: page" << pageId << "has no file input number" << ordinal;
         return false;
     }
-    const std::string files = "[" + CdpConnection::quote(utf8(file.absoluteFilePath())) + "]";
+    const std::string absolute = utf8(file.absoluteFilePath());
     const bool ok = ref.browser->connection
-                        ->call("DOM.setFileInputFiles", "{\"files\":" + files + ",\"objectId\":" + CdpConnection::quote(objectId) + "}",
-                               ref.sessionId, d->m_callTimeoutMs)
+                        ->call("DOM.setFileInputFiles", CdpParams().texts("files", {absolute}).text("objectId", objectId).json(), ref.sessionId,
+                               d->m_callTimeoutMs)
                         .ok;
-    ref.browser->connection->post("Runtime.releaseObject", "{\"objectId\":" + CdpConnection::quote(objectId) + "}", ref.sessionId);
+    ref.browser->connection->post("Runtime.releaseObject", CdpParams().text("objectId", objectId).json(), ref.sessionId);
     return ok;
 }
 
@@ -306,6 +359,19 @@ QString BrowserLibrary::evaluateScript(int pageId, const QString &expression)
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     value->Accept(writer);
     return QString::fromUtf8(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));
+}
+
+QByteArray BrowserLibrary::captureScreenshot(int pageId)
+{
+    PageRef ref;
+    if (!d->resolve(pageId, ref, true))
+        return {};
+    const CdpReply reply = ref.browser->connection->call("Page.captureScreenshot", CdpParams().text("format", "png").json(), ref.sessionId,
+                                                         d->m_callTimeoutMs);
+    const std::string data = member(reply.result(), "data");
+    if (!reply.ok || data.empty())
+        return {};
+    return QByteArray::fromBase64(QByteArray::fromStdString(data));
 }
 
 // The fields of the DevTools version endpoint, from Browser.getVersion. There is

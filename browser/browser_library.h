@@ -32,6 +32,7 @@ enum PageEvent : int { PageOpened = 1, PageClosed = 2 };
 using PageEventCallback = std::function<void(int pageId, int browserId, int event)>;
 
 class BrowserLibraryPrivate;
+struct PageRef;
 
 // Drives Chromium, Chrome or Edge over the DevTools protocol through the
 // browser's own pipe (no debugging port is ever opened).
@@ -89,6 +90,8 @@ public:
     // Additions beyond the operation table.
     // Value of a JavaScript expression as JSON text ("" on failure or exception).
     QString evaluateScript(int pageId, const QString &expression);
+    // The page as it shows now, as PNG bytes (empty on failure).
+    QByteArray captureScreenshot(int pageId);
     QString browserPath() const;
     // Time-out of one protocol call; default 10 s. Launch waits at most 30 s.
     void setCallTimeoutMs(int milliseconds);
@@ -98,5 +101,8 @@ public:
     QString profileOfPage(int pageId) const;
 
 private:
+    // Waits (up to 2 s) until the match is attached, visible and enabled.
+    bool waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset);
+
     std::unique_ptr<BrowserLibraryPrivate> d;
 };

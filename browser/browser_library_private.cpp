@@ -1,6 +1,7 @@
 #include "browser/browser_library_private.h"
 
 #include "browser/browser_discovery.h"
+#include "browser/cdp_params.h"
 #include "browser/log.h"
 
 #include <QDir>
@@ -114,16 +115,20 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
         if (const auto running = browserWithProfile(profile)) {
             if (openPageIn(running, startUrl) > 0)
                 return running->id;
-            qCWarning(lcBrowser) << "the browser already running on" << profile << "opened no page for" << startUrl;
-            return 0;
+            // It died a moment ago (killed, crashed) and its entry has not
+            // heard yet: it goes, and a browser starts afresh.
+            qCWarning(lcBrowser) << "the browser already running on" << profile << "opened no page for" << startUrl << "; it is replaced";
+            closeBrowser(running, 0);
         }
         if (!QDir().mkpath(profile)) {
             qCWarning(lcBrowser) << "cannot create the browser profile folder" << profile;
             return 0;
         }
     }
+    reapDead();
     auto browser = std::make_shared<BrowserEntry>();
     browser->profile = profile;
+    browser->startUrl = startUrl.toStdString();
     browser->connection = std::make_unique<CdpConnection>();
     BrowserEntry *raw = browser.get();
     browser->connection->setEventHandler(
@@ -164,14 +169,22 @@ int BrowserLibraryPrivate::waitForFirstPage(const std::shared_ptr<BrowserEntry> 
         return 0;
     bool created = false;
     while (browser->alive && std::chrono::steady_clock::now() < deadline) {
+        // The page showing the start address: a profile that restores its
+        // last session opens other tabs too. Any page will do only when none
+        // showed it after a while (a start address that redirected at once).
         int first = 0;
+        const bool anyWillDo = std::chrono::steady_clock::now() - start > std::chrono::seconds(3);
         {
             std::lock_guard lock(m_mutex);
             for (const auto &[id, page] : m_pages) {
-                if (page->browser == browser && page->alive) {
+                if (page->browser == browser && page->alive && page->showedStartUrl) {
                     first = id;
                     break;
                 }
+            }
+            for (auto it = m_pages.begin(); first == 0 && anyWillDo && it != m_pages.end(); ++it) {
+                if (it->second->browser == browser && it->second->alive)
+                    first = it->first;
             }
         }
         if (first > 0) {
@@ -181,7 +194,7 @@ int BrowserLibraryPrivate::waitForFirstPage(const std::shared_ptr<BrowserEntry> 
         }
         if (!created && std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
             created = true;
-            browser->connection->call("Target.createTarget", "{\"url\":" + CdpConnection::quote(url.toStdString()) + "}");
+            browser->connection->call("Target.createTarget", CdpParams().text("url", url.toStdString()).json());
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -191,7 +204,7 @@ int BrowserLibraryPrivate::waitForFirstPage(const std::shared_ptr<BrowserEntry> 
 int BrowserLibraryPrivate::openPageIn(const std::shared_ptr<BrowserEntry> &browser, const QString &url)
 {
     const QString target = url.isEmpty() ? QStringLiteral("about:blank") : url;
-    const CdpReply reply = browser->connection->call("Target.createTarget", "{\"url\":" + CdpConnection::quote(target.toStdString()) + "}",
+    const CdpReply reply = browser->connection->call("Target.createTarget", CdpParams().text("url", target.toStdString()).json(),
                                                      {}, m_callTimeoutMs);
     const std::string targetId = member(reply.result(), "targetId");
     if (!reply.ok || targetId.empty()) {
@@ -236,12 +249,16 @@ void BrowserLibraryPrivate::onEvent(BrowserEntry *browser, std::string_view meth
             browser->connection->post("Page.handleJavaScriptDialog", R"({"accept":true})", sessionId);
         return;
     }
-    if (method == "Target.targetCreated") {
+    if (method == "Target.targetCreated" || method == "Target.targetInfoChanged") {
         const rapidjson::Value *info = child(params, "targetInfo");
         if (!info || member(*info, "type") != "page")
             return;
         bool added = false;
         const auto page = registerPage(browser, member(*info, "targetId"), added);
+        if (page && !browser->startUrl.empty() && member(*info, "url") == browser->startUrl) {
+            std::lock_guard lock(m_mutex);
+            page->showedStartUrl = true;
+        }
         if (page && added && browser->started)
             report(page->id, browser->id, PageOpened);
         return;
@@ -288,6 +305,22 @@ void BrowserLibraryPrivate::onClosed(BrowserEntry *browser)
         report(id, browser->id, PageClosed);
 }
 
+void BrowserLibraryPrivate::reapDead()
+{
+    std::vector<std::shared_ptr<BrowserEntry>> dead;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &[id, browser] : m_browsers) {
+            if (!browser->alive && browser->started)
+                dead.push_back(browser);
+        }
+    }
+    for (const auto &browser : dead) {
+        qCInfo(lcBrowser) << "browser" << browser->id << "went away; its entry is removed";
+        closeBrowser(browser, 0);
+    }
+}
+
 void BrowserLibraryPrivate::closeBrowser(const std::shared_ptr<BrowserEntry> &browser, int graceMs)
 {
     browser->connection->close(graceMs);
@@ -314,7 +347,7 @@ bool BrowserLibraryPrivate::attach(const std::shared_ptr<PageEntry> &page, std::
     }
     BrowserEntry &browser = *page->browser;
     const CdpReply reply = browser.connection->call(
-        "Target.attachToTarget", "{\"targetId\":" + CdpConnection::quote(page->targetId) + ",\"flatten\":true}", {}, m_callTimeoutMs);
+        "Target.attachToTarget", CdpParams().text("targetId", page->targetId).flag("flatten", true).json(), {}, m_callTimeoutMs);
     sessionId = member(reply.result(), "sessionId");
     if (!reply.ok || sessionId.empty()) {
         qCWarning(lcBrowser) << "cannot attach to page" << page->id;
@@ -322,6 +355,9 @@ bool BrowserLibraryPrivate::attach(const std::shared_ptr<PageEntry> &page, std::
     }
     if (browser.autoDialogs)
         browser.connection->call("Page.enable", {}, sessionId, m_callTimeoutMs);
+    // A click on a file input must never leave a native file chooser open on
+    // an unattended desktop; files go in through DOM.setFileInputFiles.
+    browser.connection->call("Page.setInterceptFileChooserDialog", CdpParams().flag("enabled", true).json(), sessionId, m_callTimeoutMs);
     std::lock_guard lock(m_mutex);
     page->sessionId = sessionId;
     return true;
@@ -349,11 +385,15 @@ bool BrowserLibraryPrivate::resolve(int pageId, PageRef &ref, bool needSession)
     return attach(ref.page, ref.sessionId);
 }
 
-CdpReply BrowserLibraryPrivate::evaluate(const PageRef &ref, const std::string &expression, bool byValue)
+CdpReply BrowserLibraryPrivate::evaluate(const PageRef &ref, const std::string &expression, bool byValue, bool awaitPromise)
 {
-    std::string params = "{\"expression\":";
-    params += CdpConnection::quote(expression);
-    params += byValue ? ",\"returnByValue\":true}" : "}";
+    CdpParams p;
+    p.text("expression", expression);
+    if (byValue)
+        p.flag("returnByValue", true);
+    if (awaitPromise)
+        p.flag("awaitPromise", true);
+    const std::string params = p.json();
     CdpReply reply = ref.browser->connection->call("Runtime.evaluate", params, ref.sessionId, m_callTimeoutMs);
     if (reply.ok && child(reply.result(), "exceptionDetails")) {
         reply.ok = false;

@@ -20,6 +20,7 @@ struct BrowserEntry {
     std::atomic<bool> alive{true};
     std::atomic<bool> autoDialogs{false};
     std::atomic<bool> started{false}; // its start page has been reported
+    std::string startUrl;             // set before the launch, read by the reader thread
 };
 
 // One page (tab) of a browser; attached to a flat session on first use.
@@ -30,6 +31,7 @@ struct PageEntry {
     std::mutex attachMutex;
     std::string sessionId; // guarded by BrowserLibraryPrivate::m_mutex
     bool alive = true;     // guarded by BrowserLibraryPrivate::m_mutex
+    bool showedStartUrl = false; // the target showed its browser's start URL (same guard)
 };
 
 // A page ready for calls: its browser and session.
@@ -55,7 +57,7 @@ public:
     std::vector<std::shared_ptr<PageEntry>> pages();
 
     // Runtime.evaluate on the page; ok only when no exception was thrown.
-    CdpReply evaluate(const PageRef &ref, const std::string &expression, bool byValue = true);
+    CdpReply evaluate(const PageRef &ref, const std::string &expression, bool byValue = true, bool awaitPromise = false);
     static const rapidjson::Value *evaluatedValue(const CdpReply &reply);
 
     void report(int pageId, int browserId, int event);
@@ -65,6 +67,10 @@ public:
     PageEventCallback m_onPageEvent;
     std::atomic<int> m_callTimeoutMs{10000};
     int m_launchTimeoutMs = 30000;
+
+    // Ends the entries of browsers that went away by themselves: their
+    // reader threads joined, pipes closed, processes reaped.
+    void reapDead();
 
 private:
     void onEvent(BrowserEntry *browser, std::string_view method, const rapidjson::Value &params, const std::string &sessionId);

@@ -33,7 +33,54 @@ std::string stringMember(const rapidjson::Value &object, const char *name)
     return std::string(it->value.GetString(), it->value.GetStringLength());
 }
 
+int hexValue(const std::string &text, std::size_t at)
+{
+    if (at + 4 > text.size())
+        return -1;
+    int value = 0;
+    for (std::size_t i = at; i < at + 4; ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0)
+            return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
 } // namespace
+
+// A surrogate escape without its partner (a title cut in the middle of an
+// emoji) is valid to the browser and invalid JSON to the parser; it becomes
+// U+FFFD, as a UTF-8 decoder would make of it.
+bool CdpConnection::repairLoneSurrogates(std::string &message)
+{
+    bool changed = false;
+    for (std::size_t i = 0; i + 1 < message.size(); ++i) {
+        if (message[i] != '\\')
+            continue;
+        if (message[i + 1] != 'u') {
+            ++i; // an escaped character, a backslash among them
+            continue;
+        }
+        const int unit = hexValue(message, i + 2);
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high && i + 12 <= message.size() && message.compare(i + 6, 2, "\\u") == 0) {
+            const int next = hexValue(message, i + 8);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                i += 11; // a proper pair
+                continue;
+            }
+        }
+        if (high || low) {
+            message.replace(i + 2, 4, "FFFD");
+            changed = true;
+        }
+        i += 5;
+    }
+    return changed;
+}
 
 const rapidjson::Value &CdpReply::result() const
 {
@@ -148,6 +195,8 @@ void CdpConnection::onMessage(std::string &&message)
 {
     rapidjson::Document doc;
     doc.Parse(message.data(), message.size());
+    if (doc.HasParseError() && doc.GetParseError() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid && repairLoneSurrogates(message))
+        doc.Parse(message.data(), message.size());
     if (doc.HasParseError() || !doc.IsObject()) {
         qCWarning(lcBrowser) << "an unreadable message of" << message.size() << "bytes from the browser was dropped";
         return;

@@ -60,6 +60,8 @@ public:
 
     // A JSON string literal for the text, quotes included.
     static std::string quote(std::string_view text);
+    // Turns \u escapes of lone UTF-16 surrogates into \uFFFD; true when any was.
+    static bool repairLoneSurrogates(std::string &message);
 
 private:
     struct Pending;

@@ -48,15 +48,43 @@ std::string text(std::string_view selector, int offset)
                        "return typeof e.innerText==='string'?e.innerText:e.textContent;");
 }
 
-// Centre of the element after scrolling it into the middle of the view; null
-// when it has no box to click.
-std::string clickPoint(std::string_view selector, int offset)
+// The click point is the centre of the element's first box (the first line
+// of a wrapped link; for a rotated box its centre is the centre of the
+// bounding rectangle too).
+std::string actionablePoint(std::string_view selector, int offset)
 {
-    return withElement(selector, offset, "null",
-                       "e.scrollIntoView({block:'center',inline:'center',behavior:'instant'});"
-                       "const r=e.getBoundingClientRect();"
-                       "if(!(r.width>0&&r.height>0))return null;"
-                       "return [r.left+r.width/2,r.top+r.height/2];");
+    std::string out = "(async()=>{const e=";
+    out += find(selector, offset);
+    out += ";if(!e)return{s:'no such element'};"
+           "if(!e.isConnected)return{s:'detached'};"
+           "const box=()=>{const r=e.getClientRects();if(!r.length)return null;const b=r[0];"
+           "return(b.width>0&&b.height>0)?[b.left,b.top,b.width,b.height]:null;};"
+           "if(getComputedStyle(e).visibility==='hidden')return{s:'hidden'};"
+           "if(!box())return{s:'no box'};"
+           "if(e.scrollIntoViewIfNeeded)e.scrollIntoViewIfNeeded(true);else e.scrollIntoView({block:'center',inline:'center',behavior:'instant'});"
+           "const frame=()=>new Promise(r=>requestAnimationFrame(()=>r()));"
+           "const a=box();await frame();const b=box();"
+           "if(!a||!b)return{s:'no box'};"
+           "if(a.some((x,i)=>Math.abs(x-b[i])>0.5))return{s:'moving'};"
+           // An animation that has just begun has not moved the box yet.
+           "if(document.getAnimations().some(n=>n.playState==='running'&&n.effect&&n.effect.target&&n.effect.target.contains(e)))return{s:'moving'};"
+           "const x=b[0]+b[2]/2,y=b[1]+b[3]/2;"
+           "const h=document.elementFromPoint(x,y);"
+           "if(!h||!(h===e||e.contains(h))){let n='';if(h){n=h.tagName.toLowerCase();if(h.id)n+='#'+h.id;"
+           "if(typeof h.className==='string'&&h.className)n+='.'+h.className.trim().split(/\\s+/).join('.');}"
+           "return{s:'covered by '+(n||'nothing')};}"
+           "return{s:'ok',x:x,y:y};})()";
+    return out;
+}
+
+std::string editableState(std::string_view selector, int offset)
+{
+    return withElement(selector, offset, "'no such element'",
+                       "if(!e.isConnected)return 'detached';"
+                       "const r=e.getClientRects();"
+                       "if(!r.length||!(r[0].width>0&&r[0].height>0)||getComputedStyle(e).visibility==='hidden')return 'not visible';"
+                       "if(e.disabled||e.closest('fieldset[disabled]'))return 'disabled';"
+                       "return 'ok';");
 }
 
 // Through the prototype's setter so that frameworks tracking the value see it.

@@ -18,26 +18,35 @@ packages=(
   aria2 curl ca-certificates
   fonts-wqy-microhei
   x11-apps netpbm
+  locales
 )
 
 if [ "$windows" = 1 ]; then
   packages+=(
-    g++-mingw-w64-x86-64-posix wine wine64 locales
+    g++-mingw-w64-x86-64-posix wine wine64
     googletest zip unzip xz-utils
   )
 fi
 
-# Wine needs the Chinese locale for code page 936.
-ensure_locale() {
-  [ "$windows" = 1 ] || return 0
-  locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$' && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: the zh_CN.UTF-8 locale is missing; run this script as root" >&2
-    exit 1
-  fi
-  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+# The tests publish under a comma-decimal locale (de_DE.UTF-8); Wine needs
+# the Chinese locale for code page 936.
+ensure_locales() {
+  local wanted=(de_DE.UTF-8)
+  [ "$windows" = 1 ] && wanted+=(zh_CN.UTF-8)
+  local added=0
+  for name in "${wanted[@]}"; do
+    local pattern="^${name%%.*}\.utf-\?8\$"
+    locale -a 2>/dev/null | grep -qi "$pattern" && continue
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "setup: the $name locale is missing; run this script as root" >&2
+      exit 1
+    fi
+    grep -q "^$name UTF-8" /etc/locale.gen 2>/dev/null || echo "$name UTF-8" >>/etc/locale.gen
+    added=1
+  done
+  [ "$added" = 1 ] || return 0
   locale-gen >/dev/null
-  echo "setup: generated the zh_CN.UTF-8 locale"
+  echo "setup: generated the locales ${wanted[*]}"
 }
 
 missing=()
@@ -49,7 +58,7 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
-  ensure_locale
+  ensure_locales
   exit 0
 fi
 
@@ -62,4 +71,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"
-ensure_locale
+ensure_locales

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QUrl>
 
 #include <thread>
 
@@ -127,8 +128,11 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         currentBrowserId = browser;
         currentPageId = page;
     }
-    if (!waitForUploadBox(page))
+    m_loggedOut = false;
+    if (!waitForUploadBox(page)) {
         qCWarning(lcUpload).noquote() << "the upload page of" << config.studioOrigin << "did not show its upload box (page" << page << ")";
+        m_loggedOut = showsLogin(page);
+    }
     m_library.form_set_window_title(page, QStringLiteral("载入成功"));
     m_table.setCell(row, AccountTable::Nickname, m_library.form_dom_gettext(page, QStringLiteral(".user-info__username")));
     return page;
@@ -169,6 +173,7 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     // Only a page on this account's own profile will do: a browser of another
     // account still open would publish under that account's login.
     currentPageId = 0;
+    m_loggedOut = false;
     const int own = newestPageOn(QDir(profileDirectory(account.id)).absolutePath());
     if (own == 0)
         return openUploadPage(account.row, account.id);
@@ -181,8 +186,27 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
         m_library.form_close_browser(own);
         return openUploadPage(account.row, account.id);
     }
-    if (!waitForUploadBox(own))
+    m_loggedOut = false;
+    if (!waitForUploadBox(own)) {
         qCWarning(lcUpload) << "the upload page" << own << "did not show its upload box";
+        m_loggedOut = showsLogin(own);
+    }
     currentPageId = own;
     return own;
+}
+
+bool BrowserSession::showsLogin(int pageId)
+{
+    // Only a page that says so: the login address, or a page that finished
+    // loading with neither the upload box nor a signed-in user. A page still
+    // loading on a busy machine is no sign of anything.
+    const QString address = m_library.form_get_page_url(pageId);
+    const bool loginAddress = QUrl(address).path().contains(QStringLiteral("login"), Qt::CaseInsensitive);
+    const bool loaded = m_library.evaluateScript(pageId, QStringLiteral("document.readyState")) == QStringLiteral("\"complete\"");
+    const bool noUser = m_library.form_dom_gettext(pageId, QStringLiteral(".user-info__username")).trimmed().isEmpty();
+    const bool noUploadBox = !m_library.form_get_html(pageId).contains(QStringLiteral("点击上传或将"));
+    const bool loggedOut = loginAddress || (loaded && noUser && noUploadBox);
+    if (loggedOut)
+        qCWarning(lcUpload).noquote() << "page" << pageId << "shows the studio's login, not the upload page:" << address;
+    return loggedOut;
 }

@@ -44,6 +44,9 @@ public:
     int attachOrOpenBrowser(const JobAccount &account);
     // Whether the page shows a browser on this account's own profile.
     bool isOwnPage(int pageId, const QString &cacheId) const;
+    // The last page opened or attached showed the studio's login instead of
+    // the upload page: the account's login has expired.
+    bool loggedOut() const { return m_loggedOut; }
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);
@@ -57,11 +60,14 @@ private:
     bool waitForUploadBox(int pageId);
     // The newest open page on the profile (0 when none).
     int newestPageOn(const QString &profile) const;
+    // After the upload box never showed: is the page the studio's login?
+    bool showsLogin(int pageId);
 
     Form &m_form;
     AccountTable &m_table;
     BrowserLibrary &m_library;
     std::function<QSize()> m_screenSize;
+    bool m_loggedOut = false;
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

@@ -7,8 +7,10 @@
 #include "browser/browser_library.h"
 #include "form/form.h"
 #include "upload/elapsed_ticker.h"
+#include "upload/failure_evidence.h"
 #include "upload/job_state.h"
 #include "upload/log.h"
+#include "upload/run_report.h"
 #include "upload/upload_pipeline.h"
 #include "upload/video_files.h"
 
@@ -156,7 +158,11 @@ void UploadJob::runAccount(int number, int videosPerAccount)
     currentRow = row;
     emit accountStarted(row, m_table.cell(row, AccountTable::AccountId));
     for (int attempt = 0; attempt < videosPerAccount; ++attempt) {
-        runOneAttempt(row);
+        // A logged-out account would only wait out the limit again and again.
+        if (!runOneAttempt(row)) {
+            qCWarning(lcUpload) << "account" << number << "is not logged in; its remaining attempts of this round are skipped";
+            break;
+        }
         DelayWait(900);
     }
     m_form.setText(kSequence, QString::number(number + 1));
@@ -167,7 +173,24 @@ void UploadJob::runAccount(int number, int videosPerAccount)
     processPendingEvents();
 }
 
-void UploadJob::runOneAttempt(int row)
+void UploadJob::report(const JobAccount &account, const QString &video, const QString &title, const char *result, const QString &reason,
+                       qint64 wallMs, qint64 waitMs)
+{
+    AttemptRecord r;
+    r.time = QDateTime::currentDateTime();
+    r.accountNumber = account.row + 1;
+    r.accountId = account.id;
+    r.nickname = m_table.cell(account.row, AccountTable::Nickname);
+    r.video = video;
+    r.title = title;
+    r.result = QString::fromLatin1(result);
+    r.reason = reason;
+    r.seconds = wallMs / 1000.0;
+    r.waitSeconds = waitMs / 1000.0;
+    runreport::append(r);
+}
+
+bool UploadJob::runOneAttempt(int row)
 {
     // The job's own snapshot of the account for the whole video: the user
     // selecting rows or reloading the list never redirects it.
@@ -180,12 +203,14 @@ void UploadJob::runOneAttempt(int row)
     const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row);
     if (video.isEmpty() || !QFileInfo::exists(video)) {
         qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << account.folder;
+        report(account, QString(), QString(), "no video", account.folder, 0, 0);
         DelayWait(900);
-        return;
+        return true;
     }
+    m_settleLoggedOut = false;
     if (settleKnownVideo(account, video)) {
         DelayWait(900);
-        return;
+        return !m_settleLoggedOut;
     }
     qCInfo(lcUpload).noquote() << QStringLiteral("account %1 (id %2): video").arg(row + 1).arg(account.id) << video;
     AccountDocument &context = accountDocument();
@@ -206,6 +231,7 @@ void UploadJob::runOneAttempt(int row)
     elapsedSeconds = 0;
     bool ok = false;
     UploadOutcome outcome = UploadOutcome::Failed;
+    FailureFacts evidenceFacts;
     QElapsedTimer wall;
     wall.start();
     const qint64 waitedBefore = waitedOnThisThread();
@@ -233,19 +259,31 @@ void UploadJob::runOneAttempt(int row)
         pipeline.setSubmitHooks(hooks);
         ok = pipeline.uploadOneVideo();
         outcome = pipeline.outcome();
+        evidenceFacts = pipeline.evidence();
+        evidenceFacts.step = pipeline.failedStep();
+        evidenceFacts.reason = pipeline.failureReason();
+        evidenceFacts.lastSeen = pipeline.lastSeen();
         ticker->stop();
     }
-    emit videoFinished(row, video, ok, wall.elapsed(), waitedOnThisThread() - waitedBefore, m_runClock.elapsed(),
-                       waitedOnThisThread() - m_runWaitedBefore);
+    const qint64 wallMs = wall.elapsed();
+    const qint64 waitMs = waitedOnThisThread() - waitedBefore;
+    emit videoFinished(row, video, ok, wallMs, waitMs, m_runClock.elapsed(), waitedOnThisThread() - m_runWaitedBefore);
+    const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
     if (ok) {
         m_refusals.remove(video);
-        qCInfo(lcUpload).noquote() << "video" << video << (m_form.isChecked(QStringLiteral("选择框_保存草稿")) ? "saved as a draft" : "published") << "in"
-                                   << wall.elapsed() / 1000.0 << "s";
+        qCInfo(lcUpload).noquote() << "video" << video << (draft ? "saved as a draft" : "published") << "in" << wallMs / 1000.0 << "s";
+        report(account, video, identity.title, draft ? "draft" : "published", QString(), wallMs, waitMs);
         countDownAfterPublish(row, video, identity, published);
-        return;
+        return true;
     }
-    qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wall.elapsed() / 1000.0 << "s, and stays where it is";
-    m_table.setCell(row, AccountTable::Status, QStringLiteral("上传失败"));
+    qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wallMs / 1000.0 << "s, and stays where it is";
+    const bool loggedOut = outcome == UploadOutcome::LoggedOut;
+    m_table.setCell(row, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
+    evidenceFacts.time = QDateTime::currentDateTime();
+    evidenceFacts.accountId = account.id;
+    evidenceFacts.video = video;
+    evidence::save(evidenceFacts);
+    report(account, video, identity.title, loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
     if (outcome == UploadOutcome::Refused && ++m_refusals[video] >= kRefusalsBeforeSetAside) {
         // A file the studio refuses again and again would block the account
         // for good in order mode: it goes aside and the account goes on.
@@ -257,8 +295,10 @@ void UploadJob::runOneAttempt(int row)
             const QString reason = QStringLiteral("the studio refused the file %1 times in a row (上传失败)").arg(kRefusalsBeforeSetAside);
             m_journal->record(identity, JournalState::Failed, reason);
             qCWarning(lcUpload).noquote() << "video" << video << "moved to" << folder << "--" << reason;
+            report(account, video, identity.title, "set aside", reason, 0, 0);
         }
     }
+    return !loggedOut;
 }
 
 bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video)
@@ -278,15 +318,28 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
         // was seen: the studio may or may not have it.
         JobAccount submittedUnder = account;
         submittedUnder.id = known->account;
-        if (titleIsInStudio(submittedUnder, known->title)) {
+        const bool found = titleIsInStudio(submittedUnder, known->title);
+        if (!found && m_session.loggedOut()) {
+            // The content pages cannot be read without the login: nothing
+            // is decided, the video stays where it is.
+            qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended; account" << known->account
+                                          << "is not logged in, so the studio cannot be asked; it stays";
+            m_table.setCell(account.row, AccountTable::Status, QStringLiteral("未登录"));
+            report(account, video, known->title, "not logged in", QStringLiteral("submitted before the program ended; the studio could not be asked"), 0, 0);
+            m_settleLoggedOut = true;
+            return true;
+        }
+        if (found) {
             qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended and is in the studio as" << known->title;
             m_journal->record(*known, JournalState::Published, QStringLiteral("found on the content page after a restart"));
+            report(account, video, known->title, "published", QStringLiteral("submitted before the program ended; found in the studio"), 0, 0);
         } else {
             const QString folder = videofiles::holdFolder(m_form);
             qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended and is not in the studio; held in" << folder;
             if (videofiles::moveWithCover(video, folder))
                 m_journal->record(*known, JournalState::Held, QStringLiteral("submitted, not found on the content pages"));
             m_table.setCell(account.row, AccountTable::Status, QStringLiteral("待确认"));
+            report(account, video, known->title, "held", QStringLiteral("submitted before the program ended; not on the content pages"), 0, 0);
             return true;
         }
     } else {

@@ -52,7 +52,11 @@ private:
     void runUploadJob();
     void runPass();
     void runAccount(int number, int videosPerAccount);
-    void runOneAttempt(int row);
+    // False when the account turned out not to be logged in.
+    bool runOneAttempt(int row);
+    // One line of the run report.
+    void report(const JobAccount &account, const QString &video, const QString &title, const char *result, const QString &reason, qint64 wallMs,
+                qint64 waitMs);
     // A picked video the journal knows: one already in the studio is
     // disposed of, one submitted without an outcome is looked up on the
     // account's content pages (published when found, held otherwise). True
@@ -73,6 +77,7 @@ private:
     std::unique_ptr<PublishJournal> m_journal; // the job thread's, read at each start
     // Videos the studio refused in a row, by path (job thread only).
     QHash<QString, int> m_refusals;
+    bool m_settleLoggedOut = false; // the last settle found the account logged out
     // The run's clock and the waits before it, kept by the job thread.
     QElapsedTimer m_runClock;
     qint64 m_runWaitedBefore = 0;

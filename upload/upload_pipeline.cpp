@@ -45,6 +45,10 @@ bool UploadPipeline::uploadOneVideo()
     // elsewhere could only ever find another account's.
     if (m_session.attachOrOpenBrowser(m_account) <= 0)
         return failureEnd(tickerId, QStringLiteral("no page on the profile of account %1 could be opened").arg(m_account.id));
+    if (m_session.loggedOut()) {
+        m_outcome = UploadOutcome::LoggedOut;
+        return failureEnd(tickerId, QStringLiteral("account %1 is not logged in: the studio shows its login").arg(m_account.id));
+    }
     DelayWait(1000);
     // The file goes only to a page of this account's own login.
     if (!m_session.isOwnPage(page(), m_account.id))
@@ -87,6 +91,9 @@ void UploadPipeline::beginStep(const char *step)
 bool UploadPipeline::stillInTime()
 {
     const int limit = giveUpSeconds;
+    // The page goes when the limit passes: its picture is taken first.
+    if (limit > 0 && elapsedSeconds > limit && m_evidence.png.isEmpty())
+        evidence::capturePage(m_library, page(), m_evidence);
     if (checkGiveUp())
         return true;
     QString why = QStringLiteral("its time limit of %1 s passed").arg(limit);
@@ -94,13 +101,17 @@ bool UploadPipeline::stillInTime()
         why += QStringLiteral("; the page last showed \"%1\"").arg(m_lastSeen.left(200));
     qCWarning(lcUpload).noquote() << "video" << m_video << "abandoned while" << m_step << "--" << why;
     m_abandoned = true;
+    m_reason = why;
     return false;
 }
 
 bool UploadPipeline::failureEnd(int tickerId, const QString &reason)
 {
-    if (!m_abandoned) // else the time limit has said why
+    if (!m_abandoned) { // else the time limit has said why
         qCWarning(lcUpload).noquote() << "video" << m_video << "failed while" << m_step << "--" << reason;
+        m_reason = reason;
+        evidence::capturePage(m_library, page(), m_evidence);
+    }
     elapsedSeconds = 0;
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upload/browser_session.h"
+#include "upload/failure_evidence.h"
 
 #include <QString>
 
@@ -15,6 +16,7 @@ enum class UploadOutcome {
     Published,  // the studio landed on the publish or draft address
     Failed,     // abandoned: time limit, no page, a step that never finished
     Refused,    // the studio refused the file itself (its status read "上传失败")
+    LoggedOut,  // the studio showed its login page instead of the upload page
 };
 
 // Hooks around the one press that may publish: `beforeSubmit` runs before
@@ -39,6 +41,13 @@ public:
     // True = published or saved as draft; false = abandoned.
     bool uploadOneVideo();
     UploadOutcome outcome() const { return m_outcome; }
+    // Of a failed attempt: the step it was at, why it failed, and what the
+    // page last showed where the step waited.
+    QString failedStep() const { return QString::fromLatin1(m_step); }
+    QString failureReason() const { return m_reason; }
+    QString lastSeen() const { return m_lastSeen; }
+    // The page as it was when the attempt failed (address and screenshot).
+    const FailureFacts &evidence() const { return m_evidence; }
 
     void uploadVideoFile(const QString &videoPath);
     bool waitUploadDone();
@@ -75,4 +84,6 @@ private:
     // What the page last showed where the step waits (the upload status ...).
     QString m_lastSeen;
     bool m_abandoned = false;
+    QString m_reason;
+    FailureFacts m_evidence;
 };

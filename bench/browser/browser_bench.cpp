@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-const char *const kPage = "data:text/html,<p id=t>hello</p>";
+const char *const kPage = "data:text/html,<p id=t>hello</p><button id=b onclick='window.clicks=(window.clicks||0)+1'>go</button>";
 
 double medianMicros(int count, const std::function<bool()> &op)
 {
@@ -36,7 +37,7 @@ double medianMicros(int count, const std::function<bool()> &op)
     return times[times.size() / 2];
 }
 
-bool measureOurs(const QString &browser, int count, double &evaluateUs, double &textUs)
+bool measureOurs(const QString &browser, int count, double &evaluateUs, double &textUs, double &clickUs)
 {
     QTemporaryDir profile;
     BrowserLibrary lib;
@@ -54,8 +55,10 @@ bool measureOurs(const QString &browser, int count, double &evaluateUs, double &
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     evaluateUs = medianMicros(count, [&] { return lib.evaluateScript(page, "1") == QLatin1String("1"); });
     textUs = medianMicros(count, [&] { return lib.form_dom_gettext(page, "#t") == QLatin1String("hello"); });
+    clickUs = medianMicros(count, [&] { return lib.form_dom_click(page, "#b"); });
+    const bool everyClickLanded = lib.evaluateScript(page, "window.clicks") == QString::number(count + 50);
     lib.form_close_browser(page);
-    return evaluateUs > 0 && textUs > 0;
+    return evaluateUs > 0 && textUs > 0 && clickUs > 0 && everyClickLanded;
 }
 
 bool measurePuppeteer(const QString &script, const QString &browser, int count, double &evaluateUs, double &textUs)
@@ -71,6 +74,18 @@ bool measurePuppeteer(const QString &script, const QString &browser, int count, 
     return evaluateUs > 0 && textUs > 0;
 }
 
+bool measurePlaywright(const QString &script, const QString &browser, int count, double &clickUs)
+{
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral("node"), {script, browser, QString::number(count), QString::fromLatin1(kPage)});
+    if (!node.waitForFinished(600000) || node.exitCode() != 0)
+        return false;
+    const QJsonObject figures = QJsonDocument::fromJson(node.readAllStandardOutput().trimmed().split('\n').last()).object();
+    clickUs = figures.value(QStringLiteral("click_us")).toDouble(-1);
+    return clickUs > 0 && figures.value(QStringLiteral("clicks")).toInt() == count + 50;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -81,8 +96,8 @@ int main(int argc, char **argv)
     const QString browser = args.value(2, QStringLiteral("/usr/bin/chromium"));
     const int count = args.value(3, QStringLiteral("1000")).toInt();
 
-    double ourEval = 0, ourText = 0, theirEval = 0, theirText = 0;
-    if (!measureOurs(browser, count, ourEval, ourText)) {
+    double ourEval = 0, ourText = 0, ourClick = 0, theirEval = 0, theirText = 0, theirClick = 0;
+    if (!measureOurs(browser, count, ourEval, ourText, ourClick)) {
         std::fprintf(stderr, "our library could not drive %s\n", qPrintable(browser));
         return 1;
     }
@@ -90,10 +105,17 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "puppeteer-core run failed (run bench/browser/run.sh to install it)\n");
         return 1;
     }
+    const QString playwright = QFileInfo(script).absolutePath() + QStringLiteral("/playwright_bench.mjs");
+    if (!measurePlaywright(playwright, browser, count, theirClick)) {
+        std::fprintf(stderr, "playwright-core run failed (run bench/browser/run.sh to install it)\n");
+        return 1;
+    }
     std::printf("median round trip over %d calls, microseconds\n", count);
     std::printf("%-22s %10s %16s %8s\n", "operation", "ours", "puppeteer-core", "ratio");
     std::printf("%-22s %10.1f %16.1f %7.2fx\n", "evaluate constant", ourEval, theirEval, ourEval / theirEval);
     std::printf("%-22s %10.1f %16.1f %7.2fx\n", "element text read", ourText, theirText, ourText / theirText);
-    std::printf("goal: ours <= 0.80x on both\n");
+    std::printf("%-22s %10s %16s %8s\n", "operation", "ours", "playwright-core", "ratio");
+    std::printf("%-22s %10.1f %16.1f %7.2fx\n", "actionable click", ourClick, theirClick, ourClick / theirClick);
+    std::printf("goal: ours <= 0.80x on each\n");
     return 0;
 }

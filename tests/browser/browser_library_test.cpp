@@ -118,6 +118,58 @@ TEST_F(BrowserOperations, ClicksAreTrustedAndHitTheNthMatchOffScreen)
     EXPECT_EQ(log(), QStringLiteral("b1:true;b1:true;b3:true;"));
 }
 
+TEST_F(BrowserOperations, ClicksWaitUntilAPersonCouldClickAndLandOnTheElement)
+{
+    ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));
+    ASSERT_TRUE(waitFor([&] { return lib().form_dom_isexist(m_page, "#mask1") == 1; }));
+    // Under the mask for another half second: the click waits for it to go.
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(lib().form_dom_click(m_page, "#covered"));
+    EXPECT_GE(t.elapsed(), 200);
+    // Hidden for a while, then moving: each click waits for its element.
+    ASSERT_EQ(lib().evaluateScript(m_page, "hideFor('shown',400)"), "1");
+    t.restart();
+    EXPECT_TRUE(lib().form_dom_click(m_page, "#shown"));
+    EXPECT_GE(t.elapsed(), 300);
+    ASSERT_EQ(lib().evaluateScript(m_page, "startMoving()"), "1");
+    t.restart();
+    EXPECT_TRUE(lib().form_dom_click(m_page, "#moving"));
+    EXPECT_GE(t.elapsed(), 400);
+    // In a rotated box on the link's first line, scrolled away in its box,
+    // far below the view.
+    for (const char *id : {"#wrapped", "#inner", "#far"})
+        EXPECT_TRUE(lib().form_dom_click(m_page, id)) << id;
+    EXPECT_EQ(log(), QStringLiteral("covered:true:true;shown:true:true;moving:true:true;wrapped:true:true;inner:true:true;far:true:true;"));
+}
+
+TEST_F(BrowserOperations, AnElementCoveredForGoodIsNotClickedAndNothingElseIs)
+{
+    ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));
+    ASSERT_TRUE(waitFor([&] { return lib().form_dom_isexist(m_page, "#mask1") == 0; }));
+    ASSERT_EQ(lib().evaluateScript(m_page, "coverForGood(),1"), "1");
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(lib().form_dom_click(m_page, "#blocked"));
+    EXPECT_GE(t.elapsed(), 1900); // it waited its two seconds
+    EXPECT_LT(t.elapsed(), 4000);
+    EXPECT_EQ(log(), QString()); // neither the element nor the mask got a click
+    // A selector with no match gives up at once: the caller's loop polls.
+    t.restart();
+    EXPECT_FALSE(lib().form_dom_click(m_page, "#nothing-here"));
+    EXPECT_LT(t.elapsed(), 500);
+}
+
+TEST_F(BrowserOperations, ALoneSurrogateInAReplyReadsAsAReplacementCharacter)
+{
+    // A title cut in the middle of an emoji: the browser's answer holds \ud83d alone.
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(lib().evaluateScript(m_page, "document.title='a\\uD83Db',document.title"), QStringLiteral("\"a\uFFFDb\""));
+    EXPECT_LT(t.elapsed(), 2000); // answered, not timed out
+    EXPECT_EQ(lib().evaluateScript(m_page, "'\\uD83D\\uDE00'"), QStringLiteral("\"\U0001F600\"")); // a whole pair stays
+}
+
 TEST_F(BrowserOperations, SetValueFiresInputAndChangeThenInputTypes)
 {
     EXPECT_TRUE(lib().form_dom_setvalue(m_page, "#name", QStringLiteral("新值")));

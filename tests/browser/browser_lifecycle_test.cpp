@@ -108,6 +108,31 @@ TEST(BrowserLifecycle, KilledBrowserFailsTheRunningCallQuicklyAndThePageIsGone)
     EXPECT_TRUE(lib.form_connect_started().pageIds.isEmpty());
 }
 
+TEST(BrowserLifecycle, ABrowserThatDiedIsReapedNoZombieNoPipesLeft)
+{
+    QTemporaryDir dir;
+    TestPageServer server;
+    BrowserLibrary lib;
+    ASSERT_EQ(lib.form_global_init({}), 1);
+    const auto openFds = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files).size(); };
+    const qsizetype fdsBefore = openFds();
+    ASSERT_GT(lib.form_browser_start(server.url("/main"), headlessOptions(dir)), 0);
+    const qint64 pid = lib.browserProcessIds().value(0);
+    ASSERT_GT(pid, 0);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    // The user closed it, or it crashed: the next look at the browsers ends
+    // its entry, and with it the process (no zombie) and our pipe ends.
+    QElapsedTimer t;
+    t.start();
+    while (QFile::exists(QStringLiteral("/proc/%1").arg(pid)) && t.elapsed() < 5000) {
+        lib.form_connect_started();
+        QThread::msleep(50);
+    }
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(pid))) << "the browser process was not reaped";
+    EXPECT_TRUE(lib.browserProcessIds().isEmpty());
+    EXPECT_LE(openFds(), fdsBefore);
+}
+
 TEST(BrowserLifecycle, HungPageCallTimesOut)
 {
     QTemporaryDir dir;

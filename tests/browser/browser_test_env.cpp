@@ -25,6 +25,39 @@ for(const id of ['video','cover'])document.getElementById(id).addEventListener('
   const f=e.target.files[0];note(id+':'+f.name+':'+f.size);});
 </script></body></html>)HTML";
 
+// Elements a person could not click at once: covered for a while, hidden
+// then shown, still moving, far below, inside a rotated box and wrapping,
+// scrolled away in a box of their own, and one covered for good. Each click
+// that lands writes the element's name and where it landed.
+const char *const kActionablePage = R"HTML(<!doctype html>
+<html><head><meta charset="utf-8"><title>actionable</title><style>
+body{margin:0;height:4000px}
+.mask{position:fixed;left:0;top:0;width:100%;height:100%;background:rgba(0,0,0,.3)}
+@keyframes slide{from{transform:translateX(0)}to{transform:translateX(300px)}}
+#scroller{height:80px;overflow:auto;width:200px}
+</style></head><body>
+<button id="covered">covered</button>
+<button id="shown">shown</button>
+<button id="moving">moving</button>
+<div style="position:absolute;left:300px;top:200px;width:120px;transform:rotate(30deg)">
+  <a id="wrapped" href="#" onclick="event.preventDefault()">a link that wraps over two lines</a></div>
+<div id="scroller"><div style="height:400px"></div><button id="inner">inner</button></div>
+<button id="blocked">blocked</button>
+<div id="log"></div>
+<div style="position:absolute;top:3500px"><button id="far">far</button></div>
+<div id="mask1" class="mask"></div>
+<script>
+function note(s){document.getElementById('log').textContent+=s+';'}
+for(const b of document.querySelectorAll('button,a'))b.addEventListener('click',e=>{
+  const t=e.target.closest('button,a');note(t.id+':'+e.isTrusted+':'+(document.elementFromPoint(e.clientX,e.clientY)===e.target));});
+document.getElementById('mask1').addEventListener('click',()=>note('mask1'));
+setTimeout(()=>document.getElementById('mask1').remove(),500);
+function hideFor(id,ms){const e=document.getElementById(id);e.style.visibility='hidden';setTimeout(()=>e.style.visibility='visible',ms);return 1;}
+function startMoving(){document.getElementById('moving').style.animation='slide .6s linear 1 forwards';return 1;}
+function coverForGood(){const m=document.createElement('div');m.className='mask';m.id='mask2';
+  m.addEventListener('click',()=>note('mask2'));document.body.appendChild(m);}
+</script></body></html>)HTML";
+
 const char *const kSecondPage = R"HTML(<!doctype html><html><head><meta charset="utf-8"><title>second</title></head>
 <body><span class="user-info__username">测试用户</span></body></html>)HTML";
 
@@ -33,6 +66,7 @@ const char *const kSecondPage = R"HTML(<!doctype html><html><head><meta charset=
 TestPageServer::TestPageServer() : m_server(std::make_unique<httplib::Server>())
 {
     m_server->Get("/main", [](const httplib::Request &, httplib::Response &res) { res.set_content(kMainPage, "text/html; charset=utf-8"); });
+    m_server->Get("/actionable", [](const httplib::Request &, httplib::Response &res) { res.set_content(kActionablePage, "text/html; charset=utf-8"); });
     m_server->Get("/second", [](const httplib::Request &, httplib::Response &res) { res.set_content(kSecondPage, "text/html; charset=utf-8"); });
     m_port = m_server->bind_to_any_port("127.0.0.1");
     m_thread = std::thread([this] { m_server->listen_after_bind(); });

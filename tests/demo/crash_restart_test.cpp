@@ -68,7 +68,7 @@ protected:
             ASSERT_TRUE(testsupport::writeAll(m_run.file(QStringLiteral("data/list/%1.json").arg(id)), account.toUtf8()));
             m_userOf.insert(id, QString::fromUtf8(user));
             login(id, QString::fromUtf8(user));
-            for (int n = 1; n <= 7; ++n) {
+            for (int n = 1; n <= 16; ++n) {
                 const QString clip = folder + QStringLiteral("/%1-%2.mp4").arg(id).arg(n, 2, 10, QLatin1Char('0'));
                 QString error;
                 ASSERT_TRUE(testsupport::makeClip(clip, QStringLiteral("crash %1 %2").arg(id).arg(n), &error)) << error.toStdString();
@@ -181,7 +181,7 @@ TEST_F(CrashRestart, KilledAtTheWorstMomentsEveryVideoGoesOutOnceAndNoneIsLost)
     {
         QProcess program;
         startProgram(program);
-        const bool settled = waitFor([&] { return clipsInMaterial() == 0; }, 240000);
+        const bool settled = waitFor([&] { return clipsInMaterial() == 0; }, 360000);
         EXPECT_TRUE(settled) << clipsInMaterial() << " videos still in their folders";
         QThread::msleep(1500); // the last journal line
         ::kill(static_cast<pid_t>(program.processId()), SIGKILL);

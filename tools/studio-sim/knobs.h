@@ -17,6 +17,13 @@ struct KnobValues {
     bool logoutAll = false;
     bool failCover = false;
     bool failPublish = false;
+    // A real studio's page: covered, late and restless (all off by default).
+    long long guideBubble = 0;      // ms a guide bubble covers the publish button once the upload is done
+    long long coverToast = 0;       // ms a toast covers the cover box once the upload is done
+    bool lateForm = false;          // the form is rendered only after the upload started
+    bool pushLanding = false;       // the landing address is reached by history.pushState, no page load
+    bool hiddenInputs = false;      // the file inputs are display:none
+    long long loginExpiresAfter = 0; // a user's login ends after this many publishes (0 = never)
 
     std::string updateDown;         // servers ("1,2,3") that answer 503
     std::string updateProbeBad;     // servers whose test.txt reads "ok " instead of "ok"

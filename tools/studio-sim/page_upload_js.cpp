@@ -101,6 +101,27 @@ const char *const kUploadJs = R"JS(
     state.uploadId = id;
     setPercent(100);
     setStatus('上传成功');
+    // What a real studio does next: a guide bubble over the publish button,
+    // a toast over the cover box, each for a while.
+    if (cfg.guideBubble > 0) coverFor($('.submit-bar'), 'guide-bubble', '点击这里发布你的作品', cfg.guideBubble);
+    if (cfg.coverToast > 0) coverFor(coverBox, 'cover-toast', '上传成功，可以设置封面了', cfg.coverToast);
+  }
+
+  function coverFor(target, cls, text, ms) {
+    var r = target.getBoundingClientRect();
+    var e = make('div', cls, text);
+    e.style.cssText = 'position:absolute;z-index:50;background:#fffbe6;border:1px solid #f0c040;padding:4px;' +
+      'left:' + (r.left + scrollX - 4) + 'px;top:' + (r.top + scrollY - 4) + 'px;width:' + (r.width + 8) + 'px;height:' + (r.height + 8) + 'px';
+    e.addEventListener('click', function () { e.dataset.clicked = (Number(e.dataset.clicked || 0) + 1) + ''; });
+    document.body.appendChild(e);
+    setTimeout(function () { e.remove(); }, ms);
+  }
+
+  if (cfg.hiddenInputs) document.querySelectorAll('input[type=file]').forEach(function (i) { i.style.display = 'none'; });
+  if (cfg.lateForm) {
+    var form = $('.video-form');
+    form.style.display = 'none';
+    videoInput.addEventListener('change', function () { setTimeout(function () { form.style.display = ''; }, 1000); });
   }
 
   videoInput.addEventListener('change', function () {
@@ -323,7 +344,11 @@ const char *const kUploadJs = R"JS(
           original: state.original === true, watermark: !!(state.original && state.watermark),
           sync: state.sync, draft: draft, cover_id: state.coverId
         }));
-        if (r.status === 200 && r.data.location) { location.href = r.data.location; return; }
+        if (r.status === 200 && r.data.location) {
+          if (cfg.pushLanding) { mask.remove(); history.pushState(null, '', r.data.location); return; }
+          location.href = r.data.location;
+          return;
+        }
         mask.remove();
         toast(r.data.error || '提交失败');
       });

@@ -63,7 +63,9 @@ std::string pageConfig(const KnobValues &k)
 {
     const long long dialog = k.slowDialogs > 0 ? k.slowDialogs : 800;
     const long long submit = k.slowDialogs > 0 ? k.slowDialogs : 300;
-    return "{\"dialogDelay\":" + std::to_string(dialog) + ",\"submitDelay\":" + std::to_string(submit) + "}";
+    return "{\"dialogDelay\":" + std::to_string(dialog) + ",\"submitDelay\":" + std::to_string(submit) + ",\"guideBubble\":"
+        + std::to_string(k.guideBubble) + ",\"coverToast\":" + std::to_string(k.coverToast) + ",\"lateForm\":" + (k.lateForm ? "true" : "false")
+        + ",\"pushLanding\":" + (k.pushLanding ? "true" : "false") + ",\"hiddenInputs\":" + (k.hiddenInputs ? "true" : "false") + "}";
 }
 
 std::vector<ContentRow> contentRows(SimContext &ctx, const std::string &user, bool drafts)
@@ -93,6 +95,15 @@ void handlePage(SimContext &ctx, const httplib::Request &req, httplib::Response 
         return;
     }
     if (upload) {
+        // A login that expires: after so many publishes the next upload page
+        // asks the user to log in again.
+        const long long expiresAfter = ctx.knobs.snapshot().loginExpiresAfter;
+        if (expiresAfter > 0
+            && static_cast<long long>(contentRows(ctx, *user, false).size() + contentRows(ctx, *user, true).size()) >= expiresAfter) {
+            ctx.sessions.logoutUser(*user);
+            res.set_redirect("/login");
+            return;
+        }
         sendHtml(res, 200, uploadPage(*user, pageConfig(ctx.knobs.snapshot())));
         return;
     }
@@ -210,6 +221,7 @@ void handlePublish(SimContext &ctx, const httplib::Request &req, httplib::Respon
     if (!ctx.published.append(
             ledgerLine(*user, title, original, original && flag("watermark"), flag("sync"), draft, cover, up)))
         return sendError(res, 500, "保存失败");
+
     sendJson(res, 200, std::string("{\"ok\":true,\"location\":\"") + (draft ? kDraftLanding : kPublishedLanding) + "\"}");
 }
 
