@@ -27,7 +27,10 @@ AccountListView::AccountListView(QTableView &view, AccountTable &table, AccountC
         m_view.setColumnWidth(c, widths[c]);
 
     connect(m_view.selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex &current) {
-        m_commands.selectRow(current.isValid() ? current.row() : -1);
+        // While a row goes, the view moves its current index to a neighbour:
+        // that is no selection by the user and must not rewrite the editor.
+        if (!m_model->isRemovingRow())
+            m_commands.selectRow(current.isValid() ? current.row() : -1);
     });
     // A reload or removal clears the selection, as a list control does.
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_commands.selectRow(-1); });

@@ -59,9 +59,11 @@ void AccountTableModel::onRowRemoved(int row)
 {
     if (row < 0 || row >= m_rows.size())
         return;
+    m_removingRow = true;
     beginRemoveRows({}, row, row);
     m_rows.removeAt(row);
     endRemoveRows();
+    m_removingRow = false;
 }
 
 void AccountTableModel::onCleared()

@@ -19,6 +19,9 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // True while a row is being removed: a view moving its current index
+    // to a neighbour then is no selection by the user.
+    bool isRemovingRow() const { return m_removingRow; }
 
 private:
     void onRowAppended(const QStringList &cells);
@@ -27,4 +30,5 @@ private:
     void onCleared();
 
     QList<QStringList> m_rows;
+    bool m_removingRow = false;
 };

@@ -5,6 +5,7 @@
 #include "app/desktop_shortcut.h"
 #include "app/disclaimer.h"
 #include "app/hot_key.h"
+#include "app/log.h"
 #include "app/main_commands.h"
 #include "app/main_window.h"
 #include "app/restart.h"
@@ -30,9 +31,11 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -86,7 +89,16 @@ Application::Application(const CommandLine &commandLine, QObject *parent)
     connectUploadJob();
     connectServices();
     auto *termination = new TerminationSignals(this);
-    connect(termination, &TerminationSignals::terminationRequested, this, [this] { m_commands->destroyHandling(); });
+    connect(termination, &TerminationSignals::terminationRequested, this, [this] {
+        // Before the settings were read the controls hold design defaults:
+        // saving them would replace the user's file.
+        if (m_settingsLoaded) {
+            m_commands->destroyHandling();
+        } else {
+            qCInfo(lcApp) << "termination requested before the settings were read: ending without saving them";
+            m_exitProcess();
+        }
+    });
 }
 
 Application::~Application()
@@ -115,7 +127,9 @@ void Application::startUp()
         skin::attachSkin(0, 0);
         m_startWindow = new StartWindow(m_startForm);
         m_startWindow->setWindowTitle(messagebox::applicationTitle());
-        connect(m_startWindow, &StartWindow::closeRequested, this, [this] { m_commands->destroyHandling(); });
+        // Destroying the start window ends the program without saving:
+        // the settings may not even have been read yet.
+        connect(m_startWindow, &StartWindow::closeRequested, this, [this] { m_exitProcess(); });
         m_startWindow->show();
     }
     m_startTimer = new QTimer(this);
@@ -155,6 +169,7 @@ void Application::onMainWindowCreated()
     QDir().mkpath(rundir::join(u"data/list"));
     m_mainForm.setText(QStringLiteral("编辑框_随机封面目录"), rundir::join(u"img"));
     settings::loadSettings(m_mainForm);
+    m_settingsLoaded = true;
     m_mainCaption = messagebox::applicationTitle() + QStringLiteral("v") + QString::fromLatin1(kVersionText)
         + QStringLiteral("          按键盘 Ctrl + Alt + K  可以快速开始或停止");
     if (m_mainWindow)
@@ -179,11 +194,16 @@ void Application::connectUploadJob()
     });
     m_commands->addCommand(QStringLiteral("开始"), [this] { m_job->startStopJob(); });
     m_commands->addCommand(QStringLiteral("按钮11"), [this] {
-        BrowserVersionInfo info;
-        readBrowserVersion(BrowserLibrary::instance(), currentPageId, info);
-        m_mainForm.setText(QStringLiteral("标签_版本"), browserVersionLabelText(info, QString::fromLatin1(kVersionText)));
+        runKeepingWindowLive("reading the browser version", [this] {
+            BrowserVersionInfo info;
+            readBrowserVersion(BrowserLibrary::instance(), currentPageId, info);
+            m_mainForm.setText(QStringLiteral("标签_版本"), browserVersionLabelText(info, QString::fromLatin1(kVersionText)));
+        });
     });
-    m_accountCommands->setOpenUploadPage([this](int row, const QString &id) { m_job->session().openUploadPage(row, id, !m_job->isRunning()); });
+    m_accountCommands->setOpenUploadPage([this](int row, const QString &id) {
+        const bool forTheJob = !m_job->isRunning();
+        runKeepingWindowLive("opening the upload page", [this, row, id, forTheJob] { m_job->session().openUploadPage(row, id, forTheJob); });
+    });
     if (m_commandLine.headless) {
         // One line per account, per video start and per result.
         connect(m_job.get(), &UploadJob::accountStarted, this, [](int row, const QString &id) {
@@ -212,6 +232,28 @@ void Application::connectUploadJob()
     }
 }
 
+void Application::runKeepingWindowLive(const char *what, std::function<void()> work)
+{
+    // A browser start can take half a minute: the browser calls run on a
+    // thread of their own while this thread goes on handling events, so the
+    // window repaints and its buttons respond. One at a time: a second click
+    // meanwhile would start a second browser on the same profile.
+    if (m_browserCallRunning) {
+        qCInfo(lcApp) << "ignored" << what << "-- a browser call of the window is still running";
+        return;
+    }
+    m_browserCallRunning = true;
+    QEventLoop loop;
+    QThread *thread = QThread::create(std::move(work));
+    thread->setObjectName(QStringLiteral("browser-call"));
+    connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    delete thread;
+    m_browserCallRunning = false;
+}
+
 void Application::connectServices()
 {
     ServiceFormView::hideUpdateControls(m_startForm);
@@ -220,7 +262,9 @@ void Application::connectServices()
     m_updateCheck = std::make_unique<UpdateCheck>(*m_serviceView, config);
     // The new version comes with its own link; the old one would start the old program.
     m_updateCheck->setRemoveDesktopLink([] { createDesktopShortcut(messagebox::applicationTitle(), QString()); });
-    m_updateCheck->setEndProgram([this] { m_commands->destroyHandling(); });
+    // Opening the new version destroys the start window, which ends the
+    // program without saving (the new copy may already be reading them).
+    m_updateCheck->setEndProgram([this] { m_exitProcess(); });
     m_announcement = std::make_unique<Announcement>(*m_serviceView, config);
     m_versionWatch = std::make_unique<VersionWatch>(*m_serviceView, config);
     connect(&m_startForm, &Form::clicked, this, &Application::onStartWindowClicked);

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 #include "accounts/account_table.h"
@@ -63,6 +64,9 @@ private:
     void connectUploadJob();
     void connectServices();
     void onStartWindowClicked(const QString &name);
+    // Runs a browser call of the window on a thread of its own; this thread
+    // handles events meanwhile. A call while one runs is ignored.
+    void runKeepingWindowLive(const char *what, std::function<void()> work);
 
     CommandLine m_commandLine;
     Form m_mainForm;
@@ -76,6 +80,8 @@ private:
     GlobalHotKey *m_hotKey = nullptr;
     QTimer *m_startTimer = nullptr;
     QString m_mainCaption;
+    bool m_settingsLoaded = false;
+    bool m_browserCallRunning = false;
     std::function<void()> m_exitProcess;
     // Last, so their threads end before the forms they write go away.
     std::unique_ptr<ServiceFormView> m_serviceView;

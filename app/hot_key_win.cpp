@@ -1,5 +1,7 @@
 #include "app/hot_key.h"
 
+#include "app/log.h"
+
 #include <QCoreApplication>
 
 #include <windows.h>
@@ -25,8 +27,12 @@ bool GlobalHotKey::registerKey()
     m_id = static_cast<int>(GlobalAddAtomW(L"TolvarHotKeyCtrlAltK")) & 0xBFFF;
     // Registered for the thread rather than a window: WM_HOTKEY arrives in
     // the user-interface thread's queue, where the filter sees it.
-    if (!RegisterHotKey(nullptr, m_id, MOD_CONTROL | MOD_ALT, kVirtualKeyK))
+    if (!RegisterHotKey(nullptr, m_id, MOD_CONTROL | MOD_ALT, kVirtualKeyK)) {
+        const DWORD error = GetLastError();
+        qCWarning(lcApp).nospace() << "the hot key Ctrl+Alt+K is not registered: RegisterHotKey failed with error " << error
+                                   << (error == ERROR_HOTKEY_ALREADY_REGISTERED ? " (another program holds the key)" : "");
         return false;
+    }
     QCoreApplication::instance()->installNativeEventFilter(this);
     m_registered = true;
     return true;

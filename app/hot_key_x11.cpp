@@ -1,6 +1,11 @@
 #include "app/hot_key.h"
 
+#include "app/log.h"
+
 #include <QGuiApplication>
+#include <QList>
+
+#include <cstdlib>
 
 #include <xcb/xcb.h>
 #include <X11/Xlib.h>
@@ -12,10 +17,16 @@ static const unsigned int kLockCombos[] = {0, LockMask, Mod2Mask, LockMask | Mod
 static const unsigned int kModifiers = ControlMask | Mod1Mask;
 
 namespace {
-Display *x11Display()
+QNativeInterface::QX11Application *x11()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->display() : nullptr;
+    return qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+}
+
+void ungrab(xcb_connection_t *connection, xcb_window_t root, unsigned int keyCode, const QList<unsigned int> &modifiers)
+{
+    for (unsigned int mods : modifiers)
+        xcb_ungrab_key(connection, static_cast<xcb_keycode_t>(keyCode), root, static_cast<uint16_t>(mods));
+    xcb_flush(connection);
 }
 } // namespace
 
@@ -31,16 +42,36 @@ GlobalHotKey::~GlobalHotKey()
 
 bool GlobalHotKey::registerKey()
 {
-    Display *display = x11Display();
-    if (!display || m_registered)
-        return m_registered;
-    m_keyCode = XKeysymToKeycode(display, XK_k);
-    if (m_keyCode == 0)
+    if (m_registered)
+        return true;
+    QNativeInterface::QX11Application *native = x11();
+    Display *display = native ? native->display() : nullptr;
+    xcb_connection_t *connection = native ? native->connection() : nullptr;
+    if (!display || !connection) {
+        qCWarning(lcApp) << "the hot key Ctrl+Alt+K is not registered: there is no X11 display";
         return false;
-    const Window root = DefaultRootWindow(display);
-    for (unsigned int lock : kLockCombos)
-        XGrabKey(display, static_cast<int>(m_keyCode), kModifiers | lock, root, True, GrabModeAsync, GrabModeAsync);
-    XSync(display, False);
+    }
+    m_keyCode = XKeysymToKeycode(display, XK_k);
+    if (m_keyCode == 0) {
+        qCWarning(lcApp) << "the hot key Ctrl+Alt+K is not registered: the keyboard has no K key";
+        return false;
+    }
+    // Checked grabs: the server refuses a grab that another program holds
+    // (BadAccess), and then the key is not ours.
+    const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(display));
+    QList<unsigned int> grabbed;
+    for (unsigned int lock : kLockCombos) {
+        const xcb_void_cookie_t cookie = xcb_grab_key_checked(connection, 1, root, static_cast<uint16_t>(kModifiers | lock),
+                                                              static_cast<xcb_keycode_t>(m_keyCode), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        if (xcb_generic_error_t *error = xcb_request_check(connection, cookie)) {
+            qCWarning(lcApp).nospace() << "the hot key Ctrl+Alt+K is not registered: the X server refused the grab (error "
+                                       << error->error_code << (error->error_code == XCB_ACCESS ? ", another program holds the key" : "") << ")";
+            std::free(error);
+            ungrab(connection, root, m_keyCode, grabbed);
+            return false;
+        }
+        grabbed.append(kModifiers | lock);
+    }
     qApp->installNativeEventFilter(this);
     m_registered = true;
     return true;
@@ -53,13 +84,14 @@ void GlobalHotKey::unregisterKey()
     m_registered = false;
     if (qApp)
         qApp->removeNativeEventFilter(this);
-    Display *display = x11Display();
-    if (!display)
+    QNativeInterface::QX11Application *native = x11();
+    Display *display = native ? native->display() : nullptr;
+    if (!display || !native->connection())
         return;
-    const Window root = DefaultRootWindow(display);
+    QList<unsigned int> all;
     for (unsigned int lock : kLockCombos)
-        XUngrabKey(display, static_cast<int>(m_keyCode), kModifiers | lock, root);
-    XSync(display, False);
+        all.append(kModifiers | lock);
+    ungrab(native->connection(), static_cast<xcb_window_t>(DefaultRootWindow(display)), m_keyCode, all);
 }
 
 bool GlobalHotKey::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)

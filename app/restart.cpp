@@ -19,11 +19,59 @@ QString shellWord(const QString &text)
     return u'\'' + QString(text).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
 }
 
-QString batchWord(const QString &text)
+// One word as the started program's C runtime splits its command line: in
+// quotes, each quote written \" and the backslashes before a quote doubled.
+QString argvWord(const QString &text)
 {
-    return u'"' + text + u'"';
+    QString word(1, u'"');
+    qsizetype backslashes = 0;
+    for (const QChar c : text) {
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        word += QString(c == u'"' ? backslashes * 2 + 1 : backslashes, u'\\');
+        word += c;
+        backslashes = 0;
+    }
+    word += QString(backslashes * 2, u'\\');
+    word += u'"';
+    return word;
+}
+
+// A command line as a line of a batch file. cmd expands % even inside
+// quotes, so it is doubled everywhere; where the escaped quotes of a word
+// leave cmd outside quotes, its own special characters get a ^.
+QString batchLine(const QString &line)
+{
+    QString out;
+    bool quoted = false;
+    for (const QChar c : line) {
+        if (c == u'"')
+            quoted = !quoted;
+        if (c == u'%') {
+            out += QStringLiteral("%%");
+            continue;
+        }
+        if (!quoted && QStringView(u"^&|<>()").contains(c))
+            out += u'^';
+        out += c;
+    }
+    return out;
 }
 } // namespace
+
+QStringList restartArguments(const QStringList &arguments, const QString &runDirectory)
+{
+    QStringList out = arguments;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i] == u"--run-dir" && i + 1 < out.size())
+            out[++i] = runDirectory;
+        else if (out[i].startsWith(u"--run-dir="))
+            out[i] = QStringLiteral("--run-dir=") + runDirectory;
+    }
+    return out;
+}
 
 int pauseCount(int delaySeconds)
 {
@@ -37,9 +85,10 @@ QByteArray batchScriptText(const QString &programPath, const QStringList &argume
         path = QDir::toNativeSeparators(programPath);
     // Built piece by piece: a path that happens to hold the placeholder text
     // of the template stays intact.
-    QString start = QStringLiteral("start \"\" ") + batchWord(path);
+    QString start = QStringLiteral("start \"\" ") + argvWord(path);
     for (const QString &argument : arguments)
-        start += u' ' + batchWord(argument);
+        start += u' ' + argvWord(argument);
+    start = batchLine(start);
     const QString text = QStringLiteral("@echo off \r\n")
         + QStringLiteral("@ping 127.0.0.1 -n ") + QString::number(pauseCount) + QStringLiteral(" >nul\r\n")
         + start + QStringLiteral("\r\n")
@@ -93,7 +142,10 @@ void restartProgram(int delaySeconds, const std::function<void()> &endProcess)
         return;
     }
     qCInfo(lcApp) << "restarting" << program;
-    if (!launchRestartScript(program, QCoreApplication::arguments().mid(1), pauseCount(delaySeconds)))
+    // The script runs in the run directory: a relative --run-dir would point
+    // the new copy at another, empty folder.
+    const QStringList arguments = restartArguments(QCoreApplication::arguments().mid(1), rundir::path());
+    if (!launchRestartScript(program, arguments, pauseCount(delaySeconds)))
         return;
     if (endProcess)
         endProcess();

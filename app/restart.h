@@ -13,8 +13,14 @@ namespace restart {
 // The pause count of the script: the given delay when above 0, else 2.
 int pauseCount(int delaySeconds);
 
+// The program's arguments for the new copy, with the value of --run-dir
+// replaced by `runDirectory` (absolute).
+QStringList restartArguments(const QStringList &arguments, const QString &runDirectory);
+
 // Restart.bat: four CR LF lines in GBK, no line break after the last. The
-// program path is written in its short form on Windows.
+// program path is written in its short form on Windows; each word is quoted
+// for the program's command line and escaped for cmd (% and, outside quotes,
+// its special characters).
 QByteArray batchScriptText(const QString &programPath, const QStringList &arguments, int pauseCount);
 // Restart.sh for other systems: the same steps as a POSIX shell script.
 QByteArray shellScriptText(const QString &programPath, const QStringList &arguments, int pauseCount);

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -28,6 +29,8 @@ QWidget *makeStatusBar(const ControlDef &def, QWidget *parent, const int *widths
         auto *part = new QLabel(bar);
         part->setObjectName(def.name + u'#' + QString::number(i));
         part->setFrameShape(QFrame::StyledPanel);
+        // Status texts come from servers and pages: never read as markup.
+        part->setTextFormat(Qt::PlainText);
         if (i < count)
             part->setFixedWidth(widths[i]);
         row->addWidget(part, i < count ? 0 : 1);
@@ -114,6 +117,9 @@ QWidget *WindowBuilder::create(const ControlDef &def, QWidget *parent)
     case ControlKind::Picture:
     case ControlKind::Label: {
         auto *label = new QLabel(parent);
+        // Captions come from announcements, versions and paths: a text that
+        // looks like markup is shown as it is.
+        label->setTextFormat(Qt::PlainText);
         label->setWordWrap(def.kind == ControlKind::Label && def.geometry.height() > 30);
         return label;
     }
@@ -149,7 +155,8 @@ void WindowBuilder::bindInput(const ControlDef &def, QWidget *w)
 
 bool WindowBuilder::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonPress)
+    // Labels and pictures act on the left button only.
+    if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
         m_form.click(watched->objectName());
     return QObject::eventFilter(watched, event);
 }

@@ -281,7 +281,14 @@ void CdpConnection::onClosed()
 {
     {
         std::lock_guard lock(m_mutex);
-        m_closed = true;
+        m_closed = true; // calls from now on fail at once
+    }
+    // The owner hears of the end before the calls in flight fail, so a caller
+    // woken by that failure finds the browser already marked as gone.
+    if (m_onClose)
+        m_onClose();
+    {
+        std::lock_guard lock(m_mutex);
         if (!m_pending.empty())
             qCWarning(lcBrowser) << "the browser went away;" << m_pending.size() << "calls in flight failed";
         for (auto &[id, pending] : m_pending) {
@@ -291,8 +298,6 @@ void CdpConnection::onClosed()
         }
         m_pending.clear();
     }
-    if (m_onClose)
-        m_onClose();
 }
 
 void CdpConnection::close(int graceMs)

@@ -236,7 +236,7 @@ int JsonDocument::type(const QString &key) const
 {
     const rapidjson::Value *v = d->atKey(key);
     if (!v)
-        return TypeMissing;
+        return 0;
     if (!isPath(key)) {
         if (v->IsBool())
             return TypeBoolean;

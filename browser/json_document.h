@@ -22,9 +22,10 @@ class JsonDocumentPrivate;
 class JsonDocument final {
 public:
     // Type codes of type(); a plain member name reports booleans as
-    // TypeBoolean and "0xByte..." strings as TypeBytes.
+    // TypeBoolean and "0xByte..." strings as TypeBytes. A missing value reads
+    // as 0 like every other read of one, the same code as null.
     enum Type : int {
-        TypeMissing = -1, TypeNull = 0, TypeFalse = 1, TypeTrue = 2, TypeObject = 3,
+        TypeNull = 0, TypeFalse = 1, TypeTrue = 2, TypeObject = 3,
         TypeArray = 4, TypeString = 5, TypeNumber = 6, TypeBoolean = 7, TypeBytes = 12
     };
 

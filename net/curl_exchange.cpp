@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace net::detail {
 
@@ -31,9 +32,16 @@ void suppressUnless(HeaderList &list, const QList<QByteArray> &given, QByteArray
 
 struct Collector {
     ExchangeResult *result = nullptr;
+    HeadLines head;
     bool gotStatus = false;
+    bool headComplete = false; // the head of a final (not 1xx) answer ended
     bool overflow = false;
 };
+
+bool isInterim(const QByteArray &statusLine)
+{
+    return statusLine.split(' ').value(1).startsWith('1');
+}
 
 size_t onHeader(char *data, size_t size, size_t count, void *user)
 {
@@ -42,14 +50,21 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
     QByteArray line(data, qsizetype(n));
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    if (line.startsWith("HTTP/")) {
+    switch (c->head.take(line)) {
+    case HeadLines::Kind::Status:
         // Each response (a redirect hop, an interim 1xx) starts over.
         c->gotStatus = true;
+        c->headComplete = false;
         c->result->statusLine = line;
         c->result->headerLines.clear();
         c->result->body.clear();
-    } else if (!line.isEmpty()) {
+        break;
+    case HeadLines::Kind::Header:
         c->result->headerLines.append(line);
+        break;
+    case HeadLines::Kind::End:
+        c->headComplete = c->gotStatus && !isInterim(c->result->statusLine);
+        break;
     }
     return n;
 }
@@ -97,8 +112,10 @@ void setMethodAndBody(CURL *h, const ExchangeRequest &r)
 
 FailedStage classify(CURLcode code, const Collector &c, CURL *h, const ExchangeRequest &r)
 {
+    // libcurl takes a connection that ends inside a head without a length
+    // as the end of the answer.
     if (code == CURLE_OK)
-        return FailedStage::None;
+        return c.headComplete ? FailedStage::None : FailedStage::Response;
     curl_off_t connectTime = 0;
     curl_off_t uploaded = 0;
     curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime);
@@ -121,13 +138,24 @@ FailedStage classify(CURLcode code, const Collector &c, CURL *h, const ExchangeR
     default:
         break;
     }
-    if (c.gotStatus)
+    if (c.headComplete)
         return FailedStage::Read;
+    if (c.gotStatus)
+        return FailedStage::Response;
     if (!connected)
         return FailedStage::Connect;
     if (code == CURLE_SEND_ERROR || uploaded < curl_off_t(r.body.size()))
         return FailedStage::Send;
     return FailedStage::Response;
+}
+
+QString failureReason(const Collector &c, CURLcode code, const char *errorText)
+{
+    if (c.overflow)
+        return QStringLiteral("the body passed %1 bytes").arg(kMaxBodyBytes);
+    if (code == CURLE_OK)
+        return QStringLiteral("the connection ended inside the response head");
+    return QStringLiteral("curl %1 %2 %3").arg(int(code)).arg(QString::fromUtf8(curl_easy_strerror(code)), QString::fromUtf8(errorText));
 }
 
 } // namespace
@@ -267,6 +295,16 @@ void setTransferTimeouts(CURL *h, long connectTimeoutMs, long idleTimeoutMs)
     }
 }
 
+HeadLines::Kind HeadLines::take(QByteArrayView line)
+{
+    if (line.isEmpty()) {
+        m_atStart = true;
+        return Kind::End;
+    }
+    const bool first = std::exchange(m_atStart, false);
+    return first && line.startsWith("HTTP/") ? Kind::Status : Kind::Header;
+}
+
 HeaderList::HeaderList(const QList<QByteArray> &lines)
 {
     for (const QByteArray &line : lines)
@@ -334,8 +372,7 @@ ExchangeResult perform(CURL *h, const ExchangeRequest &r)
     result.failed = collector.overflow ? FailedStage::Read : classify(result.code, collector, h, r);
     if (result.failed != FailedStage::None) {
         qCWarning(lcNet).noquote() << verbOf(r.method) << urlForLog(r.url) << "failed at the" << stageName(result.failed) << "step:"
-                                   << (collector.overflow ? QStringLiteral("the body passed %1 bytes").arg(kMaxBodyBytes)
-                                                          : QStringLiteral("curl %1 %2 %3").arg(int(result.code)).arg(QString::fromUtf8(curl_easy_strerror(result.code)), QString::fromUtf8(errorText)));
+                                   << failureReason(collector, result.code, errorText);
     }
     if (collector.gotStatus) {
         long status = 0;

@@ -59,6 +59,20 @@ private:
     curl_slist *m_list = nullptr;
 };
 
+// Sorts the lines libcurl hands to a header callback. Only the first line of
+// a head is a status line; a blank line ends the head, and what follows is a
+// new head (after an interim 1xx answer or a redirect hop) or trailers. A line
+// inside a head that merely begins with "HTTP/" is a header line.
+class HeadLines final {
+public:
+    enum class Kind { Status, Header, End };
+    // `line` without its CR LF.
+    Kind take(QByteArrayView line);
+
+private:
+    bool m_atStart = true;
+};
+
 // Options every transfer of the program shares: the URL, http and https
 // only (also for redirects), HTTP/1.1, no signals (transfers run on many
 // threads), and whether redirects are followed.
@@ -92,8 +106,8 @@ enum class FailedStage {
     Url,      // the URL is not an http(s) URL
     Connect,  // no connection (resolve, connect, TLS handshake)
     Send,     // the request could not be sent whole
-    Response, // sent, but no status line came back
-    Read      // the status line came, the rest did not
+    Response, // sent, but no complete response head came back
+    Read      // the head came, the body did not
 };
 
 struct ExchangeResult {

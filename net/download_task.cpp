@@ -30,6 +30,7 @@ struct BlockTransfer {
     qint64 rangeTotal = -1;
     bool checked = false;
     bool pausedMeanwhile = false;
+    detail::HeadLines head;
 
     // The answer must be exactly the range asked for, or the whole file when
     // that is the block.
@@ -45,11 +46,12 @@ struct BlockTransfer {
         auto *t = static_cast<BlockTransfer *>(user);
         const size_t n = size * count;
         const QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
-        if (line.startsWith("HTTP/")) {
+        const detail::HeadLines::Kind kind = t->head.take(line);
+        if (kind == detail::HeadLines::Kind::Status) {
             const QList<QByteArray> parts = line.split(' ');
             t->status = parts.size() > 1 ? parts[1].toInt() : 0;
             t->rangeStart = t->rangeTotal = -1;
-        } else if (line.left(14).compare("Content-Range:", Qt::CaseInsensitive) == 0) {
+        } else if (kind == detail::HeadLines::Kind::Header && line.left(14).compare("Content-Range:", Qt::CaseInsensitive) == 0) {
             // bytes first-last/total
             const QByteArray value = line.mid(14).trimmed();
             const qsizetype dash = value.indexOf('-');
@@ -129,6 +131,9 @@ const QList<QByteArray> &DownloadTask::defaultHeaders()
         "Accept-Language: zh-cn",
         "Accept-Encoding: gzip, deflate",
         "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)",
+        // Fresh data, never a cache's copy: the update file changes under the same address.
+        "Cache-Control: no-cache",
+        "Pragma: no-cache",
     };
     return headers;
 }
@@ -290,6 +295,7 @@ bool DownloadTask::fetchBlock(CURL *h, QFile &file, qint64 block)
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
         transfer.checked = false;
         transfer.pausedMeanwhile = false;
+        transfer.head = {};
         const CURLcode code = curl_easy_perform(h);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
 

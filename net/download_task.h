@@ -39,7 +39,8 @@ public:
     // Waits for the controller thread to end.
     void join();
 
-    // The request headers every request of a download carries, without CR LF.
+    // The request headers every request of a download carries, without CR LF;
+    // they ask caches on the way for fresh data.
     static const QList<QByteArray> &defaultHeaders();
 
 private:

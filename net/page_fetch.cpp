@@ -73,7 +73,6 @@ QString stageMessage(detail::FailedStage stage)
     case detail::FailedStage::Url:
         return kBadUrl;
     case detail::FailedStage::Connect:
-        return kNoConnection;
     case detail::FailedStage::Send:
         return kSendFailed;
     case detail::FailedStage::Response:
@@ -93,8 +92,8 @@ void readResponseHeaders(const detail::ExchangeResult &result, PageFetchOptions 
         raw += QString::fromLatin1(line) + kCrLf;
     raw += kCrLf;
     o.responseHeaders = raw;
-    if (result.failed == detail::FailedStage::None)
-        o.statusText = raw.mid(9, raw.indexOf(kCrLf, 9) - 9);
+    // Also after a failed read: the status line replaces its message.
+    o.statusText = raw.mid(9, raw.indexOf(kCrLf, 9) - 9);
     o.newCookies = setCookieItems(raw, SetCookieLines::WithAttributesOnly);
     o.location.clear();
     for (const QString &line : raw.split(kCrLf)) {
@@ -104,13 +103,17 @@ void readResponseHeaders(const detail::ExchangeResult &result, PageFetchOptions 
 }
 
 // The page decoded from the charset its first 1024 bytes declare; GBK text
-// when none is declared, when it is gbk or gb2312, or when it is unknown.
+// when none is declared, when it is unknown, or when it is gbk or gb2312 in
+// any letter case (pages that say gb2312 are written with the wider GBK,
+// which a strict GB2312 decoder would garble).
 QString pageText(const QByteArray &body)
 {
     RegexMatcher matcher;
     matcher.execute(QStringLiteral("<meta.+?charset=[^\\w]?([-\\w]+)"), QString::fromLatin1(body.left(1024)));
     const QString charset = matcher.submatchValue(1, 1);
-    if (!charset.isEmpty() && charset != QLatin1String("gbk") && charset != QLatin1String("gb2312")) {
+    const bool isGbk = charset.compare(QLatin1String("gbk"), Qt::CaseInsensitive) == 0
+        || charset.compare(QLatin1String("gb2312"), Qt::CaseInsensitive) == 0;
+    if (!charset.isEmpty() && !isGbk) {
         QStringDecoder decoder(charset.toLatin1().constData());
         if (decoder.isValid())
             return decoder.decode(body);

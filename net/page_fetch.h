@@ -32,7 +32,8 @@ struct PageFetchOptions {
     QString cookies;
 
     // Out. On a failure only statusText changes, except after a failed body
-    // read ("713 ..."), which still fills everything from what arrived.
+    // read, which still fills everything from what arrived: statusText then
+    // holds the status line like on success, not the "713 ..." message.
     QString newCookies;      // the server's cookies, or the merged cookie text
     QString responseHeaders; // status line and header lines, each ended by CR LF, then CR LF
     QString location;        // the Location header's value
@@ -40,19 +41,22 @@ struct PageFetchOptions {
     QByteArray responseBytes; // the raw body
 };
 
-// Returns the page text, empty on every failure that ends the exchange. A 4xx
-// or 5xx answer is no failure. A body past 256 MiB ends the read like a
-// failed read (713). Thread-safe: each call has its own handle.
+// Returns the page text, empty on every failure that ends the exchange; a
+// body cut short gives the part that arrived. A 4xx or 5xx answer is no
+// failure. A body past 256 MiB ends the read like a failed read.
+// Thread-safe: each call has its own handle.
 QString fetchPageText(const QString &url, PageFetchOptions &options);
 
 namespace pagefetch {
-// The messages statusText carries on failure. The steps that only set an
-// option of the transfer (704, 705, 707, 708, 709, the certificate flags)
-// cannot fail on their own with libcurl, so their messages never appear.
+// The messages statusText carries on failure. The steps that only make a
+// handle or set an option of the transfer (703, 704, 705, 707, 708, 709, the
+// certificate flags) cannot fail on their own with libcurl, so their messages
+// never appear. The connection is made while the request is sent: a host that
+// does not resolve, a refused connection or a connect time-out is 711. A
+// connection that ends before the response head is complete is 712.
 inline const QString kNoPlatform = QStringLiteral("700 当前系统不支持WinHttp服务!");
 inline const QString kBadUrl = QStringLiteral("701 解析URL地址失败!");
 inline const QString kNoSession = QStringLiteral("702 创建WinHttp会话失败!");
-inline const QString kNoConnection = QStringLiteral("703 创建WinHttp连接失败!");
 inline const QString kBadHeaders = QStringLiteral("710 设置协议头失败!");
 inline const QString kSendFailed = QStringLiteral("711 发送请求失败!");
 inline const QString kNoResponse = QStringLiteral("712 服务器未响应!");

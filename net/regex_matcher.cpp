@@ -13,7 +13,10 @@ bool RegexMatcher::execute(const QString &pattern, const QString &subject, bool 
         options |= QRegularExpression::CaseInsensitiveOption;
     if (multiline)
         options |= QRegularExpression::MultilineOption;
-    m_regex = QRegularExpression(source, options);
+    // Line ends are LF, CR LF and a lone CR, as in the system's object: ^ and
+    // $ meet them in multiline mode, and '.' matches none of them.
+    m_regex = QRegularExpression(QStringLiteral("(*ANYCRLF)") + source, options);
+    m_pattern = source;
     m_hasRegex = true;
     m_global = global;
     m_subject = subject;
@@ -32,7 +35,7 @@ bool RegexMatcher::execute(const QString &pattern, const QString &subject, bool 
 
 QString RegexMatcher::pattern() const
 {
-    return m_hasRegex ? m_regex.pattern() : QString();
+    return m_hasRegex ? m_pattern : QString();
 }
 
 QString RegexMatcher::replace(const QString &replacement) const

@@ -9,7 +9,7 @@ namespace net {
 
 // One pattern run over one subject text with the habits of the VBScript
 // regular-expression object: case-insensitive unless asked, ^ and $ at line
-// breaks, every match found, '.' not matching a line break. Matches and groups
+// breaks (LF, CR LF or CR), every match found, '.' not matching a line break. Matches and groups
 // are numbered from 1. Nothing throws: a bad number or a failed pattern gives
 // an empty text or 0.
 class RegexMatcher final {
@@ -37,6 +37,7 @@ private:
     int positionOf(const QString &text, int match) const;
 
     QRegularExpression m_regex;
+    QString m_pattern; // as given, after the quote markers
     bool m_hasRegex = false;
     bool m_global = true;
     QList<QRegularExpressionMatch> m_matches;

@@ -19,17 +19,23 @@ struct ProbeResult {
     int status = 0;
     qint64 contentLength = -1;
     QList<QByteArray> headers;
+    detail::HeadLines head;
 };
 
 size_t onProbeHeader(char *data, size_t size, size_t count, void *user)
 {
     auto *r = static_cast<ProbeResult *>(user);
     const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
-    if (line.startsWith("HTTP/")) {
+    switch (r->head.take(line)) {
+    case detail::HeadLines::Kind::Status:
         r->answered = true;
         r->headers.clear();
-    } else if (!line.isEmpty()) {
+        break;
+    case detail::HeadLines::Kind::Header:
         r->headers.append(line);
+        break;
+    case detail::HeadLines::Kind::End:
+        break;
     }
     return size * count;
 }

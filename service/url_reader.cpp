@@ -1,5 +1,6 @@
 #include "service/url_reader.h"
 
+#include "base/gbk.h"
 #include "net/http_request.h"
 #include "service/log.h"
 
@@ -25,8 +26,10 @@ QByteArray readUrlBytes(const QString &url)
 
 JsonFields parseFlatJson(QByteArrayView text)
 {
+    // The servers serve their documents in UTF-8 or in GBK.
+    const QByteArray utf8 = gbk::decodeUtf8OrGbk(text).toUtf8();
     rapidjson::Document doc;
-    doc.Parse(text.data(), static_cast<size_t>(text.size()));
+    doc.Parse(utf8.constData(), static_cast<size_t>(utf8.size()));
     JsonFields fields;
     if (doc.HasParseError() || !doc.IsObject()) {
         if (!text.isEmpty())

@@ -19,8 +19,9 @@ QByteArray readUrlBytes(const QString &url);
 // text that is no JSON object, or a document cut short gives no members.
 JsonFields readJsonFromUrl(const QString &url);
 
-// Strings as they stand, other values as their JSON text ("3.0" and 3.0 both
-// read as "3.0"; null reads as empty).
+// The text is UTF-8 or GBK (a leading byte-order mark is dropped). Strings
+// as they stand, other values as their JSON text ("3.0" and 3.0 both read as
+// "3.0"; null reads as empty).
 JsonFields parseFlatJson(QByteArrayView text);
 
 } // namespace service

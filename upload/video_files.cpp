@@ -6,6 +6,7 @@
 #include "upload/delay_wait.h"
 #include "upload/log.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -87,11 +89,12 @@ bool isUsableFileName(const QString &name)
 QString shortenLongName(const QString &path)
 {
     const QString stem = fileNameOf(path, false);
-    if (stem.size() <= 30)
+    const qsizetype cut = characterPrefixLength(stem, 30);
+    if (cut == stem.size())
         return path;
     const QFileInfo info(path);
     const QString extension = fileNameOf(path, true).mid(stem.size());
-    const QString newName = stem.left(30) + extension;
+    const QString newName = stem.left(cut) + extension;
     // Only the file name changes: a folder whose name holds the same text stays as it is.
     const QString newPath = QDir::toNativeSeparators(info.absolutePath() + u'/' + newName);
     // When no rename takes place the video goes on under its own name: a
@@ -108,7 +111,51 @@ QString shortenLongName(const QString &path)
     return newPath;
 }
 
+#ifndef Q_OS_WIN
+void ignoreLeaseBreak(int)
+{
+}
+
+// A writer opening the file while we hold the lease sends us SIGIO, whose
+// default action ends the process. Its handler does nothing (a handler, not
+// SIG_IGN, so that browsers started later do not inherit an ignored signal);
+// one somebody else installed stays.
+void keepSigioHarmless()
+{
+    static const bool done = [] {
+        struct sigaction current = {};
+        if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL && !(current.sa_flags & SA_SIGINFO)) {
+            struct sigaction action = {};
+            action.sa_handler = ignoreLeaseBreak;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESTART;
+            ::sigaction(SIGIO, &action, nullptr);
+        }
+        return true;
+    }();
+    (void)done;
+}
+#endif
+
 } // namespace
+
+qsizetype characterPrefixLength(QStringView text, qsizetype characters)
+{
+    qsizetype i = 0;
+    for (qsizetype n = 0; n < characters && i < text.size(); ++n)
+        i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+    return i;
+}
+
+bool wasJustModified(const QString &path)
+{
+    const QFileInfo info(path);
+    const QDateTime modified = info.lastModified();
+    if (!modified.isValid())
+        return true;
+    // Two seconds, not one: some file systems keep the time in steps of two.
+    return modified.msecsTo(QDateTime::currentDateTime()) < 2000;
+}
 
 QString fileNameOf(const QString &path, bool withExtension)
 {
@@ -181,14 +228,22 @@ bool isFileLocked(const QString &path)
     return false;
 #else
     // A read lease is refused while any process has the file open for writing.
+    keepSigioHarmless();
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return true;
     bool locked = false;
-    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0)
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
         ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    else
-        locked = errno == EAGAIN;
+    } else if (errno == EAGAIN) {
+        locked = true;
+    } else {
+        // No leases here (network and FUSE mounts; a file of another user):
+        // a file that changed a moment ago may still be being written.
+        const int error = errno;
+        locked = wasJustModified(path);
+        qCDebug(lcUpload) << "no lease on" << path << "--" << qt_error_string(error) << "; judged by its time:" << (locked ? "locked" : "free");
+    }
     ::close(fd);
     return locked;
 #endif

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 class AccountTable;
 class Form;
@@ -24,7 +25,17 @@ QStringList listVideos(const QString &folder, bool withSubfolders, const QString
 QStringList listPictures(const QString &folder);
 
 // True when the file exists and another program holds it for writing.
+// Where the system cannot tell (no file leases), a file changed within the
+// last two seconds counts as locked.
 bool isFileLocked(const QString &path);
+// The fallback test: the file changed within the last two seconds (or its
+// time cannot be read).
+bool wasJustModified(const QString &path);
+
+// How many UTF-16 units the first `characters` characters of the text take;
+// a character outside the Basic Multilingual Plane counts once and is never
+// split.
+qsizetype characterPrefixLength(QStringView text, qsizetype characters);
 
 // Folders beside the used-video folder (beside the run directory's own
 // files when no used folder is set): videos held until the user confirms

@@ -90,6 +90,31 @@ TEST_F(AccountListViewTest, MovingTheFirstOfThreeRowsToTheBottom)
     EXPECT_EQ(view->model()->index(2, 1).data().toString(), app.accountTable().cell(2, 1));
 }
 
+// Moving or deleting the selected row changes the table only: the editor
+// keeps what the user typed, and currentRow stays where it was.
+TEST_F(AccountListViewTest, MovingOrDeletingTheSelectedRowLeavesTheEditorAlone)
+{
+    QTRY_COMPARE(view->model()->rowCount(), 3);
+    select(rowWithId("100"));
+    const int row = currentRow.load();
+    app.mainForm().setText("编辑框_视频素材目录", "/v/typed but not saved");
+    app.accountCommands().runMenuItem("此项移动到最底部");
+    QTRY_COMPARE(view->model()->index(2, 3).data().toString(), QString("100"));
+    QTest::qWait(50);
+    EXPECT_EQ(edit("编辑框_账号标识"), "100");
+    EXPECT_EQ(edit("编辑框_视频素材目录"), "/v/typed but not saved");
+    EXPECT_EQ(currentRow.load(), row);
+
+    select(rowWithId("101"));
+    app.mainForm().setText("编辑框_视频素材目录", "/v/another");
+    app.mainForm().click("按钮_删除本账号");
+    QTRY_COMPARE(view->model()->rowCount(), 2);
+    QTest::qWait(50);
+    EXPECT_EQ(rowWithId("101"), -1);
+    EXPECT_EQ(edit("编辑框_账号标识"), "101");
+    EXPECT_EQ(edit("编辑框_视频素材目录"), "/v/another");
+}
+
 TEST_F(AccountListViewTest, MenuItemsThatNeedARowDoNothingWithoutOne)
 {
     QTRY_COMPARE(view->model()->rowCount(), 3);

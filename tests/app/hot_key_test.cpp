@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
 namespace {
 QProcess *g_xvfb = nullptr;
 
@@ -72,6 +75,36 @@ TEST(GlobalHotKey, CtrlAltKActsAsAClickOnStartWhileAnotherWindowHasTheFocus)
     EXPECT_EQ(clicks.count(), 1);
     other.kill();
     other.waitForFinished();
+}
+
+// Another program holds Ctrl+Alt+K: the key is not ours, we do not claim
+// it, and the reason is in the diagnostic log.
+TEST(GlobalHotKey, AKeyAnotherProgramHoldsIsNotClaimed)
+{
+    Display *other = XOpenDisplay(nullptr); // a second X client, as another program is
+    ASSERT_NE(other, nullptr);
+    const int k = XKeysymToKeycode(other, XK_k);
+    XGrabKey(other, k, ControlMask | Mod1Mask, DefaultRootWindow(other), True, GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type == QtWarningMsg)
+            warnings << message;
+    });
+    {
+        testsupport::TempRunDir run;
+        Application app(CommandLine{});
+        app.setExitProcess([] {});
+        QSignalSpy ready(&app, &Application::mainWindowReady);
+        app.startUp();
+        ASSERT_TRUE(ready.wait(5000));
+        EXPECT_FALSE(app.hotKeyRegistered());
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(warnings.filter("Ctrl+Alt+K is not registered").filter("another program holds the key").size(), 1) << warnings.join('\n').toStdString();
+    XCloseDisplay(other);
 }
 
 int main(int argc, char **argv)

@@ -1,5 +1,6 @@
 // A program that restarts itself once through the restart script, as
-// 重启软件 does: each start adds a line to starts.txt in its run directory.
+// 重启软件 does: each start adds a line (its arguments) to starts.txt in its
+// run directory.
 #include "app/restart.h"
 #include "base/run_directory.h"
 
@@ -14,7 +15,9 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2)
         return 2;
-    rundir::set(args.at(1));
+    // Either the run directory itself or --run-dir and a directory, which
+    // may be relative to the working directory.
+    rundir::set(args.at(1) == u"--run-dir" ? args.value(2) : args.at(1));
     QFile starts(rundir::join(u"starts.txt"));
     if (!starts.open(QIODevice::Append))
         return 1;

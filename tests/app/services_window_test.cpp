@@ -1,8 +1,10 @@
 #include "app/application.h"
 #include "app/skin.h"
+#include "browser/browser_library.h"
 #include "base/gbk.h"
 #include "runlog/run_log.h"
 #include "service/update_check.h"
+#include "upload/job_state.h"
 #include "tests/service/recording_view.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_support.h"
@@ -15,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +119,9 @@ TEST_F(ServicesWindowTest, StartUpShowsVersionUpdateAnnouncementAndWatch)
 
     // A tag that is no web address is shown as a message.
     form.setTag("图片框_广告", QStringLiteral("公告：今晚维护"));
+    const qsizetype shown = presenter.texts().size();
+    QTest::mousePress(const_cast<QLabel *>(picture), Qt::RightButton); // the left button only
+    EXPECT_EQ(presenter.texts().size(), shown);
     QTest::mousePress(const_cast<QLabel *>(picture), Qt::LeftButton);
     EXPECT_EQ(presenter.texts().last(), QStringLiteral("公告：今晚维护"));
 
@@ -124,6 +130,39 @@ TEST_F(ServicesWindowTest, StartUpShowsVersionUpdateAnnouncementAndWatch)
         EXPECT_TRUE(log.contains(QString::fromUtf8(line))) << line;
     EXPECT_LT(log.indexOf(QStringLiteral("启动窗口线程")), log.indexOf(QStringLiteral("启动窗口创建完毕")));
     EXPECT_EQ(exits, 0);
+    app.updateCheck().wait();
+}
+
+// A browser start can take many seconds: the window's browser commands
+// run beside the user-interface thread, which goes on handling events.
+TEST_F(ServicesWindowTest, TheWindowStaysLiveWhileItsBrowserCallsRun)
+{
+    QByteArray ini = simServicesIni(sim.port());
+    ini += "[browser]\nheadless=true\nextra_args=--no-sandbox --disable-gpu --no-first-run --disable-background-networking --disable-sync\n";
+    ASSERT_TRUE(testsupport::writeAll(run.file("data/services.ini"), ini));
+    RecordingPresenter presenter(messagebox::Answer::Ok);
+    Application app{CommandLine{}};
+    app.setExitProcess([] {});
+    QSignalSpy ready(&app, &Application::mainWindowReady);
+    app.startUp();
+    ASSERT_TRUE(ready.wait(10000));
+
+    bool inCall = false;
+    int ticksInCall = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksInCall += inCall; });
+    ticker.start(10);
+    app.mainForm().setText("编辑框_账号标识", "live1");
+    inCall = true;
+    app.mainForm().click("按钮14");
+    inCall = false;
+    EXPECT_GT(ticksInCall, 0) << "the event loop stood still while the browser started";
+    const int page = currentPageId.load();
+    ASSERT_GT(page, 0);
+
+    app.mainForm().click("按钮11");
+    EXPECT_TRUE(app.mainForm().text("标签_版本").contains("Chrome/")) << app.mainForm().text("标签_版本").toStdString();
+    BrowserLibrary::instance().form_close_browser(page);
     app.updateCheck().wait();
 }
 

@@ -119,12 +119,19 @@ TEST(RestartScript, BatchTextIsFourCrLfLinesInGbk)
     EXPECT_EQ(text, gbk::encode(QStringLiteral("@echo off \r\n@ping 127.0.0.1 -n 2 >nul\r\nstart \"\" \"/opt/my tools/秒数/tolvar\"\r\ndel Restart.bat")));
     EXPECT_EQ(gbk::decode(restart::batchScriptText(program, {"--run-dir", "D:\\x"}, 7)).split("\r\n").mid(1, 2),
               (QStringList{"@ping 127.0.0.1 -n 7 >nul", QStringLiteral("start \"\" \"/opt/my tools/秒数/tolvar\" \"--run-dir\" \"D:\\x\"")}));
+    // % is doubled (cmd expands it even in quotes); a quote is \" for the
+    // program, and what that leaves outside cmd's quotes gets a ^.
+    EXPECT_EQ(gbk::decode(restart::batchScriptText(program, {"D:\\100% 数据\\", "a\"b&c", "say \"hi\" & go"}, 2)).split("\r\n").value(2),
+              QStringLiteral("start \"\" \"/opt/my tools/秒数/tolvar\" \"D:\\100%% 数据\\\\\" \"a\\\"b^&c\" \"say \\\"hi\\\" ^& go\""));
 #endif
+    EXPECT_EQ(restart::restartArguments({"--start", "--run-dir", "data", "--run-dir=x", "--headless"}, "/abs/run"),
+              (QStringList{"--start", "--run-dir", "/abs/run", "--run-dir=/abs/run", "--headless"}));
 }
 
 // The whole road: a program in a folder with a space and Chinese in its
 // name restarts itself through the script (cmd with a hidden window on
-// Windows), gets its arguments again, and the script is gone afterwards.
+// Windows), gets its arguments again (a relative run directory made
+// absolute; a quote and a % intact), and the script is gone afterwards.
 TEST(RestartScript, TheProgramReallyStartsAgainAndTheScriptDeletesItself)
 {
     testsupport::TempRunDir run;
@@ -132,20 +139,23 @@ TEST(RestartScript, TheProgramReallyStartsAgainAndTheScriptDeletesItself)
     const QString program = run.file("my dir 程序/" + QFileInfo(TOLVAR_RESTART_PROBE).fileName());
     ASSERT_TRUE(QFile::copy(TOLVAR_RESTART_PROBE, program));
     QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
-    const QString starts = run.file("starts.txt");
-    ASSERT_TRUE(QProcess::startDetached(program, {QDir::toNativeSeparators(run.path()), "二 号"}));
+    const QString runDir = run.file("运行 目录");
+    QDir().mkpath(runDir);
+    const QString starts = runDir + "/starts.txt";
+    const QString script = runDir + "/" + QFileInfo(restart::scriptPath()).fileName();
+    ASSERT_TRUE(QProcess::startDetached(program, {"--run-dir", "运行 目录", "二 \"号\" 100%"}, run.path()));
     QElapsedTimer waited;
     waited.start();
     QStringList lines;
     while (waited.elapsed() < 30000) {
         lines = QString::fromUtf8(testsupport::readAll(starts)).split(u'\n', Qt::SkipEmptyParts);
-        if (lines.size() >= 2 && !QFileInfo::exists(restart::scriptPath()))
+        if (lines.size() >= 2 && !QFileInfo::exists(script))
             break;
         QThread::msleep(100);
     }
-    const QString expected = QDir::toNativeSeparators(run.path()) + QStringLiteral("|二 号");
-    EXPECT_EQ(lines, (QStringList{expected, expected}));
-    EXPECT_FALSE(QFileInfo::exists(restart::scriptPath()));
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("--run-dir|运行 目录|二 \"号\" 100%"),
+                                  "--run-dir|" + QDir::toNativeSeparators(runDir) + QStringLiteral("|二 \"号\" 100%")}));
+    EXPECT_FALSE(QFileInfo::exists(script));
 }
 
 #ifdef Q_OS_WIN

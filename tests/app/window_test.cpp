@@ -1,11 +1,14 @@
 #include "app/application.h"
+#include "app/main_commands.h"
 #include "app/main_window.h"
 #include "app/settings_file.h"
+#include "app/start_window.h"
 #include "form/window_layout.h"
 #include "tests/support/test_support.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,6 +17,9 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
+
+#include <csignal>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +123,32 @@ TEST_F(WindowTest, RecommendedAndMoveButtonsThroughTheWidgets)
     EXPECT_TRUE(QDir(run.file("已使用视频")).exists());
 }
 
+// Announcements, quotes, versions and paths come from outside: a text that
+// looks like markup is shown character for character.
+TEST_F(WindowTest, OutsideTextsShowAsTheyAreAndLabelsTakeTheLeftButtonOnly)
+{
+    const QString markup = QStringLiteral("<h1>公告</h1><b>今晚</b><img src=x>");
+    app.mainForm().setPartText("状态条1", 0, markup);
+    app.mainForm().setText("标签15", markup);
+    auto *part = find<QLabel>("状态条1#0");
+    auto *label = find<QLabel>("标签15");
+    ASSERT_NE(part, nullptr);
+    ASSERT_NE(label, nullptr);
+    QTRY_COMPARE(part->text(), markup);
+    QTRY_COMPARE(label->text(), markup);
+    EXPECT_GE(part->sizeHint().width(), part->fontMetrics().horizontalAdvance(markup));
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+
+    QStringList opened;
+    app.commands().setOpenFolder([&](const QString &folder) { opened << folder; });
+    app.mainForm().setText("标签15", run.path());
+    QTest::mousePress(label, Qt::RightButton);
+    QTest::mousePress(label, Qt::MiddleButton);
+    EXPECT_TRUE(opened.isEmpty());
+    QTest::mousePress(label, Qt::LeftButton);
+    EXPECT_EQ(opened, QStringList{run.path()});
+}
+
 TEST_F(WindowTest, CloseBoxAndCloseButtonWriteTheSettings)
 {
     find<QLineEdit>("编辑框_账号序列")->setText("4");
@@ -129,4 +161,33 @@ TEST_F(WindowTest, CloseBoxAndCloseButtonWriteTheSettings)
     declareControls(reloaded, mainWindowLayout());
     settings::loadSettings(reloaded);
     EXPECT_EQ(reloaded.text("编辑框_账号序列"), "4");
+}
+
+// Before the start window's timer has fired the controls still hold the
+// design defaults; ending then must leave the user's settings file alone.
+TEST(StartWindowTest, EndingBeforeTheSettingsAreReadSavesNothing)
+{
+    testsupport::TempRunDir run;
+    Form saved;
+    declareControls(saved, mainWindowLayout());
+    saved.setText("编辑框_账号序列", "7");
+    saved.setText("编辑框_视频间隔", "45");
+    settings::saveSettings(saved);
+    const QByteArray before = testsupport::readAll(settings::settingsDataPath());
+    ASSERT_TRUE(before.contains("45"));
+
+    const auto endEarly = [&](const std::function<void(Application &)> &how) {
+        Application app{CommandLine{}};
+        int exits = 0;
+        app.setExitProcess([&] { ++exits; });
+        app.startUp();
+        ASSERT_NE(app.startWindow(), nullptr);
+        how(app);
+        QTRY_COMPARE_WITH_TIMEOUT(exits, 1, 5000);
+        EXPECT_EQ(testsupport::readAll(settings::settingsDataPath()), before);
+    };
+    endEarly([](Application &app) { app.startWindow()->close(); });
+#ifndef Q_OS_WIN
+    endEarly([](Application &) { ::raise(SIGTERM); });
+#endif
 }

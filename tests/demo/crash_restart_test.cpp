@@ -33,11 +33,6 @@ QByteArray sha256Of(const QString &path)
     return QCryptographicHash::hash(testsupport::readAll(path), QCryptographicHash::Sha256).toHex();
 }
 
-qint64 sizeOf(const QString &path)
-{
-    return QFileInfo(path).size();
-}
-
 // Every process whose command line names the run directory: the program
 // and the browsers it started on the run's profiles.
 void killEverythingOf(const QString &runDir)
@@ -203,8 +198,9 @@ TEST_F(CrashRestart, KilledAtTheWorstMomentsEveryVideoGoesOutOnceAndNoneIsLost)
         const bool isHeld = QFile::exists(m_run.file("待确认视频/" + QFileInfo(it.value().first).fileName()));
         held += isHeld;
         // Not in the studio: then held for the user, never silently gone.
-        if (published.value(it.key()) == 0)
+        if (published.value(it.key()) == 0) {
             EXPECT_TRUE(isHeld) << it.value().first.toStdString();
+        }
     }
     EXPECT_GE(rounds, 20);
     std::printf("crash rounds: %d (at accept %d, at journal %d, at move %d, at random %d); published %lld of %lld videos, each once; held %d\n",

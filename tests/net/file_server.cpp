@@ -38,6 +38,7 @@ RawServer::Handler fileServer(QByteArray content, FileServerFaults faults)
                 head = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + QByteArray::number(range.first) + '-'
                     + QByteArray::number(last) + '/' + QByteArray::number(size) + "\r\n";
             }
+            head += faults.headLines;
             const bool cut = ranged && (range.first == faults.cutRangeFrom || (faults.cutIf && faults.cutIf(range.first)));
             if (cut && faults.cutWithoutLength)
                 head += "Connection: close\r\n";

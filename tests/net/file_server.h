@@ -18,6 +18,9 @@ struct FileServerFaults {
     // Called for each range request with its first byte; returning true cuts
     // the answer like cutRangeFrom.
     std::function<bool(qint64 first)> cutIf;
+    // Header lines, each ended by CR LF, put into every answer's head after
+    // its status and range lines.
+    QByteArray headLines;
 };
 
 // Serves `content` on every path with byte ranges ("Range:bytes=a-b") over

@@ -3,6 +3,7 @@
 #include "net/page_fetch.h"
 #include "net/segmented_downloader.h"
 
+#include "tests/net/file_server.h"
 #include "tests/net/raw_server.h"
 #include "tests/support/test_support.h"
 
@@ -68,6 +69,47 @@ TEST(MalformedResponse, BodyLongerThanDeclared)
     HttpRequestOptions request;
     EXPECT_EQ(httpRequest(b.url(), request), "ok");
     EXPECT_EQ(request.status, 200);
+}
+
+// Only the first line of a head is a status line; a header line that merely
+// begins like one neither restarts the response nor changes its status.
+TEST(MalformedResponse, StatusLookalikeInsideTheHeadIsAHeaderLine)
+{
+    const QByteArray answer = "HTTP/1.1 200 OK\r\nX-A: 1\r\nHTTP/1.0 500 Junk: x\r\nContent-Length: 2\r\n\r\nok";
+    RawServer a = answering(answer);
+    PageFetchOptions page;
+    EXPECT_EQ(fetchPageText(a.url(), page), QStringLiteral("ok"));
+    EXPECT_EQ(page.statusText, QStringLiteral("200 OK"));
+    EXPECT_EQ(page.responseHeaders, QStringLiteral("HTTP/1.1 200 OK\r\nX-A: 1\r\nHTTP/1.0 500 Junk: x\r\nContent-Length: 2\r\n\r\n"));
+
+    RawServer b = answering(answer);
+    HttpRequestOptions request;
+    EXPECT_EQ(httpRequest(b.url(), request), "ok");
+    EXPECT_EQ(request.status, 200);
+    EXPECT_EQ(request.responseHeaders, QStringLiteral("X-A: 1\r\nHTTP/1.0 500 Junk: x\r\nContent-Length: 2\r\n"));
+
+    // A ranged block whose head holds such a line is still its range.
+    const QByteArray content(SegmentedDownloader::kBlockSize + 4096, 'd');
+    FileServerFaults faults;
+    faults.headLines = "HTTP/1.0 200 OK: x\r\n";
+    RawServer files(fileServer(content, faults));
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("f.bin"));
+    std::mutex mutex;
+    std::condition_variable ended;
+    int final = SegmentedDownloader::Progress;
+    {
+        SegmentedDownloader downloader;
+        ASSERT_GT(downloader.download(files.url(QStringLiteral("/f.bin")), target, 2, [&](int, int status, qint64, qint64) {
+            const std::lock_guard lock(mutex);
+            final = status;
+            ended.notify_all();
+        }), 0);
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(ended.wait_for(lock, std::chrono::seconds(10), [&] { return final != SegmentedDownloader::Progress; }));
+    }
+    EXPECT_EQ(final, SegmentedDownloader::Finished);
+    EXPECT_EQ(testsupport::readAll(target), content);
 }
 
 TEST(MalformedResponse, DownloaderProbeWithGarbageFails)

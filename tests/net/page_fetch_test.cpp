@@ -195,10 +195,13 @@ TEST(PageFetch, PageIsDecodedFromItsDeclaredCharset)
     const QByteArray utf8 = "<html><head><meta charset=\"utf-8\"></head><body>" + words.toUtf8() + "</body></html>";
     const QByteArray gbkDeclared = "<HTML><META CONTENT=\"text/html; CHARSET=GBK\"><body>" + gbk::encode(words) + "</body>";
     const QByteArray gb2312 = "<meta charset=gb2312><p>" + gbk::encode(words) + "</p>";
+    // Characters GBK has and GB2312 lacks, under a declaration in capitals.
+    const QString wider = QStringLiteral("繁體字");
+    const QByteArray upperGb2312 = "<META CHARSET=GB2312><p>" + gbk::encode(wider) + "</p>";
     const QByteArray none = "<p>" + gbk::encode(words) + "</p>";
     const QByteArray late = QByteArray(1100, ' ') + "<meta charset=\"utf-8\">" + words.toUtf8();
     HttpTestServer s([&](httplib::Server &svr) {
-        for (const auto &[path, page] : {std::pair{"/utf8", utf8}, {"/gbk", gbkDeclared}, {"/gb2312", gb2312}, {"/none", none}, {"/late", late}}) {
+        for (const auto &[path, page] : {std::pair{"/utf8", utf8}, {"/gbk", gbkDeclared}, {"/gb2312", gb2312}, {"/GB2312", upperGb2312}, {"/none", none}, {"/late", late}}) {
             svr.Get(path, [page](const httplib::Request &, httplib::Response &res) {
                 res.set_content(page.constData(), size_t(page.size()), "text/html");
             });
@@ -209,6 +212,8 @@ TEST(PageFetch, PageIsDecodedFromItsDeclaredCharset)
     EXPECT_EQ(o.responseBytes, utf8);
     EXPECT_TRUE(fetch(s.url(QStringLiteral("/gbk")), o).contains(words));
     EXPECT_TRUE(fetch(s.url(QStringLiteral("/gb2312")), o).contains(words));
+    EXPECT_EQ(fetch(s.url(QStringLiteral("/GB2312")), o), gbk::decode(upperGb2312));
+    EXPECT_TRUE(gbk::decode(upperGb2312).contains(wider));
     EXPECT_TRUE(fetch(s.url(QStringLiteral("/none")), o).contains(words));
     // A declaration past the first 1024 bytes does not count: the page is taken as GBK.
     EXPECT_EQ(fetch(s.url(QStringLiteral("/late")), o), gbk::decode(late));
@@ -225,13 +230,14 @@ TEST(PageFetch, BadUrlIs701)
     }
 }
 
-TEST(PageFetch, RefusedConnectionIs703)
+// Making the connection is part of sending the request.
+TEST(PageFetch, RefusedConnectionIs711)
 {
     PageFetchOptions o;
     testsupport::LogCapture log;
     const int port = closedPort();
     EXPECT_EQ(fetch(QStringLiteral("http://127.0.0.1:%1/path?secret=1").arg(port), o), QString());
-    EXPECT_EQ(o.statusText, pagefetch::kNoConnection);
+    EXPECT_EQ(o.statusText, pagefetch::kSendFailed);
     // The log keeps the stage and libcurl's code; the query stays out of it.
     const QStringList lines = log.linesWith({"tolvar.net", QStringLiteral("GET http://127.0.0.1:%1/path failed at the connect step: curl 7").arg(port)});
     EXPECT_EQ(lines.size(), 1) << log.lines().join('\n').toStdString();
@@ -267,6 +273,20 @@ TEST(PageFetch, NoAnswerIs712)
     EXPECT_EQ(o.statusText, pagefetch::kNoResponse);
 }
 
+TEST(PageFetch, HeadCutShortIs712WithNothingElseSet)
+{
+    for (const QByteArray &part : {QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nSet-Cookie: s=1; pa"),
+                                   QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n")}) {
+        RawServer s = answerOnce(part);
+        PageFetchOptions o;
+        o.responseHeaders = QStringLiteral("kept");
+        EXPECT_EQ(fetch(s.url(), o), QString()) << part.constData();
+        EXPECT_EQ(o.statusText, pagefetch::kNoResponse) << part.constData();
+        EXPECT_EQ(o.responseHeaders, QStringLiteral("kept"));
+        EXPECT_EQ(o.newCookies, QString());
+    }
+}
+
 TEST(PageFetch, SilentServerIs712AfterTheTimeout)
 {
     RawServer s([](RawConnection &c) {
@@ -282,12 +302,13 @@ TEST(PageFetch, SilentServerIs712AfterTheTimeout)
     EXPECT_LT(timer.elapsed(), 3500);
 }
 
-TEST(PageFetch, BodyCutOffHalfwayIs713WithThePartKept)
+// The failed read is followed by the header step, whose status line replaces the 713 text.
+TEST(PageFetch, BodyCutOffHalfwayKeepsThePartAndReportsTheStatusLine)
 {
     RawServer s = answerOnce("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nSet-Cookie: s=1; path=/\r\n\r\nhalf!");
     PageFetchOptions o;
     EXPECT_EQ(fetch(s.url(), o), QStringLiteral("half!"));
-    EXPECT_EQ(o.statusText, pagefetch::kReadFailed);
+    EXPECT_EQ(o.statusText, QStringLiteral("200 OK"));
     EXPECT_EQ(o.responseBytes, "half!");
     EXPECT_EQ(o.newCookies, QStringLiteral("s=1"));
     EXPECT_TRUE(o.responseHeaders.startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")));

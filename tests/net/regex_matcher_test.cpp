@@ -78,6 +78,19 @@ TEST(RegexMatcher, MultilineAnchorsAtLineBreaksAndDotStopsThere)
     EXPECT_EQ(m.matchCount(), 0);
 }
 
+TEST(RegexMatcher, MultilineLinesEndAtCrLfAndAtALoneCr)
+{
+    RegexMatcher m;
+    ASSERT_TRUE(m.execute(QStringLiteral("^(\\w+)$"), QStringLiteral("a1\r\nb2\r\nc3\rd4")));
+    ASSERT_EQ(m.matchCount(), 4);
+    EXPECT_EQ(m.matchValue(1), QStringLiteral("a1"));
+    EXPECT_EQ(m.matchValue(2), QStringLiteral("b2"));
+    EXPECT_EQ(m.submatchValue(4, 1), QStringLiteral("d4"));
+    ASSERT_TRUE(m.execute(QStringLiteral("^b.*"), QStringLiteral("a1\r\nb2\r\n")));
+    EXPECT_EQ(m.matchValue(1), QStringLiteral("b2"));
+    EXPECT_EQ(m.pattern(), QStringLiteral("^b.*"));
+}
+
 TEST(RegexMatcher, ReplaceUsesDollarReferences)
 {
     RegexMatcher m;

@@ -100,7 +100,8 @@ QByteArray expectedHead(const RawServer &server, const QByteArray &path, const Q
 {
     QByteArray head = "GET " + path + " HTTP/1.1\r\n" + server.hostHeader() + "\r\nAccept: */*\r\nAccept-Language: zh-cn\r\n"
                       "Accept-Encoding: gzip, deflate\r\n"
-                      "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)\r\n";
+                      "User-Agent: Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)\r\n"
+                      "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
     if (!range.isEmpty())
         head += range + "\r\n";
     return head + "\r\n";

@@ -249,6 +249,11 @@ TEST(FlatJson, ValuesReadAsText)
     EXPECT_TRUE(service::parseFlatJson("[1,2]").isEmpty());
     EXPECT_TRUE(service::parseFlatJson(R"({"版本": "3.1", )").isEmpty());
     EXPECT_TRUE(service::parseFlatJson("").isEmpty());
+
+    // A server that serves its documents in GBK is read as well.
+    const service::JsonFields g = service::parseFlatJson(gbk::encode(uR"({"版本": "3.1", "更新说明": "修复已知问题"})"));
+    EXPECT_EQ(g.value("版本"), "3.1");
+    EXPECT_EQ(g.value("更新说明"), QStringLiteral("修复已知问题"));
 }
 
 } // namespace

@@ -4,9 +4,12 @@
 #include "upload/video_files.h"
 #include "tests/support/test_support.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +86,19 @@ TEST_F(VideoFilesTest, LongNamesAreCutToThirtyCharactersBeforeUpload)
     EXPECT_EQ(pickVideo(form, table, run.file(thirty), 0), run.file(thirty + "/" + thirty + ".mp4"));
     make(thirty + "X/" + thirty + "X.mp4");
     EXPECT_EQ(pickVideo(form, table, run.file(thirty + "X"), 0), run.file(thirty + "X/" + thirty + ".mp4"));
+    // Characters outside the Basic Multilingual Plane count once and are
+    // never cut in half (a half would become U+FFFD in the name and title).
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAC"); // one character, two UTF-16 units
+    QString twentyNine;
+    for (int i = 0; i < 29; ++i)
+        twentyNine += i % 2 ? QString(u'片') : emoji;
+    make("e/" + twentyNine + "长.mp4"); // exactly thirty characters
+    EXPECT_EQ(pickVideo(form, table, run.file("e"), 0), run.file("e/" + twentyNine + "长.mp4"));
+    QFile::remove(run.file("e/" + twentyNine + "长.mp4"));
+    make("e/" + twentyNine + emoji + "尾巴.mp4");
+    const QString cut = pickVideo(form, table, run.file("e"), 0);
+    EXPECT_EQ(cut, run.file("e/" + twentyNine + emoji + ".mp4"));
+    EXPECT_FALSE(cut.contains(QChar::ReplacementCharacter));
     // A cut that could be no file name: the video goes on under its own name,
     // on every attempt, instead of the folder sticking on it. (Windows holds
     // no such name in the first place.)
@@ -127,6 +143,26 @@ TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsLockedAndSkipped)
     EXPECT_FALSE(isFileLocked(video));
     EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), video);
 }
+
+#ifndef Q_OS_WIN
+// The lease test must never end the program: a writer that opens the file
+// while we hold the lease raises SIGIO, by default a fatal signal.
+TEST_F(VideoFilesTest, TheLeaseTestSurvivesABreakAndFallsBackToTheFileTime)
+{
+    const QString video = make("m/a.mp4");
+    EXPECT_FALSE(isFileLocked(video)); // installs the handler on first use
+    ::raise(SIGIO);
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), video);
+    // Where no lease can be had, a file that just changed counts as locked.
+    EXPECT_TRUE(wasJustModified(video));
+    QFile file(video);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-10), QFileDevice::FileModificationTime));
+    file.close();
+    EXPECT_FALSE(wasJustModified(video));
+    EXPECT_TRUE(wasJustModified(run.file("m/missing.mp4")));
+}
+#endif
 
 TEST_F(VideoFilesTest, UsedFilesAreDeletedOrMovedWithTheirCover)
 {
