@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
@@ -131,6 +133,66 @@ TEST(BrowserLifecycle, ABrowserThatDiedIsReapedNoZombieNoPipesLeft)
     EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(pid))) << "the browser process was not reaped";
     EXPECT_TRUE(lib.browserProcessIds().isEmpty());
     EXPECT_LE(openFds(), fdsBefore);
+}
+
+// A profile that restores its last session opens the old tabs beside the
+// start address, in any order: the start page is the tab showing the start
+// address, never merely the first or lowest-numbered one.
+TEST(BrowserLifecycle, AProfileThatRestoresItsSessionHandsOverTheStartPage)
+{
+    QTemporaryDir dir;
+    TestPageServer server;
+    const BrowserStartOptions options = headlessOptions(dir, "restoring");
+    {
+        BrowserLibrary lib;
+        std::atomic<int> first{0};
+        ASSERT_EQ(lib.form_global_init({}, [&](int p, int, int event) {
+            if (event == PageOpened && first == 0)
+                first = p;
+        }), 1);
+        ASSERT_GT(lib.form_browser_start(server.url("/main?old=1"), options), 0);
+        ASSERT_GT(lib.form_browser_start(server.url("/actionable?old=2"), options), 0);
+        ASSERT_EQ(lib.form_connect_started().pageIds.size(), 2);
+        QThread::msleep(1500); // the session is written a moment after a change
+        EXPECT_TRUE(lib.form_close_browser(first));
+    }
+    // The user's choice "continue where you left off".
+    const QString preferences = dir.filePath("restoring/Default/Preferences");
+    QFile file(preferences);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << preferences.toStdString();
+    QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    QJsonObject session = root.value("session").toObject();
+    session.insert("restore_on_startup", 1);
+    root.insert("session", session);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QJsonDocument(root).toJson());
+    file.close();
+
+    BrowserLibrary lib;
+    std::atomic<int> started{0};
+    ASSERT_EQ(lib.form_global_init({}, [&](int p, int, int event) {
+        if (event == PageOpened && started == 0)
+            started = p;
+    }), 1);
+    ASSERT_GT(lib.form_browser_start(server.url("/second?start=1"), options), 0);
+    ASSERT_GT(started.load(), 0);
+    EXPECT_EQ(lib.form_get_page_url(started).toStdString(), server.url("/second?start=1").toStdString());
+    // The old tabs really came back beside it.
+    QElapsedTimer waited;
+    waited.start();
+    QStringList urls;
+    while (waited.elapsed() < 5000) {
+        urls.clear();
+        for (int page : lib.form_connect_started().pageIds)
+            urls << lib.form_get_page_url(page);
+        if (urls.size() >= 3)
+            break;
+        QThread::msleep(100);
+    }
+    EXPECT_TRUE(urls.contains(server.url("/main?old=1"))) << urls.join(' ').toStdString();
+    EXPECT_TRUE(urls.contains(server.url("/actionable?old=2"))) << urls.join(' ').toStdString();
+    lib.form_close_browser(started);
 }
 
 TEST(BrowserLifecycle, HungPageCallTimesOut)
