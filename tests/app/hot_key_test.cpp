@@ -5,6 +5,7 @@
 #include "tests/support/test_support.h"
 
 #include <QApplication>
+#include <QMutex>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -87,11 +88,15 @@ TEST(GlobalHotKey, AKeyAnotherProgramHoldsIsNotClaimed)
     XGrabKey(other, k, ControlMask | Mod1Mask, DefaultRootWindow(other), True, GrabModeAsync, GrabModeAsync);
     XSync(other, False);
 
+    // Warnings come from the worker threads too.
+    static QMutex mutex;
     static QStringList warnings;
     warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-        if (type == QtWarningMsg)
-            warnings << message;
+        if (type != QtWarningMsg)
+            return;
+        QMutexLocker lock(&mutex);
+        warnings << message;
     });
     {
         testsupport::TempRunDir run;
@@ -103,6 +108,7 @@ TEST(GlobalHotKey, AKeyAnotherProgramHoldsIsNotClaimed)
         EXPECT_FALSE(app.hotKeyRegistered());
     }
     qInstallMessageHandler(previous);
+    QMutexLocker lock(&mutex);
     EXPECT_EQ(warnings.filter("Ctrl+Alt+K is not registered").filter("another program holds the key").size(), 1) << warnings.join('\n').toStdString();
     XCloseDisplay(other);
 }
