@@ -45,9 +45,15 @@ protected:
         m_page = s_reportedPage.load();
         ASSERT_GT(m_page, 0);
         ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/main")));
-        ASSERT_TRUE(waitFor([&] { return lib().form_dom_isexist(m_page, "#log") == 1; }));
+        ASSERT_TRUE(showing("/main", "#log"));
     }
     static BrowserLibrary &lib() { return *s_library; }
+    // The page has reached the address and shows the element: the page
+    // before it may hold an element of the same name.
+    bool showing(const char *path, const char *selector)
+    {
+        return waitFor([&] { return lib().form_get_page_url(m_page) == s_server->url(path) && lib().form_dom_isexist(m_page, selector) == 1; });
+    }
     QString log() { return lib().form_dom_gettext(m_page, "#log"); }
     template <typename F>
     static bool waitFor(F condition, int ms = 5000)
@@ -121,7 +127,7 @@ TEST_F(BrowserOperations, ClicksAreTrustedAndHitTheNthMatchOffScreen)
 TEST_F(BrowserOperations, ClicksWaitUntilAPersonCouldClickAndLandOnTheElement)
 {
     ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));
-    ASSERT_TRUE(waitFor([&] { return lib().form_dom_isexist(m_page, "#mask1") == 1; }));
+    ASSERT_TRUE(showing("/actionable", "#mask1"));
     // Under the mask for another half second: the click waits for it to go.
     QElapsedTimer t;
     t.start();
@@ -146,6 +152,7 @@ TEST_F(BrowserOperations, ClicksWaitUntilAPersonCouldClickAndLandOnTheElement)
 TEST_F(BrowserOperations, AnElementCoveredForGoodIsNotClickedAndNothingElseIs)
 {
     ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));
+    ASSERT_TRUE(showing("/actionable", "#blocked"));
     ASSERT_TRUE(waitFor([&] { return lib().form_dom_isexist(m_page, "#mask1") == 0; }));
     ASSERT_EQ(lib().evaluateScript(m_page, "coverForGood(),1"), "1");
     QElapsedTimer t;
