@@ -208,7 +208,8 @@ TEST(RestartScript, ShellScriptWaitsStartsTheProgramAndDeletesItself)
     EXPECT_EQ(restart::scriptPath(), run.file("Restart.sh"));
     QElapsedTimer waited;
     waited.start();
-    while (!(QFileInfo::exists(marker) && !QFileInfo::exists(restart::scriptPath())) && waited.elapsed() < 20000)
+    // The file appears before the program has written its line into it.
+    while (!(testsupport::readAll(marker).endsWith('\n') && !QFileInfo::exists(restart::scriptPath())) && waited.elapsed() < 20000)
         QThread::msleep(50);
     EXPECT_EQ(testsupport::readAll(marker), "--run-dir a b\n");
     EXPECT_FALSE(QFileInfo::exists(restart::scriptPath()));
