@@ -12,6 +12,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -191,7 +192,7 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
         return false;
     // As a person would: only once the element can take the click, at the
     // point where it would land. One protocol round trip per poll; each poll
-    // waits two animation frames in the page.
+    // compares the box across one animation frame in the page.
     const std::string script = pagescripts::actionablePoint(utf8(selector), offset);
     QElapsedTimer waited;
     waited.start();
@@ -216,16 +217,22 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
-    CdpConnection &cdp = *ref.browser->connection;
-    const int timeout = d->m_callTimeoutMs;
+    // Move, press and release go out together, as one round trip; the browser
+    // hands them to the page in that order.
     const auto mouse = [&](const char *type, bool button) {
         CdpParams p;
         p.text("type", type).number("x", x).number("y", y);
         if (button)
             p.text("button", "left").integer("clickCount", 1);
-        return cdp.call("Input.dispatchMouseEvent", p.json(), ref.sessionId, timeout).ok;
+        return CdpConnection::Call{"Input.dispatchMouseEvent", p.json()};
     };
-    return mouse("mouseMoved", false) && mouse("mousePressed", true) && mouse("mouseReleased", true);
+    const qint64 found = waited.elapsed();
+    const std::vector<CdpReply> replies = ref.browser->connection->callAll(
+        {mouse("mouseMoved", false), mouse("mousePressed", true), mouse("mouseReleased", true)}, ref.sessionId, d->m_callTimeoutMs);
+    const bool clicked = std::all_of(replies.begin(), replies.end(), [](const CdpReply &r) { return r.ok; });
+    qCDebug(lcBrowser).noquote() << "click:" << selector << "match" << index << "on page" << pageId << "actionable after" << found
+                                 << "ms, pressed after" << waited.elapsed() << "ms";
+    return clicked;
 }
 
 bool BrowserLibrary::waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset)

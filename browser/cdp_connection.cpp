@@ -150,34 +150,77 @@ std::string CdpConnection::frame(long id, std::string_view method, std::string_v
 CdpReply CdpConnection::call(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs)
 {
     CdpReply reply = exchange(method, paramsJson, sessionId, timeoutMs);
-    if (!reply.ok) {
-        const QString why = QString::fromStdString(reply.error);
-        qCWarning(lcBrowser).noquote() << "DevTools call" << QString::fromUtf8(method.data(), static_cast<qsizetype>(method.size()))
-                                       << "failed:" << (reply.error == "timeout" ? why + QStringLiteral(" after %1 ms").arg(timeoutMs) : why);
-    }
+    warnFailed(method, reply, timeoutMs);
     return reply;
+}
+
+std::vector<CdpReply> CdpConnection::callAll(const std::vector<Call> &calls, const std::string &sessionId, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<CdpReply> replies(calls.size());
+    std::vector<std::pair<long, std::shared_ptr<Pending>>> sent;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const long id = m_nextId++;
+        auto pending = send(id, calls[i].method, calls[i].params, sessionId, timeoutMs, replies[i]);
+        if (!pending) {
+            // The rest are not sent: each would have depended on this one.
+            for (size_t j = i + 1; j < calls.size(); ++j)
+                replies[j].error = replies[i].error;
+            break;
+        }
+        sent.emplace_back(id, std::move(pending));
+    }
+    for (size_t i = 0; i < sent.size(); ++i)
+        replies[i] = awaitReply(sent[i].first, sent[i].second, deadline);
+    for (size_t i = 0; i < calls.size(); ++i)
+        warnFailed(calls[i].method, replies[i], timeoutMs);
+    return replies;
+}
+
+void CdpConnection::warnFailed(std::string_view method, const CdpReply &reply, int timeoutMs) const
+{
+    if (reply.ok)
+        return;
+    const QString why = QString::fromStdString(reply.error);
+    qCWarning(lcBrowser).noquote() << "DevTools call" << QString::fromUtf8(method.data(), static_cast<qsizetype>(method.size()))
+                                   << "failed:" << (reply.error == "timeout" ? why + QStringLiteral(" after %1 ms").arg(timeoutMs) : why);
 }
 
 CdpReply CdpConnection::exchange(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const long id = m_nextId++;
+    CdpReply failed;
+    const auto pending = send(id, method, paramsJson, sessionId, timeoutMs, failed);
+    if (!pending)
+        return failed;
+    return awaitReply(id, pending, deadline);
+}
+
+std::shared_ptr<CdpConnection::Pending> CdpConnection::send(long id, std::string_view method, std::string_view paramsJson,
+                                                            const std::string &sessionId, int timeoutMs, CdpReply &failed)
+{
     auto pending = std::make_shared<Pending>();
     pending->sessionId = sessionId;
-    const long id = m_nextId++;
     {
         std::lock_guard lock(m_mutex);
         if (m_closed) {
-            pending->reply.error = "closed";
-            return std::move(pending->reply);
+            failed.error = "closed";
+            return nullptr;
         }
         m_pending.emplace(id, pending);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (!m_transport->send(frame(id, method, paramsJson, sessionId), timeoutMs)) {
         std::lock_guard lock(m_mutex);
         m_pending.erase(id);
-        pending->reply.error = "closed";
-        return std::move(pending->reply);
+        failed.error = "closed";
+        return nullptr;
     }
+    return pending;
+}
+
+CdpReply CdpConnection::awaitReply(long id, const std::shared_ptr<Pending> &pending, std::chrono::steady_clock::time_point deadline)
+{
     std::unique_lock lock(m_mutex);
     if (!pending->cv.wait_until(lock, deadline, [&] { return pending->done; })) {
         m_pending.erase(id);

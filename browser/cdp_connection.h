@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 class PipeTransport;
 
@@ -52,6 +54,15 @@ public:
 
     // paramsJson is an object text ("" = no params); sessionId "" = the browser.
     CdpReply call(std::string_view method, std::string_view paramsJson = {}, const std::string &sessionId = {}, int timeoutMs = 10000);
+    // The calls go out back to back on one session and their answers are
+    // awaited after the last is sent: one round trip instead of one each. The
+    // browser handles them in the order sent. One reply per call, in order;
+    // the time-out counts from the first send.
+    struct Call {
+        std::string_view method;
+        std::string params;
+    };
+    std::vector<CdpReply> callAll(const std::vector<Call> &calls, const std::string &sessionId = {}, int timeoutMs = 10000);
     // Sends without waiting for the answer (safe on the reader thread).
     bool post(std::string_view method, std::string_view paramsJson = {}, const std::string &sessionId = {});
 
@@ -66,6 +77,11 @@ public:
 private:
     struct Pending;
     CdpReply exchange(std::string_view method, std::string_view paramsJson, const std::string &sessionId, int timeoutMs);
+    // Registers and sends one call; null (reply set) when it could not go out.
+    std::shared_ptr<Pending> send(long id, std::string_view method, std::string_view paramsJson, const std::string &sessionId,
+                                  int timeoutMs, CdpReply &failed);
+    CdpReply awaitReply(long id, const std::shared_ptr<Pending> &pending, std::chrono::steady_clock::time_point deadline);
+    void warnFailed(std::string_view method, const CdpReply &reply, int timeoutMs) const;
     void onMessage(std::string &&message);
     void onClosed();
     void failSession(const std::string &sessionId, const char *why);

@@ -55,6 +55,32 @@ TEST_F(CdpConnectionTest, AnswersMatchTheirCallsAcrossThreadsAndSessions)
     EXPECT_EQ(failed.error, "no such thing");
 }
 
+TEST_F(CdpConnectionTest, CallsSentTogetherAreAllOutBeforeAnyAnswerAndComeBackInTheirOrder)
+{
+    // Hold is answered only once Release has arrived: one call at a time
+    // would wait out the time-out on it.
+    QElapsedTimer timer;
+    timer.start();
+    const std::vector<CdpReply> replies = m_cdp.callAll({{"Hold", {}}, {"Release", {}}, {"Echo", R"({"n":3})"}}, "S1", 2000);
+    EXPECT_LT(timer.elapsed(), 1500);
+    ASSERT_EQ(replies.size(), 3u);
+    for (const CdpReply &reply : replies)
+        ASSERT_TRUE(reply.ok) << reply.error;
+    EXPECT_TRUE(replies[0].result()["held"].GetBool());
+    EXPECT_TRUE(replies[1].result()["released"].GetBool());
+    EXPECT_EQ(replies[2].result()["echo"]["n"].GetInt(), 3);
+    EXPECT_STREQ(replies[2].result()["session"].GetString(), "S1");
+
+    // One time-out for the lot: a call that never answers fails alone.
+    timer.restart();
+    const std::vector<CdpReply> mixed = m_cdp.callAll({{"Echo", {}}, {"Hang", {}}, {"Fail", {}}}, {}, 300);
+    EXPECT_LT(timer.elapsed(), 1500);
+    ASSERT_EQ(mixed.size(), 3u);
+    EXPECT_TRUE(mixed[0].ok);
+    EXPECT_EQ(mixed[1].error, "timeout");
+    EXPECT_EQ(mixed[2].error, "no such thing");
+}
+
 TEST_F(CdpConnectionTest, MessagesSplitOverManyReadsArriveWhole)
 {
     const CdpReply reply = m_cdp.call("Burst");
@@ -105,6 +131,10 @@ TEST_F(CdpConnectionTest, PeerExitFailsEveryPendingCallAtOnceWithOneCloseNotice)
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_FALSE(m_cdp.isOpen());
     EXPECT_EQ(m_cdp.call("Echo").error, "closed");
+    const std::vector<CdpReply> after = m_cdp.callAll({{"Echo", {}}, {"Echo", {}}});
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].error, "closed");
+    EXPECT_EQ(after[1].error, "closed");
     m_cdp.close(0);
     EXPECT_EQ(m_closes.load(), 1);
 }

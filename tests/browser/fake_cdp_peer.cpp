@@ -3,7 +3,8 @@
 // without Chromium. "Echo" answers with its params; "Burst" sends one event
 // split over many writes and an answer in the same write; "Detach" announces
 // that its session went away; "Hang" never answers; "Stall" answers and then
-// never reads again (a hung browser); "Exit" ends the process mid-call.
+// never reads again (a hung browser); "Exit" ends the process mid-call;
+// "Hold" is answered only after the next "Release", and after its answer.
 // Started with --complain it is a browser that cannot come up: two lines on
 // its standard error, and exit code 1.
 #include "tests/browser/fake_cdp_peer_io.h"
@@ -60,6 +61,18 @@ void handle(const std::string &message)
     }
     if (method == "Hang")
         return;
+    static std::string held;
+    if (method == "Hold") {
+        held = id;
+        return;
+    }
+    if (method == "Release") {
+        send("{\"id\":" + id + ",\"result\":{\"released\":true}}");
+        if (!held.empty())
+            send("{\"id\":" + held + ",\"result\":{\"held\":true}}");
+        held.clear();
+        return;
+    }
     if (method == "Detach") {
         send(R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S1"}})");
         send("{\"id\":" + id + ",\"result\":{}}");
