@@ -176,6 +176,9 @@ void UpdateCheck::runUpdate()
         const QMutexLocker lock(&m_mutex);
         m_updateFilePath = target;
     }
+    // The caption goes first: a short download can finish, and show the
+    // button, on the downloader's thread before download() returns here.
+    m_view.setOpenButtonCaption(QStringLiteral("打开：") + fileName);
     const int task = m_downloader.download(address, target, 2, [this](int t, int status, qint64 total, qint64 done) {
         showDownloadProgress(t, status, total, done);
     });
@@ -183,7 +186,6 @@ void UpdateCheck::runUpdate()
         qCWarning(lcService) << "the update download did not start";
         m_view.setUpdateLabel(kUpdateFailedText);
     }
-    m_view.setOpenButtonCaption(QStringLiteral("打开：") + fileName);
 }
 
 // Where the download really goes: the downloader appends the server's own
