@@ -2,11 +2,17 @@
 
 #include "app/ini_file.h"
 #include "app/log.h"
+#include "base/gbk.h"
 #include "base/run_directory.h"
 #include "form/form.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <utility>
 
 namespace settings {
 
@@ -18,6 +24,40 @@ const QString kBreak = QStringLiteral("><br><");
 const QString kQuote = QStringLiteral("#引号");
 const QString kTrue = QStringLiteral("真");
 const QString kFalse = QStringLiteral("假");
+const QString kStatusBar = QStringLiteral("状态条1");
+constexpr int kMessagePart = 1;
+
+// Edit-box values the GBK file could not hold, already reported: control
+// name -> stored value. The file is saved at every close, so a value is
+// reported once, not at every save; a control whose value fits again is
+// forgotten, and a new value that does not fit is reported afresh.
+QMutex g_reportedMutex;
+QHash<QString, QString> g_reported;
+
+// Reports, once per control and value, the edit boxes whose stored value
+// does not come back from the GBK file as it went in (emoji, Hangul and
+// whatever else code page 936 lacks turns into '?').
+void reportLostText(Form &form, const QList<std::pair<QString, QString>> &stored)
+{
+    QStringList fresh;
+    {
+        const QMutexLocker lock(&g_reportedMutex);
+        for (const auto &[name, value] : stored) {
+            const QString back = gbk::decode(gbk::encode(value));
+            if (back == value) {
+                g_reported.remove(name);
+                continue;
+            }
+            if (g_reported.value(name) == value)
+                continue;
+            g_reported.insert(name, value);
+            fresh.append(name);
+            qCWarning(lcApp).noquote() << "settings:" << name << "holds characters the GBK settings file cannot hold; saved as" << back;
+        }
+    }
+    if (!fresh.isEmpty() && form.has(kStatusBar))
+        form.setPartText(kStatusBar, kMessagePart, fresh.join(u'、') + QStringLiteral(" 含有GBK以外的字符，设置文件无法原样保存"));
+}
 } // namespace
 
 QString settingsDataPath()
@@ -56,7 +96,7 @@ QString encodeComboValue(const QList<ComboItem> &items, int index, const QString
     return v;
 }
 
-bool saveSettings(const Form &form, const QString &path, const QString &excluded)
+bool saveSettings(Form &form, const QString &path, const QString &excluded)
 {
     const QString file = path.isEmpty() ? settingsDataPath() : path;
     const QStringList skip = excluded.split(u'|', Qt::SkipEmptyParts);
@@ -70,9 +110,13 @@ bool saveSettings(const Form &form, const QString &path, const QString &excluded
         }
     }
     IniFile ini = IniFile::load(file);
-    for (const QString &name : form.names(ControlKind::Edit))
-        if (!skip.contains(name))
-            ini.setValue(kEditSection, name, encodeEditValue(form.text(name)));
+    QList<std::pair<QString, QString>> edits;
+    for (const QString &name : form.names(ControlKind::Edit)) {
+        if (skip.contains(name))
+            continue;
+        edits.append({name, encodeEditValue(form.text(name))});
+        ini.setValue(kEditSection, name, edits.last().second);
+    }
     for (const QString &name : form.names(ControlKind::Radio))
         if (!skip.contains(name))
             ini.setValue(kRadioSection, name, form.isChecked(name) ? kTrue : kFalse);
@@ -83,6 +127,8 @@ bool saveSettings(const Form &form, const QString &path, const QString &excluded
         qCWarning(lcApp) << "settings not saved to" << file;
         return false;
     }
+    // Combo values are never read back, so only the edit boxes are checked.
+    reportLostText(form, edits);
     return true;
 }
 

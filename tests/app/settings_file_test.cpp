@@ -3,6 +3,7 @@
 #include "app/settings_file.h"
 #include "form/window_layout.h"
 #include "base/gbk.h"
+#include "tests/support/test_main.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -55,6 +56,43 @@ TEST(SettingsFile, MultiLineTextsWithQuotesSurviveARoundTrip)
     EXPECT_EQ(loaded->text("编辑框_视频间隔"), "45");
     EXPECT_TRUE(loaded->isChecked("单选框_移动"));
     EXPECT_FALSE(loaded->isChecked("单选框_删除"));
+}
+
+// The file stays GBK. A value it cannot hold (it would come back with '?')
+// is named in the status bar and the log once per control and value; an
+// ordinary Chinese value never is.
+TEST(SettingsFile, TextTheGbkFileCannotHoldIsReportedOncePerControlAndValue)
+{
+    testsupport::TempRunDir run;
+    testsupport::LogCapture log;
+    const auto reported = [&](const char *name) { return log.linesWith({"tolvar.app", name, "GBK"}).size(); };
+    auto form = mainForm();
+    form->setText("编辑框_标题前", QStringLiteral("【原创】今日"));
+    form->setText("编辑框_视频素材目录", QStringLiteral("D:\\视频\\素材"));
+    ASSERT_TRUE(saveSettings(*form));
+    EXPECT_TRUE(log.linesWith({"GBK"}).isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(form->partText("状态条1", 1), QString());
+
+    form->setText("编辑框_标题前", QStringLiteral("🔥热门"));
+    form->setText("编辑框_视频素材目录", QStringLiteral("D:\\영상\\소재"));
+    ASSERT_TRUE(saveSettings(*form));
+    EXPECT_EQ(form->partText("状态条1", 1), QStringLiteral("编辑框_视频素材目录、编辑框_标题前 含有GBK以外的字符，设置文件无法原样保存"));
+    EXPECT_EQ(reported("编辑框_标题前"), 1);
+    EXPECT_EQ(reported("编辑框_视频素材目录"), 1);
+    const QByteArray bytes = testsupport::readAll(settingsDataPath());
+    EXPECT_TRUE(bytes.contains(gbk::encode(u"热门\r\n")));
+    EXPECT_FALSE(bytes.contains(QStringLiteral("热门").toUtf8()));
+
+    // The next saves of the same values say nothing more; a new value that
+    // does not fit is named again.
+    form->setPartText("状态条1", 1, QString());
+    ASSERT_TRUE(saveSettings(*form));
+    EXPECT_EQ(form->partText("状态条1", 1), QString());
+    form->setText("编辑框_标题前", QStringLiteral("🎬热门"));
+    ASSERT_TRUE(saveSettings(*form));
+    EXPECT_EQ(form->partText("状态条1", 1), QStringLiteral("编辑框_标题前 含有GBK以外的字符，设置文件无法原样保存"));
+    EXPECT_EQ(reported("编辑框_标题前"), 2);
+    EXPECT_EQ(reported("编辑框_视频素材目录"), 1);
 }
 
 TEST(SettingsFile, EscapesInStoredValuesAndEmptyValuesKeepDefaults)
