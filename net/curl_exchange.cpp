@@ -30,8 +30,14 @@ void suppressUnless(HeaderList &list, const QList<QByteArray> &given, QByteArray
         list.append(name.toByteArray() + ':');
 }
 
+// What the callbacks gather; the result it fills is fixed when it is made.
 struct Collector {
-    ExchangeResult *result = nullptr;
+    explicit Collector(ExchangeResult &out)
+        : result(&out)
+    {
+    }
+
+    ExchangeResult *result;
     HeadLines head;
     bool gotStatus = false;
     bool headComplete = false; // the head of a final (not 1xx) answer ended
@@ -325,7 +331,7 @@ void HeaderList::append(const QByteArray &line)
 ExchangeResult perform(CURL *h, const ExchangeRequest &r)
 {
     ExchangeResult result;
-    Collector collector{&result};
+    Collector collector(result);
     curl_easy_reset(h);
 
     HeaderList headers(r.headers);
