@@ -1,7 +1,10 @@
 #include "accounts/account_commands.h"
 
+#include "accounts/account_id.h"
 #include "accounts/account_store.h"
 #include "accounts/account_table.h"
+#include "accounts/log.h"
+#include "base/message_box.h"
 #include "base/run_directory.h"
 #include "form/command_registry.h"
 #include "form/form.h"
@@ -17,10 +20,7 @@ AccountCommands::AccountCommands(Form &form, AccountTable &table, CommandRegistr
     commands.addCommand(QStringLiteral("按钮_修改账号信息"), [this] { accounts::saveAccountEdits(m_form, m_table); });
     commands.addCommand(QStringLiteral("按钮_删除本账号"), [this] { deleteCurrentAccount(); });
     commands.addCommand(QStringLiteral("按钮8"), [this] { browseMaterialFolder(); });
-    commands.addCommand(QStringLiteral("按钮14"), [this] {
-        if (m_openUploadPage)
-            m_openUploadPage(currentRow, m_form.text(QStringLiteral("编辑框_账号标识")));
-    });
+    commands.addCommand(QStringLiteral("按钮14"), [this] { openUploadPage(currentRow, m_form.text(QStringLiteral("编辑框_账号标识"))); });
 }
 
 const QStringList &AccountCommands::menuItems()
@@ -88,8 +88,20 @@ void AccountCommands::configureLogin()
     currentRow = m_selected;
     const QString id = m_table.cell(m_selected, AccountTable::AccountId);
     m_form.setText(QStringLiteral("编辑框_账号标识"), id);
+    openUploadPage(m_selected, id);
+}
+
+void AccountCommands::openUploadPage(int row, const QString &id)
+{
+    // The browser makes its profile folder from the id: a bad one would log
+    // in through another account's profile or outside the run directory.
+    if (const QString why = accountid::whyUnsafe(id); !why.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "no upload page opened for the account id" << id << "--" << why;
+        messagebox::show(why);
+        return;
+    }
     if (m_openUploadPage)
-        m_openUploadPage(m_selected, id);
+        m_openUploadPage(row, id);
 }
 
 void AccountCommands::moveSelectedToBottom()
@@ -107,9 +119,14 @@ void AccountCommands::moveSelectedToBottom()
 void AccountCommands::openProfileFolder()
 {
     const int row = m_selected >= 0 ? m_selected : currentRow.load();
+    const QString id = m_table.cell(row, AccountTable::AccountId);
+    if (const QString why = accountid::whyUnsafe(id); !why.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "no profile folder opened for the account id" << id << "--" << why;
+        return;
+    }
     // The folder the browser really keeps the profile in (no separator before the id).
     if (m_openFolder)
-        m_openFolder(profileFolder(m_table.cell(row, AccountTable::AccountId)));
+        m_openFolder(profileFolder(id));
 }
 
 void AccountCommands::openHomePage()

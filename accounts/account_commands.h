@@ -42,6 +42,7 @@ public:
 private:
     void deleteSelected();
     void configureLogin();
+    void openUploadPage(int row, const QString &id);
     void moveSelectedToBottom();
     void openProfileFolder();
     void openHomePage();

@@ -1,6 +1,7 @@
 #include "accounts/account_store.h"
 
 #include "accounts/account_document.h"
+#include "accounts/account_id.h"
 #include "accounts/account_table.h"
 #include "accounts/log.h"
 #include "base/message_box.h"
@@ -28,6 +29,24 @@ bool onUiThread()
     return app && QThread::currentThread() == app->thread();
 }
 
+// The status a loaded row starts with: empty, or why the job will not run it.
+// The file's own name counts too: it is the account's file on disk.
+QString loadedStatus(const QString &file, bool read, const QString &id)
+{
+    if (!read)
+        return QStringLiteral("账号文件无法读取");
+    const QString fileName = QFileInfo(file).fileName();
+    const QString baseName = fileName.left(fileName.size() - 5); // without ".json"
+    for (const QString &name : {id, baseName}) {
+        const QString why = accountid::whyUnsafe(name);
+        if (!why.isEmpty()) {
+            qCWarning(lcAccounts).noquote() << "the account file" << file << "will not run:" << why << "--" << name;
+            return QStringLiteral("账号标识无效");
+        }
+    }
+    return {};
+}
+
 QStringList accountFiles()
 {
     QStringList files;
@@ -52,18 +71,21 @@ void loadAllAccounts(AccountTable &table)
 {
     const bool pumpEvents = onUiThread();
     const QStringList files = accountFiles();
-    table.clear();
     AccountDocument &doc = accountDocument();
-    int done = 0;
+    QList<QStringList> rows;
+    rows.reserve(files.size());
     qCInfo(lcAccounts).noquote() << "loading" << files.size() << "account files from" << accountListDirectory();
     for (const QString &file : files) {
-        doc.loadFile(file); // a file that does not parse gives a row of empty cells, and a log line
-        const int row = table.rowCount();
-        table.appendRow({QString::number(row + 1), doc.value(kNickname), doc.value(kFolder), doc.value(kCacheId), QString()});
-        currentRow = row;
-        if (pumpEvents && ++done % 64 == 0)
+        const bool read = doc.loadFile(file); // a file that does not parse gives a row of empty cells, and a log line
+        const QString id = doc.value(kCacheId);
+        rows.append({QString::number(rows.size() + 1), doc.value(kNickname), doc.value(kFolder), id, loadedStatus(file, read, id)});
+        if (pumpEvents && rows.size() % 64 == 0)
             QCoreApplication::processEvents();
     }
+    // One step, so that the job never reads an emptied or half-built list.
+    table.replaceRows(rows);
+    if (!rows.isEmpty())
+        currentRow = static_cast<int>(rows.size()) - 1;
 }
 
 void addAccount(Form &form, AccountTable &table)
@@ -101,6 +123,12 @@ void saveAccountEdits(Form &form, AccountTable &table)
         messagebox::show(QStringLiteral("视频素材目录 不能为空"));
         return;
     }
+    // The id names a file and a profile folder: it must stay one plain name.
+    if (const QString why = accountid::whyUnsafe(id); !why.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "edits refused for the account id" << id << "--" << why;
+        messagebox::show(why);
+        return;
+    }
     const int row = currentRow;
     table.setCell(row, AccountTable::Number, QString::number(row + 1));
     table.setCell(row, AccountTable::Folder, folder);
@@ -119,6 +147,10 @@ void saveAccountEdits(Form &form, AccountTable &table)
 
 void deleteAccountFile(const QString &id)
 {
+    if (const QString why = accountid::whyUnsafe(id); !why.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "no account file deleted for the id" << id << "--" << why;
+        return;
+    }
     QFile file(accountFilePath(id));
     if (file.exists() && !file.remove())
         qCWarning(lcAccounts) << "cannot delete the account file" << file.fileName() << "--" << file.errorString();

@@ -55,11 +55,19 @@ QList<QStringList> AccountTable::snapshot(const std::function<void()> &whileLock
     return m_rows;
 }
 
+namespace {
+QStringList fullRow(const QStringList &cells)
+{
+    QStringList full = cells.mid(0, AccountTable::kColumnCount);
+    while (full.size() < AccountTable::kColumnCount)
+        full.append(QString());
+    return full;
+}
+} // namespace
+
 int AccountTable::appendRow(const QStringList &cells)
 {
-    QStringList full = cells.mid(0, kColumnCount);
-    while (full.size() < kColumnCount)
-        full.append(QString());
+    const QStringList full = fullRow(cells);
     int index = 0;
     {
         QMutexLocker lock(&m_mutex);
@@ -94,4 +102,15 @@ void AccountTable::clear()
     QMutexLocker lock(&m_mutex);
     m_rows.clear();
     emit cleared();
+}
+
+void AccountTable::replaceRows(const QList<QStringList> &rows)
+{
+    QList<QStringList> full;
+    full.reserve(rows.size());
+    for (const QStringList &cells : rows)
+        full.append(fullRow(cells));
+    QMutexLocker lock(&m_mutex);
+    m_rows = full;
+    emit rowsReplaced(full);
 }

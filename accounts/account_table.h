@@ -40,12 +40,16 @@ public:
     void setCell(int row, int column, const QString &text);
     void removeRow(int row);
     void clear();
+    // Replaces every row at once (cells padded or cut as appendRow does), so
+    // a reader on another thread sees either the old rows or the new ones.
+    void replaceRows(const QList<QStringList> &rows);
 
 signals:
     void rowAppended(const QStringList &cells);
     void cellChanged(int row, int column, const QString &text);
     void rowRemoved(int row);
     void cleared();
+    void rowsReplaced(const QList<QStringList> &rows);
 
 private:
     // Recursive: a directly connected listener may read the table back.

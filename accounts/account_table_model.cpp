@@ -12,6 +12,7 @@ AccountTableModel::AccountTableModel(AccountTable &table, QObject *parent)
         connect(&table, &AccountTable::cellChanged, this, &AccountTableModel::onCellChanged, Qt::QueuedConnection);
         connect(&table, &AccountTable::rowRemoved, this, &AccountTableModel::onRowRemoved, Qt::QueuedConnection);
         connect(&table, &AccountTable::cleared, this, &AccountTableModel::onCleared, Qt::QueuedConnection);
+        connect(&table, &AccountTable::rowsReplaced, this, &AccountTableModel::onRowsReplaced, Qt::QueuedConnection);
     });
 }
 
@@ -70,5 +71,12 @@ void AccountTableModel::onCleared()
 {
     beginResetModel();
     m_rows.clear();
+    endResetModel();
+}
+
+void AccountTableModel::onRowsReplaced(const QList<QStringList> &rows)
+{
+    beginResetModel();
+    m_rows = rows;
     endResetModel();
 }

@@ -28,6 +28,7 @@ private:
     void onCellChanged(int row, int column, const QString &text);
     void onRowRemoved(int row);
     void onCleared();
+    void onRowsReplaced(const QList<QStringList> &rows);
 
     QList<QStringList> m_rows;
     bool m_removingRow = false;

@@ -1,4 +1,5 @@
 #include "accounts/account_document.h"
+#include "accounts/account_id.h"
 #include "accounts/account_store.h"
 #include "accounts/account_table.h"
 #include "form/form.h"
@@ -8,10 +9,17 @@
 #include "tests/support/test_support.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QMap>
+#include <QSet>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
 
 using namespace accounts;
 
@@ -148,6 +156,93 @@ TEST_F(AccountStoreTest, EditsAreValidatedWithTheTwoMessages)
     saveAccountEdits(form, table);
     EXPECT_EQ(presenter.shown, (QStringList{"账号标识 不能为空", "视频素材目录 不能为空"}));
     EXPECT_FALSE(QFile::exists(accountFilePath("100")));
+}
+
+// An id names a file and a profile folder: one that is no plain name is
+// refused before anything is written, and never used to delete a file.
+TEST_F(AccountStoreTest, EditsWithAnUnsafeIdAreRefusedAndWriteNothing)
+{
+    testsupport::writeAll(run.file("data/keep.json"), "{}");
+    const auto allFiles = [&] {
+        QStringList files;
+        QDirIterator it(run.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files.append(it.next());
+        files.sort();
+        return files;
+    };
+    const QStringList before = allFiles();
+    form.setText("编辑框_视频素材目录", "/v/a");
+    for (const char *id : {"../x", "..\\x", "a:b", "CON", "nul.txt", "100.", ".."}) {
+        form.setText("编辑框_账号标识", id);
+        saveAccountEdits(form, table);
+    }
+    EXPECT_EQ(presenter.shown.size(), 7);
+    EXPECT_EQ(presenter.shown.value(0), "账号标识 不能包含 \\ / : * ? \" < > | 等字符");
+    EXPECT_EQ(presenter.shown.value(3), accountid::whyUnsafe("CON"));
+    deleteAccountFile("../keep");
+    deleteAccountFile("..\\keep");
+    EXPECT_EQ(allFiles(), before);
+    EXPECT_EQ(accountDocument().value("缓存id"), QString());
+}
+
+TEST_F(AccountStoreTest, FilesThatCannotRunAreListedWithTheReason)
+{
+    writeAccount("100", R"({"昵称":"甲","缓存id":"100"})");
+    writeAccount("101", "{ not json");
+    writeAccount("102", R"({"昵称":"乙","缓存id":"..\\x"})");
+    writeAccount("103", R"({"昵称":"丙"})");
+    loadAllAccounts(table);
+    ASSERT_EQ(table.rowCount(), 4);
+    QMap<QString, QStringList> byNickname;
+    for (int r = 0; r < table.rowCount(); ++r)
+        byNickname[table.cell(r, AccountTable::Nickname)] = table.row(r).mid(3, 2);
+    EXPECT_EQ(byNickname.value("甲"), (QStringList{"100", ""}));
+    EXPECT_EQ(byNickname.value(""), (QStringList{"", "账号文件无法读取"}));
+    EXPECT_EQ(byNickname.value("乙"), (QStringList{"..\\x", "账号标识无效"}));
+    EXPECT_EQ(byNickname.value("丙"), (QStringList{"", "账号标识无效"}));
+}
+
+// The job reads the list from its own thread while the user reloads it:
+// every read must see one whole list, the one before or the one after.
+TEST_F(AccountStoreTest, AReaderNeverSeesAHalfReloadedList)
+{
+    constexpr int kOld = 40, kNew = 80;
+    for (int n = 0; n < kNew; ++n)
+        writeAccount(QString::number(100 + n), QStringLiteral(R"({"缓存id":"%1"})").arg(100 + n).toUtf8());
+    loadAllAccounts(table);
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, torn{0};
+    std::thread reader([&] {
+        do {
+            const QList<QStringList> rows = table.snapshot();
+            QSet<QString> ids;
+            bool numbered = true;
+            for (int r = 0; r < rows.size(); ++r) {
+                ids.insert(rows[r].value(AccountTable::AccountId));
+                numbered = numbered && rows[r].value(AccountTable::Number) == QString::number(r + 1);
+            }
+            const bool whole = (rows.size() == kOld || rows.size() == kNew) && ids.size() == rows.size() && numbered
+                && std::all_of(ids.begin(), ids.end(), [&](const QString &id) { return id.toInt() >= 100 && id.toInt() < 100 + rows.size(); });
+            if (!whole)
+                ++torn;
+            ++reads;
+        } while (!done);
+    });
+    for (int round = 0; round < 30; ++round) {
+        for (int n = kOld; n < kNew; ++n) {
+            const QString path = accountFilePath(QString::number(100 + n));
+            if (round % 2 == 0)
+                QFile::remove(path);
+            else
+                writeAccount(QString::number(100 + n), QStringLiteral(R"({"缓存id":"%1"})").arg(100 + n).toUtf8());
+        }
+        loadAllAccounts(table);
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0) << "of " << reads.load() << " reads";
+    EXPECT_EQ(table.rowCount(), kNew);
 }
 
 TEST_F(AccountStoreTest, ClearingSendsOnlyAccountFilesToTheTrash)
