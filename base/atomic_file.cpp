@@ -11,7 +11,9 @@ bool writeFileAtomic(const QString &path, QByteArrayView content)
         qCWarning(lcBase) << "cannot write" << path << "--" << file.errorString();
         return false;
     }
-    if (file.write(content.data(), content.size()) != content.size()) {
+    // A short write may sit in Qt's buffer until commit(), whose own flush
+    // failing does not stop the rename: flush here, so a full disk is seen.
+    if (file.write(content.data(), content.size()) != content.size() || !file.flush()) {
         qCWarning(lcBase) << "writing" << path << "failed; the old file stays --" << file.errorString();
         file.cancelWriting();
         return false;
