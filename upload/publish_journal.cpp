@@ -1,5 +1,6 @@
 #include "upload/publish_journal.h"
 
+#include "base/atomic_file.h"
 #include "base/run_directory.h"
 #include "upload/file_sync.h"
 #include "upload/log.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -40,9 +42,10 @@ constexpr std::array<StateName, 6> kStateNames{{
     {JournalState::Failed, u"failed"},
 }};
 
-QByteArray keyOf(const QByteArray &sha256Hex, qint64 size)
+QByteArray keyOf(const QByteArray &sha256Hex, qint64 size, const QString &account)
 {
-    return sha256Hex.toLower() + '/' + QByteArray::number(size);
+    // The account comes last, so no text of it can make two keys alike.
+    return sha256Hex.toLower() + '/' + QByteArray::number(size) + '/' + account.toUtf8();
 }
 
 QPair<qint64, QString> sizeNameOf(qint64 size, const QString &name)
@@ -57,7 +60,17 @@ bool isSha256Hex(const QByteArray &text)
            });
 }
 
-QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &reason)
+bool isInStudio(JournalState state)
+{
+    return state == JournalState::Published || state == JournalState::Draft || state == JournalState::Disposed;
+}
+
+QString timeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toString(Qt::ISODate) : QString();
+}
+
+QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &time, const QString &reason, const QDateTime &publishedAt = {})
 {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -73,7 +86,10 @@ QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &re
     text("name", id.name.toUtf8());
     text("account", id.account.toUtf8());
     text("title", id.title.toUtf8());
-    text("time", QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8());
+    text("time", time.toUtf8());
+    // Only a compacted line needs it: elsewhere the published line's own time says it.
+    if (publishedAt.isValid())
+        text("publishedAt", timeText(publishedAt).toUtf8());
     if (!reason.isEmpty())
         text("reason", reason.left(kMaxReasonChars).toUtf8());
     writer.EndObject();
@@ -88,24 +104,35 @@ QString stringMember(const rapidjson::Value &object, const char *key)
     return QString::fromUtf8(it->value.GetString(), static_cast<qsizetype>(it->value.GetStringLength()));
 }
 
+struct JournalLine {
+    VideoIdentity id;
+    JournalState state = JournalState::None;
+    QString time;
+    QDateTime publishedAt; // a compacted line's
+};
+
 // One line of the file, or nullopt when it is no whole, sound entry.
-std::optional<QPair<VideoIdentity, JournalState>> parseLine(const QByteArray &line)
+std::optional<JournalLine> parseLine(const QByteArray &line)
 {
     rapidjson::Document doc;
     doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(line.constData(), static_cast<size_t>(line.size()));
     if (doc.HasParseError() || !doc.IsObject())
         return std::nullopt;
-    const JournalState state = journalStateFromName(stringMember(doc, "state"));
+    JournalLine parsed;
+    parsed.state = journalStateFromName(stringMember(doc, "state"));
     const auto size = doc.FindMember("size");
-    VideoIdentity id;
+    VideoIdentity &id = parsed.id;
     id.sha256Hex = stringMember(doc, "sha256").toLatin1().toLower();
-    if (state == JournalState::None || !isSha256Hex(id.sha256Hex) || size == doc.MemberEnd() || !size->value.IsInt64() || size->value.GetInt64() < 0)
+    if (parsed.state == JournalState::None || !isSha256Hex(id.sha256Hex) || size == doc.MemberEnd() || !size->value.IsInt64()
+        || size->value.GetInt64() < 0)
         return std::nullopt;
     id.size = size->value.GetInt64();
     id.name = stringMember(doc, "name");
     id.account = stringMember(doc, "account");
     id.title = stringMember(doc, "title");
-    return qMakePair(id, state);
+    parsed.time = stringMember(doc, "time");
+    parsed.publishedAt = QDateTime::fromString(stringMember(doc, "publishedAt"), Qt::ISODate);
+    return parsed;
 }
 
 // Reads up to the next newline; a line too long to be an entry is passed
@@ -153,8 +180,9 @@ JournalState journalStateFromName(QStringView name)
     return JournalState::None;
 }
 
-PublishJournal::PublishJournal(const QString &path)
+PublishJournal::PublishJournal(const QString &path, qint64 compactBytes)
     : m_path(path)
+    , m_compactBytes(compactBytes)
 {
     reload();
 }
@@ -164,30 +192,48 @@ QString PublishJournal::defaultPath()
     return rundir::join(u"data/publish-journal.jsonl");
 }
 
+void PublishJournal::setCompactBytes(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_compactBytes = bytes;
+}
+
 void PublishJournal::reload()
 {
     QMutexLocker lock(&m_mutex);
-    m_entries.clear();
-    m_sizeNames.clear();
-    m_nextOrder = 0;
+    if (readLocked())
+        compactIfDueLocked();
+}
+
+bool PublishJournal::readLocked()
+{
+    Index index;
     QFile file(m_path);
-    if (!file.exists())
-        return;
+    if (!file.exists()) {
+        m_index = std::move(index);
+        m_holdsWholeFile = true;
+        return true;
+    }
+    // Forgetting what the file holds would let a video go out twice: on a
+    // failed read the index stays as it was.
     if (!file.open(QIODevice::ReadOnly)) {
         qCWarning(lcUpload) << "cannot read the publish journal" << m_path << "--" << file.errorString();
-        return;
+        return false;
     }
+    index.fileBytes = file.size();
     int lineNumber = 0;
     while (!file.atEnd()) {
         ++lineNumber;
         bool tooLong = false;
         const QByteArray line = readLine(file, &tooLong);
         if (tooLong) {
+            ++index.lines;
             qCWarning(lcUpload) << "publish journal" << m_path << "line" << lineNumber << "is too long to be an entry; skipped";
             continue;
         }
         if (line.trimmed().isEmpty())
             continue;
+        ++index.lines;
         if (!line.endsWith('\n')) {
             qCWarning(lcUpload) << "publish journal" << m_path << "line" << lineNumber << "is cut off (an interrupted write); skipped";
             continue;
@@ -197,10 +243,15 @@ void PublishJournal::reload()
             qCWarning(lcUpload) << "publish journal" << m_path << "line" << lineNumber << "is no journal entry; skipped:" << line.left(120).trimmed();
             continue;
         }
-        indexLocked(entry->first, entry->second);
+        index.add(entry->id, entry->state, entry->time, entry->publishedAt);
     }
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
         qCWarning(lcUpload) << "reading the publish journal" << m_path << "stopped at line" << lineNumber << "--" << file.errorString();
+        return false;
+    }
+    m_index = std::move(index);
+    m_holdsWholeFile = true;
+    return true;
 }
 
 bool PublishJournal::record(const VideoIdentity &id, JournalState state, const QString &reason)
@@ -209,7 +260,9 @@ bool PublishJournal::record(const VideoIdentity &id, JournalState state, const Q
         qCWarning(lcUpload) << "publish journal: refused an entry without a state or a sound identity:" << id.sha256Hex << id.size << id.name;
         return false;
     }
-    const QByteArray line = lineOf(id, state, reason);
+    // Whole seconds, as written: the index holds what a reload would read.
+    const QString time = timeText(QDateTime::currentDateTime());
+    const QByteArray line = lineOf(id, state, time, reason);
     // reload() would pass over it: an entry that cannot be read back is no record.
     if (line.size() >= kMaxLineBytes) {
         qCWarning(lcUpload) << "publish journal: refused an entry of" << line.size() << "bytes for" << id.name;
@@ -225,65 +278,152 @@ bool PublishJournal::record(const VideoIdentity &id, JournalState state, const Q
         qCWarning(lcUpload) << "cannot open the publish journal" << m_path << "--" << file.errorString();
         return false;
     }
-    const QByteArray bytes = endsWithNewline(file) ? line : '\n' + line;
-    if (file.write(bytes) != bytes.size()) {
+    const qint64 before = file.size();
+    // A last line without its newline was never confirmed by record(): the
+    // mark keeps it unreadable, so that it does not turn into an entry once
+    // a newline follows it.
+    const bool unterminated = !endsWithNewline(file);
+    const QByteArray bytes = unterminated ? "#\n" + line : line;
+    const bool written = file.write(bytes) == bytes.size();
+    if (!written)
         qCWarning(lcUpload) << "cannot write to the publish journal" << m_path << "--" << file.errorString();
+    if (!written || !syncToDisk(file)) {
+        // Not surely on disk, so not in the index; and cut off the file
+        // again, so that no later reload reads what this one refused.
+        if (!file.resize(before) || !syncToDisk(file))
+            qCWarning(lcUpload) << "publish journal" << m_path << "could not be cut back to" << before << "bytes after a failed write --"
+                                << file.errorString();
         return false;
     }
-    if (!syncToDisk(file))
-        return false;
-    indexLocked(id, state);
+    if (before != m_index.fileBytes)
+        m_holdsWholeFile = false;
+    m_index.fileBytes = file.size();
+    m_index.lines += unterminated ? 2 : 1;
+    file.close();
+    m_index.add(id, state, time, {});
+    compactIfDueLocked();
     return true;
 }
 
-void PublishJournal::indexLocked(const VideoIdentity &id, JournalState state)
+void PublishJournal::Index::add(const VideoIdentity &id, JournalState state, const QString &time, const QDateTime &publishedAt)
 {
     VideoIdentity stored = id;
     stored.sha256Hex = id.sha256Hex.toLower();
-    Entry &entry = m_entries[keyOf(stored.sha256Hex, stored.size)];
-    if (entry.state == JournalState::None)
-        entry.order = m_nextOrder++;
+    Entry &entry = entries[keyOf(stored.sha256Hex, stored.size, stored.account)];
+    if (publishedAt.isValid())
+        stored.publishedAt = publishedAt;
+    else if (state == JournalState::Published || state == JournalState::Draft)
+        stored.publishedAt = QDateTime::fromString(time, Qt::ISODate);
+    else
+        stored.publishedAt = entry.id.publishedAt;
     entry.id = stored;
     entry.state = state;
-    m_sizeNames.insert(sizeNameOf(stored.size, stored.name));
+    entry.time = time;
+    entry.sequence = nextSequence++;
+    sizeNames.insert(sizeNameOf(stored.size, stored.name));
 }
 
-JournalState PublishJournal::stateOf(const QByteArray &sha256Hex, qint64 size) const
+void PublishJournal::compactIfDueLocked()
+{
+    // Only once half the lines are superseded: a file of many videos each in
+    // its last state stays as it is, and rewrites cost a fixed share of the
+    // appends however long the history grows.
+    const qint64 identities = std::max<qint64>(m_index.entries.size(), 1);
+    if (m_index.fileBytes <= m_compactBytes || m_index.lines < 2 * identities || m_index.lines < m_retryCompactAtLines)
+        return;
+    if (compactLocked()) {
+        m_retryCompactAtLines = 0;
+        return;
+    }
+    // A full disk would fail every time: again after half as many lines more.
+    m_retryCompactAtLines = m_index.lines + m_index.lines / 2;
+}
+
+bool PublishJournal::compactLocked()
+{
+    // Every line of the file must reach the new one, also those another
+    // instance appended since this one read it.
+    if (!m_holdsWholeFile || QFileInfo(m_path).size() != m_index.fileBytes) {
+        if (!readLocked()) {
+            qCWarning(lcUpload) << "publish journal" << m_path << "not compacted: it could not be read again";
+            return false;
+        }
+    }
+    QList<const Entry *> entries;
+    entries.reserve(m_index.entries.size());
+    for (const Entry &entry : std::as_const(m_index.entries))
+        entries.append(&entry);
+    std::sort(entries.begin(), entries.end(), [](const Entry *a, const Entry *b) { return a->sequence < b->sequence; });
+    QByteArray content;
+    content.reserve(m_index.fileBytes / 2);
+    for (const Entry *entry : std::as_const(entries))
+        content += lineOf(entry->id, entry->state, entry->time, {}, entry->id.publishedAt);
+    if (!writeFileAtomic(m_path, content)) {
+        qCWarning(lcUpload) << "compacting the publish journal" << m_path << "failed; the old file stays";
+        return false;
+    }
+    qCInfo(lcUpload) << "publish journal" << m_path << "compacted from" << m_index.lines << "lines," << m_index.fileBytes << "bytes to"
+                     << entries.size() << "lines," << content.size() << "bytes";
+    m_index.lines = entries.size();
+    m_index.fileBytes = content.size();
+    return true;
+}
+
+JournalState PublishJournal::stateOf(const QByteArray &sha256Hex, qint64 size, const QString &account) const
 {
     QMutexLocker lock(&m_mutex);
-    const auto it = m_entries.constFind(keyOf(sha256Hex, size));
-    return it == m_entries.cend() ? JournalState::None : it->state;
+    const auto it = m_index.entries.constFind(keyOf(sha256Hex, size, account));
+    return it == m_index.entries.cend() ? JournalState::None : it->state;
+}
+
+std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, qint64 size, const QString &account) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_index.entries.constFind(keyOf(sha256Hex, size, account));
+    if (it == m_index.entries.cend())
+        return std::nullopt;
+    return it->id;
 }
 
 bool PublishJournal::mayHold(qint64 size, const QString &name) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_sizeNames.contains(sizeNameOf(size, name));
+    return m_index.sizeNames.contains(sizeNameOf(size, name));
 }
 
-QList<VideoIdentity> PublishJournal::unsettled() const
+int PublishJournal::countWithTitle(const QString &account, const QString &title) const
 {
-    QList<const Entry *> open;
     QMutexLocker lock(&m_mutex);
-    for (const Entry &entry : m_entries) {
-        if (entry.state == JournalState::Submitting)
-            open.append(&entry);
+    return static_cast<int>(std::count_if(m_index.entries.cbegin(), m_index.entries.cend(), [&](const Entry &entry) {
+        return isInStudio(entry.state) && entry.id.account == account && entry.id.title == title;
+    }));
+}
+
+const PublishJournal::Entry *PublishJournal::latestWithBytesLocked(const QByteArray &sha256Hex, qint64 size) const
+{
+    const QByteArray sha = sha256Hex.toLower();
+    const Entry *latest = nullptr;
+    for (const Entry &entry : m_index.entries) {
+        if (entry.id.size == size && entry.id.sha256Hex == sha && (!latest || entry.sequence > latest->sequence))
+            latest = &entry;
     }
-    std::sort(open.begin(), open.end(), [](const Entry *a, const Entry *b) { return a->order < b->order; });
-    QList<VideoIdentity> ids;
-    ids.reserve(open.size());
-    for (const Entry *entry : open)
-        ids.append(entry->id);
-    return ids;
+    return latest;
+}
+
+JournalState PublishJournal::stateOf(const QByteArray &sha256Hex, qint64 size) const
+{
+    QMutexLocker lock(&m_mutex);
+    const Entry *entry = latestWithBytesLocked(sha256Hex, size);
+    return entry ? entry->state : JournalState::None;
 }
 
 std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, qint64 size) const
 {
     QMutexLocker lock(&m_mutex);
-    const auto it = m_entries.constFind(keyOf(sha256Hex, size));
-    if (it == m_entries.cend())
+    const Entry *entry = latestWithBytesLocked(sha256Hex, size);
+    if (!entry)
         return std::nullopt;
-    return it->id;
+    return entry->id;
 }
 
 QByteArray sha256OfFile(const QString &path)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
-#include <QList>
 #include <QMutex>
 #include <QPair>
 #include <QSet>
@@ -10,14 +10,19 @@
 
 #include <optional>
 
-// Who a video is, independent of where it lies: its bytes (SHA-256 and size)
-// and what it went out as.
+// Who a video is: its bytes (SHA-256 and size) and the account it goes to,
+// for the same clip in two accounts' folders is two videos; and what it went
+// out as.
 struct VideoIdentity {
     QByteArray sha256Hex; // lower-case hex
     qint64 size = 0;
     QString name; // file name without folder
     QString account;
     QString title;
+    // When the studio took it: the time of the line that recorded published
+    // or draft, kept through later lines; empty when it never was. Set by the
+    // journal (record() ignores what the caller puts here).
+    QDateTime publishedAt;
 };
 
 enum class JournalState { None, Submitting, Published, Draft, Disposed, Held, Failed };
@@ -25,49 +30,79 @@ enum class JournalState { None, Submitting, Published, Draft, Disposed, Held, Fa
 // The durable record of what became of each video, so that a crash at any
 // moment never publishes a video twice and never deletes one that is not in
 // the studio. Append-only JSON lines in data/publish-journal.jsonl, each on
-// disk before record() returns; lookups use an index held in memory.
-// Thread-safe.
+// disk before record() returns; lookups use an index held in memory. When
+// the file has grown past a size and at least half of it is superseded
+// lines, it is rewritten atomically with one line per identity in its last
+// state. Thread-safe: one writer at a time.
 class PublishJournal final {
 public:
-    explicit PublishJournal(const QString &path = defaultPath());
+    static constexpr qint64 kDefaultCompactBytes = 8 * 1024 * 1024;
+
+    explicit PublishJournal(const QString &path = defaultPath(), qint64 compactBytes = kDefaultCompactBytes);
     Q_DISABLE_COPY_MOVE(PublishJournal)
 
     static QString defaultPath();
     QString path() const { return m_path; }
+    // The file size past which it is compacted; takes effect at the next
+    // record() or reload().
+    void setCompactBytes(qint64 bytes);
 
     // Reads the whole file again; a line that is cut off or does not parse
     // (a crash mid-write, junk) is skipped and logged, never fatal.
     void reload();
     // Appends one line and syncs it to disk before returning; false (with the
     // reason logged) when it could not be written. The index changes only
-    // with a line that was written.
+    // with a line that is on disk: a failed write is cut off the file again
+    // where it can be, and is never read back as an entry.
     bool record(const VideoIdentity &id, JournalState state, const QString &reason = {});
 
-    // The latest state recorded for this identity (matched by sha256 AND
-    // size), None when unknown.
-    JournalState stateOf(const QByteArray &sha256Hex, qint64 size) const;
-    // True when some entry has this size and file name (letter case aside):
-    // the cheap test done before hashing a picked file.
+    // The latest state recorded for this video (sha256, size and account),
+    // None when unknown.
+    JournalState stateOf(const QByteArray &sha256Hex, qint64 size, const QString &account) const;
+    // The latest identity recorded for this video (title, name, publishedAt).
+    std::optional<VideoIdentity> find(const QByteArray &sha256Hex, qint64 size, const QString &account) const;
+    // True when some entry has this size and file name (letter case aside),
+    // whatever its account: the cheap test done before hashing a picked file.
     bool mayHold(qint64 size, const QString &name) const;
-    // The entries whose latest state is Submitting (no outcome yet), in the
-    // order they were first recorded, for the job to settle at start.
-    QList<VideoIdentity> unsettled() const;
-    // The latest identity recorded (title, account) for a sha256+size.
+    // How many videos of this account the journal holds as in the studio
+    // (latest state published, draft or disposed) under exactly this title.
+    int countWithTitle(const QString &account, const QString &title) const;
+
+    // Deprecated: the video of any account with these bytes that was
+    // recorded last. Kept only until every caller names the account.
+    JournalState stateOf(const QByteArray &sha256Hex, qint64 size) const;
     std::optional<VideoIdentity> find(const QByteArray &sha256Hex, qint64 size) const;
 
 private:
     struct Entry {
         VideoIdentity id;
         JournalState state = JournalState::None;
-        qint64 order = 0; // when the identity was first seen
+        QString time; // of the latest line, as written
+        qint64 sequence = 0; // of the latest line, to keep the file's order
     };
-    void indexLocked(const VideoIdentity &id, JournalState state);
+    struct Index {
+        QHash<QByteArray, Entry> entries; // by sha256, size and account
+        QSet<QPair<qint64, QString>> sizeNames;
+        qint64 nextSequence = 0;
+        qint64 lines = 0; // in the file, junk included
+        qint64 fileBytes = 0; // the file's size as this instance last left it
+        void add(const VideoIdentity &id, JournalState state, const QString &time, const QDateTime &publishedAt);
+    };
+    // The whole file into the index; false (logged, the index as it was)
+    // when it could not be read to its end.
+    bool readLocked();
+    const Entry *latestWithBytesLocked(const QByteArray &sha256Hex, qint64 size) const;
+    // Rewrites the file when it is large and mostly superseded lines.
+    void compactIfDueLocked();
+    bool compactLocked();
 
     const QString m_path;
     mutable QMutex m_mutex;
-    QHash<QByteArray, Entry> m_entries; // by sha256 and size
-    QSet<QPair<qint64, QString>> m_sizeNames;
-    qint64 m_nextOrder = 0;
+    qint64 m_compactBytes = kDefaultCompactBytes;
+    Index m_index;
+    // False once another instance may have appended lines this one has not read.
+    bool m_holdsWholeFile = false;
+    qint64 m_retryCompactAtLines = 0; // after a failed compaction
 };
 
 // The journal's name of a state ("submitting" …) and back; "" and None for
