@@ -18,9 +18,13 @@ QString shortPathOf(const QString &path)
 
 bool runScriptHidden(const QString &scriptPath, const QString &workingDirectory)
 {
+    // QProcess quotes an argument only when it holds a space, and cmd /c
+    // then drops those quotes again when the path holds & ^ ( ) and the
+    // like. With /s cmd always takes off just the outer pair, so the path
+    // stays quoted for it (a Windows path can hold no quote of its own).
     QProcess process;
     process.setProgram(QStringLiteral("cmd.exe"));
-    process.setArguments({QStringLiteral("/c"), QDir::toNativeSeparators(scriptPath)});
+    process.setNativeArguments(QStringLiteral("/s /c \"\"") + QDir::toNativeSeparators(scriptPath) + QStringLiteral("\"\""));
     process.setWorkingDirectory(workingDirectory);
     process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *args) {
         args->flags |= CREATE_NO_WINDOW;

@@ -124,6 +124,10 @@ TEST(RestartScript, BatchTextIsFourCrLfLinesInGbk)
     // program, and what that leaves outside cmd's quotes gets a ^.
     const QString line = gbk::decode(restart::batchScriptText(QStringLiteral("/opt/tolvar"), {"D:\\100% 数据\\", "a\"b&c", "say \"hi\" & go"}, 2)).split("\r\n").value(2);
     EXPECT_TRUE(line.endsWith(QStringLiteral(" \"D:\\100%% 数据\\\\\" \"a\\\"b^&c\" \"say \\\"hi\\\" ^& go\""))) << line.toStdString();
+    // Inside cmd's quotes & ^ ( ) are plain characters: no ^ goes in there.
+    const QString special = QStringLiteral("/opt/a&b (1)^/tolvar"); // no such file: no short form
+    EXPECT_EQ(gbk::decode(restart::batchScriptText(special, {"--run-dir", "D:\\运行 (甲&乙)^"}, 2)).split("\r\n").value(2),
+              "start \"\" \"" + QDir::toNativeSeparators(special) + QStringLiteral("\" \"--run-dir\" \"D:\\运行 (甲&乙)^\""));
     EXPECT_EQ(restart::restartArguments({"--start", "--run-dir", "data", "--run-dir=x", "--headless"}, "/abs/run"),
               (QStringList{"--start", "--run-dir", "/abs/run", "--run-dir=/abs/run", "--headless"}));
 }
@@ -132,15 +136,16 @@ TEST(RestartScript, BatchTextIsFourCrLfLinesInGbk)
 // name restarts itself through the script (cmd with a hidden window on
 // Windows), gets its arguments again (a relative run directory made
 // absolute; a % and, where start passes it on, a quote intact), and the
-// script is gone afterwards.
+// script is gone afterwards. Both folders hold what cmd would otherwise
+// take as its own: & ^ ( ).
 TEST(RestartScript, TheProgramReallyStartsAgainAndTheScriptDeletesItself)
 {
     testsupport::TempRunDir run;
-    QDir().mkpath(run.file("my dir 程序"));
-    const QString program = run.file("my dir 程序/" + QFileInfo(TOLVAR_RESTART_PROBE).fileName());
+    QDir().mkpath(run.file("my&dir (程序)^"));
+    const QString program = run.file("my&dir (程序)^/" + QFileInfo(TOLVAR_RESTART_PROBE).fileName());
     ASSERT_TRUE(QFile::copy(TOLVAR_RESTART_PROBE, program));
     QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
-    const QString runDir = run.file("运行 目录");
+    const QString runDir = run.file("运行 目录 (甲&乙)^");
     QDir().mkpath(runDir);
     const QString starts = runDir + "/starts.txt";
     const QString script = runDir + "/" + QFileInfo(restart::scriptPath()).fileName();
@@ -152,7 +157,7 @@ TEST(RestartScript, TheProgramReallyStartsAgainAndTheScriptDeletesItself)
 #else
     const QString argument = QStringLiteral("二 \"号\" 100%");
 #endif
-    ASSERT_TRUE(QProcess::startDetached(program, {"--run-dir", "运行 目录", argument}, run.path()));
+    ASSERT_TRUE(QProcess::startDetached(program, {"--run-dir", "运行 目录 (甲&乙)^", argument}, run.path()));
     QElapsedTimer waited;
     waited.start();
     QStringList lines;
@@ -162,7 +167,7 @@ TEST(RestartScript, TheProgramReallyStartsAgainAndTheScriptDeletesItself)
             break;
         QThread::msleep(100);
     }
-    EXPECT_EQ(lines, (QStringList{"--run-dir|运行 目录|" + argument, "--run-dir|" + QDir::toNativeSeparators(runDir) + u'|' + argument}));
+    EXPECT_EQ(lines, (QStringList{"--run-dir|运行 目录 (甲&乙)^|" + argument, "--run-dir|" + QDir::toNativeSeparators(runDir) + u'|' + argument}));
     EXPECT_FALSE(QFileInfo::exists(script));
 }
 
