@@ -1,6 +1,7 @@
 #include "upload/upload_job.h"
 
 #include "accounts/account_document.h"
+#include "accounts/account_id.h"
 #include "accounts/account_table.h"
 #include "base/diagnostic_log.h"
 #include "base/service_config.h"
@@ -115,6 +116,8 @@ void UploadJob::runUploadJob()
     diagnostics::setThreadName("job");
     // Read on the job thread: after years of use the journal is long.
     m_journal = std::make_unique<PublishJournal>();
+    // A new run tries the used folder again: the user may have mended it.
+    m_undisposable.clear();
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
@@ -159,8 +162,8 @@ void UploadJob::runAccount(int number, int videosPerAccount)
     emit accountStarted(row, m_table.cell(row, AccountTable::AccountId));
     for (int attempt = 0; attempt < videosPerAccount; ++attempt) {
         // A logged-out account would only wait out the limit again and again.
-        if (!runOneAttempt(row)) {
-            qCWarning(lcUpload) << "account" << number << "is not logged in; its remaining attempts of this round are skipped";
+        if (runOneAttempt(row) == AttemptEnd::SkipAccount) {
+            qCWarning(lcUpload) << "account" << number << "cannot publish now; its remaining attempts of this round are skipped";
             break;
         }
         DelayWait(900);
@@ -190,27 +193,39 @@ void UploadJob::report(const JobAccount &account, const QString &video, const QS
     runreport::append(r);
 }
 
-bool UploadJob::runOneAttempt(int row)
+UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
 {
-    // The job's own snapshot of the account for the whole video: the user
-    // selecting rows or reloading the list never redirects it.
+    // The job's own snapshot of the account for the whole video, from one
+    // read of its row: the user selecting rows or reloading the list never
+    // redirects it.
+    const QStringList cells = m_table.row(row);
     JobAccount account;
     account.row = row;
-    account.id = m_table.cell(row, AccountTable::AccountId);
-    account.folder = m_table.cell(row, AccountTable::Folder);
+    account.id = cells.value(AccountTable::AccountId);
+    account.folder = cells.value(AccountTable::Folder);
+    const QString unsafe = accountid::whyUnsafe(account.id);
+    if (!unsafe.isEmpty()) {
+        // An empty id would mean another account's profile, and one that is
+        // no plain name could reach outside the run directory.
+        qCWarning(lcUpload).noquote() << "account" << row + 1 << "is not run: its id" << account.id << "cannot name its files --" << unsafe;
+        if (!cells.isEmpty())
+            m_table.setCell(row, AccountTable::Status, QStringLiteral("账号标识无效"));
+        report(account, QString(), QString(), "skipped", QStringLiteral("the account id \"%1\" cannot be used: %2").arg(account.id, unsafe), 0, 0);
+        return AttemptEnd::SkipAccount;
+    }
     if (account.folder.isEmpty() || !QFileInfo::exists(account.folder))
         account.folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
-    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row);
+    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row, m_undisposable);
     if (video.isEmpty() || !QFileInfo::exists(video)) {
         qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << account.folder;
         report(account, QString(), QString(), "no video", account.folder, 0, 0);
         DelayWait(900);
-        return true;
+        return AttemptEnd::GoOn;
     }
     m_settleLoggedOut = false;
     if (settleKnownVideo(account, video)) {
         DelayWait(900);
-        return !m_settleLoggedOut;
+        return m_settleLoggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
     }
     qCInfo(lcUpload).noquote() << QStringLiteral("account %1 (id %2): video").arg(row + 1).arg(account.id) << video;
     AccountDocument &context = accountDocument();
@@ -230,6 +245,7 @@ bool UploadJob::runOneAttempt(int row)
 
     elapsedSeconds = 0;
     bool ok = false;
+    bool landingRecorded = false;
     UploadOutcome outcome = UploadOutcome::Failed;
     FailureFacts evidenceFacts;
     QElapsedTimer wall;
@@ -255,7 +271,9 @@ bool UploadJob::runOneAttempt(int row)
             }
             return true;
         };
-        hooks.afterLanding = [&](bool draft) { m_journal->record(identity, draft ? JournalState::Draft : JournalState::Published); };
+        // Disposal needs this line on disk: without it the file stays, and
+        // the content pages settle it at its next pick.
+        hooks.afterLanding = [&](bool draft) { landingRecorded = m_journal->record(identity, draft ? JournalState::Draft : JournalState::Published); };
         pipeline.setSubmitHooks(hooks);
         ok = pipeline.uploadOneVideo();
         outcome = pipeline.outcome();
@@ -273,8 +291,8 @@ bool UploadJob::runOneAttempt(int row)
         m_refusals.remove(video);
         qCInfo(lcUpload).noquote() << "video" << video << (draft ? "saved as a draft" : "published") << "in" << wallMs / 1000.0 << "s";
         report(account, video, identity.title, draft ? "draft" : "published", QString(), wallMs, waitMs);
-        countDownAfterPublish(row, video, identity, published);
-        return true;
+        countDownAfterPublish(account, video, identity, published, landingRecorded);
+        return AttemptEnd::GoOn;
     }
     qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wallMs / 1000.0 << "s, and stays where it is";
     const bool loggedOut = outcome == UploadOutcome::LoggedOut;
@@ -298,7 +316,7 @@ bool UploadJob::runOneAttempt(int row)
             report(account, video, identity.title, "set aside", reason, 0, 0);
         }
     }
-    return !loggedOut;
+    return loggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
 }
 
 bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video)
@@ -309,71 +327,146 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
     if (!m_journal->mayHold(file.size(), file.fileName()))
         return false;
     const QByteArray sha = sha256OfFile(video);
-    const JournalState state = m_journal->stateOf(sha, file.size());
-    std::optional<VideoIdentity> known = m_journal->find(sha, file.size());
+    // The same clip in another account's folder is another video.
+    const JournalState state = m_journal->stateOf(sha, file.size(), account.id);
+    const std::optional<VideoIdentity> known = m_journal->find(sha, file.size(), account.id);
     if (!known || state == JournalState::None || state == JournalState::Held || state == JournalState::Failed)
         return false; // new to the studio, or put back by the user: it goes out
-    if (state == JournalState::Submitting) {
-        // Submitted, and then the program ended before the landing address
-        // was seen: the studio may or may not have it.
-        JobAccount submittedUnder = account;
-        submittedUnder.id = known->account;
-        const bool found = titleIsInStudio(submittedUnder, known->title);
-        if (!found && m_session.loggedOut()) {
-            // The content pages cannot be read without the login: nothing
-            // is decided, the video stays where it is.
-            qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended; account" << known->account
-                                          << "is not logged in, so the studio cannot be asked; it stays";
-            m_table.setCell(account.row, AccountTable::Status, QStringLiteral("未登录"));
-            report(account, video, known->title, "not logged in", QStringLiteral("submitted before the program ended; the studio could not be asked"), 0, 0);
-            m_settleLoggedOut = true;
-            return true;
-        }
-        if (found) {
-            qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended and is in the studio as" << known->title;
-            m_journal->record(*known, JournalState::Published, QStringLiteral("found on the content page after a restart"));
-            report(account, video, known->title, "published", QStringLiteral("submitted before the program ended; found in the studio"), 0, 0);
-        } else {
-            const QString folder = videofiles::holdFolder(m_form);
-            qCWarning(lcUpload).noquote() << "video" << video << "was submitted before the program ended and is not in the studio; held in" << folder;
-            if (videofiles::moveWithCover(video, folder))
-                m_journal->record(*known, JournalState::Held, QStringLiteral("submitted, not found on the content pages"));
-            m_table.setCell(account.row, AccountTable::Status, QStringLiteral("待确认"));
-            report(account, video, known->title, "held", QStringLiteral("submitted before the program ended; not on the content pages"), 0, 0);
-            return true;
-        }
-    } else {
-        qCWarning(lcUpload).noquote() << "video" << video << "is already in the studio; it is not uploaded again";
+    if (state != JournalState::Submitting) {
+        // Published by this account before and back in its folder (a sync
+        // tool restoring it, a copy put back): never again, never silently.
+        const QString when = known->publishedAt.isValid() ? known->publishedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString();
+        qCWarning(lcUpload).noquote() << "video" << video << "was published by account" << account.id << (when.isEmpty() ? QString() : QStringLiteral("on ") + when)
+                                      << "as" << known->title << "; it is not uploaded again";
+        m_table.setCell(account.row, AccountTable::Status, when.isEmpty() ? QStringLiteral("已发布过") : QStringLiteral("已于%1发布过").arg(when));
+        report(account, video, known->title, "already published", when.isEmpty() ? QStringLiteral("published before") : QStringLiteral("published on %1").arg(when), 0, 0);
+        disposeOfPublished(account, video, *known);
+        return true;
     }
-    if (videofiles::disposeUsedVideo(m_form, video))
-        m_journal->record(*known, JournalState::Disposed);
+    // Submitted, and then the program ended (or the landing never came)
+    // before the landing address was seen: the studio may or may not have it.
+    switch (askStudio(account, known->title)) {
+    case StudioAnswer::InStudio:
+        qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing and is in the studio as" << known->title;
+        if (!m_journal->record(*known, JournalState::Published, QStringLiteral("found on the content page after a restart")))
+            return true; // stays "submitting"; asked again at its next pick
+        report(account, video, known->title, "published", QStringLiteral("submitted before; found in the studio"), 0, 0);
+        disposeOfPublished(account, video, *known);
+        return true;
+    case StudioAnswer::NotInStudio: {
+        const QString folder = videofiles::holdFolder(m_form);
+        qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing and is not in the studio; held in" << folder;
+        if (videofiles::moveWithCover(video, folder))
+            m_journal->record(*known, JournalState::Held, QStringLiteral("submitted, not found on the content pages"));
+        m_table.setCell(account.row, AccountTable::Status, QStringLiteral("待确认"));
+        report(account, video, known->title, "held", QStringLiteral("submitted before; not on the content pages"), 0, 0);
+        return true;
+    }
+    case StudioAnswer::CannotTell:
+        break;
+    }
+    // Nothing is decided while the studio cannot be asked: the video stays
+    // and is asked about again at its next pick.
+    const bool loggedOut = m_session.loggedOut();
+    qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing; the content pages of account" << account.id
+                                  << "could not be read" << (loggedOut ? "(not logged in)" : "") << "so it stays where it is";
+    m_table.setCell(account.row, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("无法确认是否已发布"));
+    report(account, video, known->title, loggedOut ? "not logged in" : "unconfirmed",
+           QStringLiteral("submitted before; the studio's content pages could not be read"), 0, 0);
+    m_settleLoggedOut = loggedOut;
     return true;
 }
 
-bool UploadJob::titleIsInStudio(const JobAccount &account, const QString &title)
+UploadJob::StudioAnswer UploadJob::askStudio(const JobAccount &account, const QString &title)
 {
-    const int page = m_session.attachOrOpenBrowser(account);
-    if (page <= 0 || title.isEmpty())
-        return false;
-    for (const char *tab : {"/content?tab=video", "/content?tab=draft"}) {
-        if (!m_library.form_forward_url(page, m_origin + QString::fromLatin1(tab)))
-            continue;
-        DelayWait(2, 1);
-        // The page's text, as a JSON string.
-        const QString json = m_library.evaluateScript(page, QStringLiteral("document.body ? document.body.innerText : ''"));
-        const QJsonArray value = QJsonDocument::fromJson(("[" + json + "]").toUtf8()).array();
-        if (value.size() == 1 && value[0].toString().contains(title))
-            return true;
+    if (title.isEmpty()) {
+        qCWarning(lcUpload) << "a submitted video without a title cannot be looked up on the content pages";
+        return StudioAnswer::CannotTell;
     }
-    return false;
+    const int page = m_session.attachOrOpenBrowser(account);
+    if (page <= 0 || m_session.loggedOut()) {
+        qCWarning(lcUpload).noquote() << "no logged-in page of account" << account.id << "to read its content pages";
+        return StudioAnswer::CannotTell;
+    }
+    int listed = 0;
+    for (const char *tab : {"/content?tab=video", "/content?tab=draft"}) {
+        const QString address = m_origin + QString::fromLatin1(tab);
+        if (!m_library.form_forward_url(page, address)) {
+            qCWarning(lcUpload).noquote() << "the content page" << address << "did not load";
+            return StudioAnswer::CannotTell;
+        }
+        const int count = countListedTitles(page, title);
+        if (count < 0) {
+            qCWarning(lcUpload).noquote() << "the content page" << address << "never showed its list";
+            return StudioAnswer::CannotTell;
+        }
+        listed += count;
+    }
+    const int known = m_journal->countWithTitle(account.id, title);
+    qCInfo(lcUpload).noquote() << "the content pages of account" << account.id << "list" << listed << "videos titled" << title << "; the journal knows"
+                               << known;
+    return listed > known ? StudioAnswer::InStudio : StudioAnswer::NotInStudio;
 }
 
-void UploadJob::countDownAfterPublish(int row, const QString &videoPath, const VideoIdentity &identity, int published)
+int UploadJob::countListedTitles(int page, const QString &title)
 {
+    // Whole titles of the list's items, never text of the page: "【每日】1"
+    // is no "【每日】10". The list is the page's own script's work, so it
+    // is waited for (its items or its empty-list text), not a fixed time.
+    const QString literal = QString::fromUtf8(QJsonDocument(QJsonArray{title}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    const QString script = QStringLiteral(
+                               "(() => { const items = document.querySelectorAll('.content-item');"
+                               " if (!items.length && !document.querySelector('.content-empty')) return -1;"
+                               " let n = 0; for (const t of document.querySelectorAll('.content-item__title'))"
+                               " if (t.textContent.trim() === %1) ++n; return n; })()")
+                               .arg(literal.trimmed());
+    constexpr qint64 kListWaitMs = 15000;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        bool number = false;
+        const int count = m_library.evaluateScript(page, script).toInt(&number);
+        if (number && count >= 0)
+            return count;
+        if (waited.elapsed() >= kListWaitMs)
+            return -1;
+        if (m_token.waitFor(200))
+            checkStop();
+    }
+}
+
+void UploadJob::disposeOfPublished(const JobAccount &account, const QString &video, const VideoIdentity &identity)
+{
+    if (videofiles::disposeUsedVideo(m_form, video)) {
+        m_journal->record(identity, JournalState::Disposed);
+        return;
+    }
+    // The journal keeps it as published: it never goes out again, and the
+    // account goes on with its next video.
+    m_undisposable.insert(video);
+    const bool deleting = m_form.isChecked(QStringLiteral("单选框_删除"));
+    const QString reason = deleting ? QStringLiteral("published, but the file could not be deleted")
+                                    : QStringLiteral("published, but the file could not be moved to %1").arg(m_form.text(QStringLiteral("编辑框_使用过视频目录")));
+    qCWarning(lcUpload).noquote() << "video" << video << "--" << reason << "; it is not picked again";
+    m_table.setCell(account.row, AccountTable::Status, deleting ? QStringLiteral("已发布，删除失败") : QStringLiteral("已发布，移动失败"));
+    report(account, video, identity.title, "not disposed", reason, 0, 0);
+}
+
+void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &videoPath, const VideoIdentity &identity, int published,
+                                      bool landingRecorded)
+{
+    const int row = account.row;
     const int wait = static_cast<int>(QRandomGenerator::global()->bounded(6)) + leadingInt(m_form.text(QStringLiteral("编辑框_视频间隔")));
     m_table.setCell(row, AccountTable::Status, QStringLiteral("延时%1秒后继续").arg(wait));
-    if (videofiles::disposeUsedVideo(m_form, videoPath))
-        m_journal->record(identity, JournalState::Disposed);
+    QString after;
+    if (landingRecorded) {
+        disposeOfPublished(account, videoPath, identity);
+        if (m_undisposable.contains(videoPath))
+            after = m_table.cell(row, AccountTable::Status);
+    } else {
+        qCWarning(lcUpload).noquote() << "video" << videoPath << "stays where it is: its publish could not be recorded in the journal";
+        after = QStringLiteral("已发布，未记录");
+    }
     for (int k = 1; k <= wait; ++k) {
         const QString text = QStringLiteral("延时%1秒后继续").arg(wait - k);
         m_table.setCell(row, AccountTable::Status, text);
@@ -381,6 +474,7 @@ void UploadJob::countDownAfterPublish(int row, const QString &videoPath, const V
         DelayWait(1, 1);
         processPendingEvents();
     }
-    m_table.setCell(row, AccountTable::Status, QString());
+    // What went wrong with the used file outlives the countdown.
+    m_table.setCell(row, AccountTable::Status, after);
     m_table.setCell(row, AccountTable::PublishedToday, QString::number(published + 1));
 }

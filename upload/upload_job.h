@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -52,8 +53,11 @@ private:
     void runUploadJob();
     void runPass();
     void runAccount(int number, int videosPerAccount);
-    // False when the account turned out not to be logged in.
-    bool runOneAttempt(int row);
+    // How an attempt ended for its account: go on with its next attempt, or
+    // skip the rest of its quota this round (not logged in, an id that
+    // cannot name its files).
+    enum class AttemptEnd { GoOn, SkipAccount };
+    AttemptEnd runOneAttempt(int row);
     // One line of the run report.
     void report(const JobAccount &account, const QString &video, const QString &title, const char *result, const QString &reason, qint64 wallMs,
                 qint64 waitMs);
@@ -62,8 +66,17 @@ private:
     // account's content pages (published when found, held otherwise). True
     // when the video was settled so and is not to be uploaded.
     bool settleKnownVideo(const JobAccount &account, const QString &video);
-    bool titleIsInStudio(const JobAccount &account, const QString &title);
-    void countDownAfterPublish(int row, const QString &videoPath, const VideoIdentity &identity, int published);
+    enum class StudioAnswer { InStudio, NotInStudio, CannotTell };
+    // Whether the account's content pages list one more video of this title
+    // than the journal knows to be there already.
+    StudioAnswer askStudio(const JobAccount &account, const QString &title);
+    // Items of the content list on the page whose title is exactly `title`;
+    // -1 when the list did not render.
+    int countListedTitles(int page, const QString &title);
+    // Deletes or moves a published video; when that fails it is never
+    // picked again this run and the row and the report say why.
+    void disposeOfPublished(const JobAccount &account, const QString &video, const VideoIdentity &identity);
+    void countDownAfterPublish(const JobAccount &account, const QString &videoPath, const VideoIdentity &identity, int published, bool landingRecorded);
     void joinFinishedThread();
 
     Form &m_form;
@@ -78,6 +91,9 @@ private:
     // Videos the studio refused in a row, by path (job thread only).
     QHash<QString, int> m_refusals;
     bool m_settleLoggedOut = false; // the last settle found the account logged out
+    // Published videos that could not be deleted or moved (job thread only):
+    // never picked again, so the account goes on with its next video.
+    QSet<QString> m_undisposable;
     // The run's clock and the waits before it, kept by the job thread.
     QElapsedTimer m_runClock;
     qint64 m_runWaitedBefore = 0;

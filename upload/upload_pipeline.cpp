@@ -240,18 +240,23 @@ bool UploadPipeline::submitVideo()
     const QString before = m_library.form_get_page_url(page());
     if (m_hooks.beforeSubmit && !m_hooks.beforeSubmit())
         return false;
-    // Every confirmed press publishes once more, so a press is repeated only
-    // when the previous one shows no effect at all: its dialog never opened
-    // and the address is the one before it.
-    bool press = true;
+    // Every confirmed press publishes once more. A press is repeated only
+    // while none has shown any effect (its dialog never opened and the
+    // address is the one before it). Once a dialog was confirmed the studio
+    // has the video or is still sending it: from then on the loop only waits
+    // for the landing address, and a video that never lands stays
+    // "submitting" in the journal, for the content pages to settle.
+    bool confirmed = false;
     for (;;) {
-        if (press) {
+        if (!confirmed) {
             m_library.form_dom_click(page(), button);
             DelayWait(2, 1);
+            // The dialog's confirm button is the fifth .m-button; there is
+            // none while the dialog is closed.
+            confirmed = m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
+            if (confirmed)
+                qCDebug(lcUpload).noquote() << m_video << "-- the submit dialog was confirmed; publish is not pressed again";
         }
-        // The dialog's confirm button is the fifth .m-button; there is none
-        // while the dialog is closed.
-        const bool dialogSeen = m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
         const QString address = m_library.form_get_page_url(page());
         m_lastSeen = address;
         // The address first: a publish that landed as the time ran out counts.
@@ -259,8 +264,11 @@ bool UploadPipeline::submitVideo()
             break;
         if (!stillInTime())
             return false;
-        press = !dialogSeen && (address.isEmpty() || address == before);
-        if (!press)
+        // A press that changed the address without a dialog (a studio that
+        // publishes at once) has taken effect too.
+        if (!address.isEmpty() && address != before)
+            confirmed = true;
+        if (confirmed)
             DelayWait(1, 1);
     }
     if (m_hooks.afterLanding)

@@ -249,10 +249,11 @@ bool isFileLocked(const QString &path)
 #endif
 }
 
-QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row)
+QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver)
 {
     // Used, held and failed videos are never material again, wherever their folders are.
-    const QStringList videos = listVideos(folder, form.isChecked(QStringLiteral("选择框_读取子文件夹")), setAsideFolders(form));
+    QStringList videos = listVideos(folder, form.isChecked(QStringLiteral("选择框_读取子文件夹")), setAsideFolders(form));
+    videos.removeIf([&passOver](const QString &video) { return passOver.contains(video); });
     if (videos.isEmpty()) {
         form.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("视频素材目录没有视频"));
         table.setCell(row, AccountTable::Status, QStringLiteral("没有视频"));
@@ -285,8 +286,10 @@ bool disposeUsedVideo(Form &form, const QString &videoPath)
         return gone;
     }
     const QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
-    if (used.isEmpty() || !QFileInfo(used).isDir()) {
-        qCWarning(lcUpload) << "the used video" << videoPath << "stays where it is: the used-video folder" << used << "is no folder";
+    // A folder deleted or a drive unplugged since it was chosen is made
+    // again; only one that cannot be had keeps the video where it is.
+    if (used.isEmpty() || (!QFileInfo(used).isDir() && !QDir().mkpath(used))) {
+        qCWarning(lcUpload) << "the used video" << videoPath << "stays where it is: the used-video folder" << used << "is no folder and cannot be made";
         return false;
     }
     return moveWithCover(videoPath, used);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -49,11 +50,13 @@ QStringList setAsideFolders(Form &form);
 // The video the job uploads next from the folder, or "" (no video, locked,
 // or gone); "没有视频" goes to the status of `row`. A name of more than 30
 // characters is cut to its first 30 first (kept when that cannot be done).
-QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row);
+// Files in `passOver` are left out (published videos that could not be
+// disposed of).
+QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver = {});
 
 // Deletes the video and its same-name cover, or moves both to the used
-// folder under their own names (never over an existing file). True when the
-// video is gone from its folder.
+// folder (made when missing) under their own names (never over an existing
+// file). True when the video is gone from its folder.
 bool disposeUsedVideo(Form &form, const QString &videoPath);
 // Moves the video and its same-name cover into the folder (made when
 // missing) under their own names, " (2)" and so on when taken.

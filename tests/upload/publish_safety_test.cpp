@@ -11,7 +11,9 @@
 #include "upload/browser_session.h"
 #include "upload/job_state.h"
 #include "upload/publish_journal.h"
+#include "upload/run_report.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -78,7 +80,7 @@ TEST_F(PublishSafetyTest, AVideoTheJournalHoldsAsPublishedIsDisposedNotUploaded)
     EXPECT_FALSE(QFile::exists(clip));
     EXPECT_TRUE(QFile::exists(m_run.file("used/done.mp4")));
     PublishJournal journal;
-    EXPECT_EQ(journal.stateOf(sha256OfFile(m_run.file("used/done.mp4")), QFileInfo(m_run.file("used/done.mp4")).size()), JournalState::Disposed);
+    EXPECT_EQ(journal.stateOf(sha256OfFile(m_run.file("used/done.mp4")), QFileInfo(m_run.file("used/done.mp4")).size(), "100"), JournalState::Disposed);
 }
 
 // Killed between the press and the landing address: the content page
@@ -274,4 +276,114 @@ TEST_F(PublishSafetyTest, AFileTheStudioRefusesThreeTimesGoesAside)
     EXPECT_TRUE(QFile::exists(m_run.file("失败视频/a-damaged.mp4")));
     EXPECT_FALSE(QFile::exists(folder + "/a-damaged.mp4"));
     EXPECT_EQ(log.linesWith({"a-damaged.mp4", "refused the file 3 times"}).size(), 1) << log.lines().join('\n').toStdString();
+}
+
+// One set of clips copied into the folders of several accounts: each
+// account publishes its copy once; a copy that comes back into a folder
+// whose account already published it is not uploaded again, and says so.
+TEST_F(PublishSafetyTest, TheSameClipGoesOutOnceUnderEveryAccountAndNeverTwiceUnderOne)
+{
+    startSimulator();
+    const QString a = addAccount("100", "uma", m_run.file("videos/u"));
+    const QString b = addAccount("101", "vic", m_run.file("videos/v"));
+    const QByteArray bytes = testsupport::readAll(makeClip(a + "/风景.mp4"));
+    ASSERT_TRUE(testsupport::writeAll(b + "/风景.mp4", bytes));
+    m_form.setText("编辑框_单账号上传", "1");
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_EQ(field(ledger(), "user"), (QStringList{"uma", "vic"}));
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(field(ledger(), "file_sha256"), (QStringList{sha, sha}));
+
+    // A sync tool puts the first account's copy back.
+    ASSERT_TRUE(testsupport::writeAll(a + "/风景.mp4", bytes));
+    m_form.setText("编辑框_账号序列", "1");
+    m_form.setText("编辑框_单账号上传", "1");
+    ASSERT_TRUE(runAgainUntilDone());
+    EXPECT_EQ(ledger().size(), 2);
+    EXPECT_FALSE(QFile::exists(a + "/风景.mp4"));
+    EXPECT_TRUE(m_table.cell(0, AccountTable::Status).startsWith("已于")) << m_table.cell(0, AccountTable::Status).toStdString();
+    EXPECT_TRUE(m_table.cell(0, AccountTable::Status).endsWith("发布过"));
+    const QString report = QString::fromUtf8(testsupport::readAll(runreport::reportPath(QDate::currentDate())));
+    EXPECT_TRUE(report.contains(",already published,published on " + QDate::currentDate().toString("yyyy-MM-dd"))) << report.toStdString();
+}
+
+// A studio that closes its dialog at once and lands seconds later is given
+// the video once: a confirmed press is never repeated.
+TEST_F(PublishSafetyTest, ALandingFiveSecondsLateIsOnePublish)
+{
+    startSimulator({"--late-landing", "5000"});
+    const QString folder = addAccount("100", "walt", m_run.file("videos/w"));
+    makeClip(folder + "/late.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("放弃秒", "1200"); // seconds of the scaled clock: a minute
+    recordResults();
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_EQ(results, QList<bool>{true});
+    EXPECT_EQ(field(ledger(), "title"), QStringList{"late"});
+}
+
+// After a submit without a landing the content pages decide, by whole
+// titles of the list once it has rendered, counted against what the
+// journal already knows; when they cannot be read nothing is decided.
+TEST_F(PublishSafetyTest, TheContentListDecidesByWholeTitlesAndNothingWhenUnread)
+{
+    startSimulator({"--list-delay", "1500"});
+    const QString folder = addAccount("100", "xena", m_run.file("videos/x"));
+    makeClip(folder + "/【每日】10.mp4");
+    const QString landed = makeClip(folder + "/【每日】2.mp4");
+    const QByteArray landedBytes = testsupport::readAll(landed);
+    m_form.setText("编辑框_单账号上传", "2");
+    ASSERT_TRUE(runUntilDone());
+    ASSERT_EQ(ledger().size(), 2);
+    // 【每日】2 went out, yet the journal's last word is "submitting"; 【每日】1
+    // never went out, and only 【每日】10 begins like it.
+    ASSERT_TRUE(testsupport::writeAll(landed, landedBytes));
+    const QString never = makeClip(folder + "/【每日】1.mp4");
+    {
+        PublishJournal journal;
+        ASSERT_TRUE(journal.record(identityOf(landed, "100", "【每日】2"), JournalState::Submitting));
+        ASSERT_TRUE(journal.record(identityOf(never, "100", "【每日】1"), JournalState::Submitting));
+    }
+    ASSERT_TRUE(runAgainUntilDone());
+    EXPECT_EQ(ledger().size(), 2);
+    EXPECT_FALSE(QFile::exists(landed)); // in the studio: disposed of
+    EXPECT_TRUE(QFile::exists(m_run.file("待确认视频/【每日】1.mp4")));
+    PublishJournal after;
+    EXPECT_EQ(after.stateOf(sha256Of(m_run.file("待确认视频/【每日】1.mp4")), QFileInfo(m_run.file("待确认视频/【每日】1.mp4")).size(), "100"), JournalState::Held);
+
+    // A list that never renders: the video stays and is asked about again.
+    const QString unread = makeClip(folder + "/【每日】3.mp4");
+    {
+        PublishJournal journal;
+        ASSERT_TRUE(journal.record(identityOf(unread, "100", "【每日】3"), JournalState::Submitting));
+    }
+    m_sim->setKnobs({{"list-delay", "600000"}});
+    m_form.setText("编辑框_单账号上传", "1");
+    ASSERT_TRUE(runAgainUntilDone(180000));
+    EXPECT_TRUE(QFile::exists(unread));
+    EXPECT_EQ(m_table.cell(0, AccountTable::Status), "无法确认是否已发布");
+    EXPECT_EQ(ledger().size(), 2);
+}
+
+// A row whose id is empty (a file that does not parse) or no plain name
+// never runs: it would mean another account's login or a folder outside
+// the run directory.
+TEST_F(PublishSafetyTest, ARowWithoutASafeIdIsNeverRun)
+{
+    startSimulator();
+    addAccount("100", "yann", m_run.file("videos/y"));
+    for (const QString &id : {QString(), QStringLiteral("../x")}) {
+        const QString folder = m_run.file("videos/bad" + QString::number(m_table.rowCount()));
+        QDir().mkpath(folder);
+        makeClip(folder + "/bad.mp4");
+        m_table.appendRow({QString::number(m_table.rowCount() + 1), QString(), folder, id, QString()});
+    }
+    m_form.setText("编辑框_单账号上传", "1");
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_EQ(m_table.cell(1, AccountTable::Status), "账号标识无效");
+    EXPECT_EQ(m_table.cell(2, AccountTable::Status), "账号标识无效");
+    EXPECT_FALSE(QFileInfo::exists(m_run.file("huancun/x")));
+    const QString report = QString::fromUtf8(testsupport::readAll(runreport::reportPath(QDate::currentDate())));
+    EXPECT_EQ(report.count(",skipped,"), 2) << report.toStdString();
 }

@@ -37,6 +37,8 @@ const KnobSpec kSpecs[] = {
     {"push-landing", &KnobValues::pushLanding, 0, 0, "the landing address comes by history.pushState (no page load)"},
     {"hidden-inputs", &KnobValues::hiddenInputs, 0, 0, "the file inputs are display:none"},
     {"login-expires-after", &KnobValues::loginExpiresAfter, 0, 1000000, "a user's login ends after this many publishes (0 = never)"},
+    {"late-landing", &KnobValues::lateLanding, 0, 600000, "ms: the submit dialog closes on confirm, the landing address comes this much later"},
+    {"list-delay", &KnobValues::listDelay, 0, 600000, "ms before the content pages render their list of videos"},
     {"update-down", &KnobValues::updateDown, 0, 0, "update servers (1,2,3) that answer 503 on every path"},
     {"update-probe-bad", &KnobValues::updateProbeBad, 0, 0, "update servers whose test.txt reads \"ok \""},
     {"update-version", &KnobValues::updateVersion, 0, 0, "the version offered in index.json"},

@@ -339,12 +339,16 @@ const char *const kUploadJs = R"JS(
         if (busy) return;
         busy = true;
         ok.textContent = '提交中';
+        // Some studios close the dialog at once and land only when their
+        // publish request has finished.
+        if (cfg.lateLanding > 0) mask.remove();
         var r = await api('POST', '/api/publish', JSON.stringify({
           upload_id: state.uploadId, title: $('#title-input').value,
           original: state.original === true, watermark: !!(state.original && state.watermark),
           sync: state.sync, draft: draft, cover_id: state.coverId
         }));
         if (r.status === 200 && r.data.location) {
+          if (cfg.lateLanding > 0) await sleep(cfg.lateLanding);
           if (cfg.pushLanding) { mask.remove(); history.pushState(null, '', r.data.location); return; }
           location.href = r.data.location;
           return;

@@ -55,12 +55,13 @@ std::string uploadPage(const std::string &user, const std::string &configJson)
     return page;
 }
 
-std::string contentPage(const std::string &user, const std::string &tab, const std::vector<ContentRow> &rows)
+std::string contentPage(const std::string &user, const std::string &tab, const std::vector<ContentRow> &rows, long long listDelayMs)
 {
     const bool drafts = tab == "draft";
     std::string body = header(user) + "<div class=\"main\"><div class=\"content-card\">"
         "<div class=\"content-tabs\"><a href=\"/content?tab=video\"" + std::string(drafts ? "" : " class=\"active\"")
-        + ">已发布</a><a href=\"/content?tab=draft\"" + (drafts ? " class=\"active\"" : "") + ">草稿箱</a></div>";
+        + ">已发布</a><a href=\"/content?tab=draft\"" + (drafts ? " class=\"active\"" : "") + ">草稿箱</a></div>"
+        + "<div class=\"content-list\"><div class=\"content-loading\">加载中…</div></div><template id=\"content-list\">";
     if (rows.empty()) {
         body += "<div class=\"content-empty\">暂无作品</div>";
     } else {
@@ -72,7 +73,10 @@ std::string contentPage(const std::string &user, const std::string &tab, const s
         }
         body += "</table>";
     }
-    body += "</div></div>";
+    body += "</template></div></div><script>setTimeout(function () {"
+        "var list = document.querySelector('.content-list');"
+        "list.replaceChildren(document.getElementById('content-list').content.cloneNode(true));"
+        "}, " + std::to_string(listDelayMs) + ");</script>";
     return document(drafts ? "草稿箱 - 创作服务平台" : "作品管理 - 创作服务平台", body);
 }
 

@@ -19,6 +19,8 @@ struct ContentRow {
 
 std::string loginPage(const std::string &error);
 std::string uploadPage(const std::string &user, const std::string &configJson);
-std::string contentPage(const std::string &user, const std::string &tab, const std::vector<ContentRow> &rows);
+// The list is rendered by a script of the page `listDelayMs` after it loaded,
+// as a real studio fetches it after its frame.
+std::string contentPage(const std::string &user, const std::string &tab, const std::vector<ContentRow> &rows, long long listDelayMs = 0);
 
 } // namespace studiosim

@@ -65,7 +65,8 @@ std::string pageConfig(const KnobValues &k)
     const long long submit = k.slowDialogs > 0 ? k.slowDialogs : 300;
     return "{\"dialogDelay\":" + std::to_string(dialog) + ",\"submitDelay\":" + std::to_string(submit) + ",\"guideBubble\":"
         + std::to_string(k.guideBubble) + ",\"coverToast\":" + std::to_string(k.coverToast) + ",\"lateForm\":" + (k.lateForm ? "true" : "false")
-        + ",\"pushLanding\":" + (k.pushLanding ? "true" : "false") + ",\"hiddenInputs\":" + (k.hiddenInputs ? "true" : "false") + "}";
+        + ",\"pushLanding\":" + (k.pushLanding ? "true" : "false") + ",\"hiddenInputs\":" + (k.hiddenInputs ? "true" : "false")
+        + ",\"lateLanding\":" + std::to_string(k.lateLanding) + "}";
 }
 
 std::vector<ContentRow> contentRows(SimContext &ctx, const std::string &user, bool drafts)
@@ -108,7 +109,7 @@ void handlePage(SimContext &ctx, const httplib::Request &req, httplib::Response 
         return;
     }
     const std::string tab = req.get_param_value("tab");
-    sendHtml(res, 200, contentPage(*user, tab, contentRows(ctx, *user, tab == "draft")));
+    sendHtml(res, 200, contentPage(*user, tab, contentRows(ctx, *user, tab == "draft"), ctx.knobs.snapshot().listDelay));
 }
 
 void handleUploadInit(SimContext &ctx, const httplib::Request &req, httplib::Response &res)
