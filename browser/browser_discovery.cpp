@@ -110,6 +110,10 @@ QStringList launchArguments(const BrowserStartOptions &options, const QString &u
     if (!position.isEmpty())
         args << QStringLiteral("--window-position=") + position;
     args << QStringLiteral("--no-first-run") << QStringLiteral("--no-default-browser-check");
+    // The studio's page works while the user looks at another tab or window:
+    // its timers keep their pace and a covered window still paints.
+    args << QStringLiteral("--disable-backgrounding-occluded-windows") << QStringLiteral("--disable-renderer-backgrounding")
+         << QStringLiteral("--disable-background-timer-throttling");
     if (options.headless)
         args << QStringLiteral("--headless=new");
     // Chromium refuses to start as root with its sandbox on.

@@ -192,7 +192,10 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
         return false;
     // As a person would: only once the element can take the click, at the
     // point where it would land. One protocol round trip per poll; each poll
-    // compares the box across one animation frame in the page.
+    // compares the box over two animation frames in the page, or timer ticks
+    // in a page that is not in view. The page is not brought to the
+    // front: that would take the screen from whatever the user is looking at,
+    // and trusted mouse events reach a page behind other tabs all the same.
     const std::string script = pagescripts::actionablePoint(utf8(selector), offset);
     QElapsedTimer waited;
     waited.start();
@@ -347,8 +350,10 @@ bool BrowserLibrary::form_js_dialog_overwrite(int pageId)
 bool BrowserLibrary::form_close_browser(int pageId)
 {
     const auto page = d->page(pageId);
-    if (!page)
+    if (!page) {
+        qCInfo(lcBrowser) << "close: page" << pageId << "is unknown or its browser is closed already";
         return false;
+    }
     d->closeBrowser(page->browser, 3000);
     return true;
 }

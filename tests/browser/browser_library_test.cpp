@@ -149,6 +149,23 @@ TEST_F(BrowserOperations, ClicksWaitUntilAPersonCouldClickAndLandOnTheElement)
     EXPECT_EQ(log(), QStringLiteral("covered:true:true;shown:true:true;moving:true:true;wrapped:true:true;inner:true:true;far:true:true;"));
 }
 
+// Only the element's own box counts as moving: a glow or a pulse that never
+// ends leaves it where it is, a slide does not.
+TEST_F(BrowserOperations, AnEndlessPulseAroundAButtonDoesNotHoldItsClickButASlideInsideItDoes)
+{
+    ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));
+    ASSERT_TRUE(showing("/actionable", "#publish"));
+    ASSERT_TRUE(waitFor([&] { return lib().form_dom_isexist(m_page, "#mask1") == 0; }));
+    ASSERT_EQ(lib().evaluateScript(m_page, "document.getAnimations().filter(a=>a.playState==='running').length"), "2");
+    EXPECT_TRUE(lib().form_dom_click(m_page, "#publish"));
+    ASSERT_EQ(lib().evaluateScript(m_page, "startGliding()"), "1");
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(lib().form_dom_click(m_page, "#glider"));
+    EXPECT_GE(t.elapsed(), 400);
+    EXPECT_EQ(log(), QStringLiteral("publish:true:true;glider:true:true;"));
+}
+
 TEST_F(BrowserOperations, AnElementCoveredForGoodIsNotClickedAndNothingElseIs)
 {
     ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));

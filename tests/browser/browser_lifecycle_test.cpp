@@ -269,6 +269,8 @@ TEST(BrowserDiscovery, LaunchArguments)
     EXPECT_TRUE(args.contains(QStringLiteral("--window-size=683,614")));
     EXPECT_TRUE(args.contains(QStringLiteral("--window-position=1,1")));
     EXPECT_TRUE(args.contains(QStringLiteral("--lang=zh-CN")));
+    for (const char *flag : {"--disable-backgrounding-occluded-windows", "--disable-renderer-backgrounding", "--disable-background-timer-throttling"})
+        EXPECT_TRUE(args.contains(QLatin1String(flag))) << flag;
     EXPECT_FALSE(args.contains(QStringLiteral("--headless=new")));
     EXPECT_EQ(args.filter(QStringLiteral("remote-debugging")).size(), 0);
     EXPECT_EQ(args.last(), QStringLiteral("http://127.0.0.1:8721/upload"));

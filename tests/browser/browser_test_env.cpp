@@ -27,14 +27,21 @@ for(const id of ['video','cover'])document.getElementById(id).addEventListener('
 
 // Elements a person could not click at once: covered for a while, hidden
 // then shown, still moving, far below, inside a rotated box and wrapping,
-// scrolled away in a box of their own, and one covered for good. Each click
-// that lands writes the element's name and where it landed.
+// scrolled away in a box of their own, one covered for good, and a publish
+// button that glows for ever in a box that pulses for ever, beside one that
+// glides. Each click that lands writes the element's name and where it landed.
 const char *const kActionablePage = R"HTML(<!doctype html>
 <html><head><meta charset="utf-8"><title>actionable</title><style>
 body{margin:0;height:4000px}
 .mask{position:fixed;left:0;top:0;width:100%;height:100%;background:rgba(0,0,0,.3)}
 @keyframes slide{from{transform:translateX(0)}to{transform:translateX(300px)}}
 #scroller{height:80px;overflow:auto;width:200px}
+@keyframes pulse{from{box-shadow:0 0 0 0 rgba(250,40,80,.6);background:#fee}to{box-shadow:0 0 0 14px rgba(250,40,80,0);background:#fcd}}
+@keyframes glow{from{opacity:1}to{opacity:.6}}
+@keyframes glide{from{left:0}to{left:240px}}
+#pulse{position:absolute;left:20px;top:420px;width:420px;height:70px;animation:pulse 1s infinite}
+#publish{animation:glow .8s infinite alternate}
+#glider{position:absolute;left:0;top:35px}
 </style></head><body>
 <button id="covered">covered</button>
 <button id="shown">shown</button>
@@ -43,6 +50,7 @@ body{margin:0;height:4000px}
   <a id="wrapped" href="#" onclick="event.preventDefault()">a link that wraps over two lines</a></div>
 <div id="scroller"><div style="height:400px"></div><button id="inner">inner</button></div>
 <button id="blocked">blocked</button>
+<div id="pulse"><button id="publish">publish</button><button id="glider">glider</button></div>
 <div id="log"></div>
 <div style="position:absolute;top:3500px"><button id="far">far</button></div>
 <div id="mask1" class="mask"></div>
@@ -54,6 +62,7 @@ document.getElementById('mask1').addEventListener('click',()=>note('mask1'));
 setTimeout(()=>document.getElementById('mask1').remove(),500);
 function hideFor(id,ms){const e=document.getElementById(id);e.style.visibility='hidden';setTimeout(()=>e.style.visibility='visible',ms);return 1;}
 function startMoving(){document.getElementById('moving').style.animation='slide .6s linear 1 forwards';return 1;}
+function startGliding(){document.getElementById('glider').style.animation='glide .6s linear 1 forwards';return 1;}
 function coverForGood(){const m=document.createElement('div');m.className='mask';m.id='mask2';
   m.addEventListener('click',()=>note('mask2'));document.body.appendChild(m);}
 </script></body></html>)HTML";
