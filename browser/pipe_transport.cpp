@@ -10,6 +10,13 @@ PipeTransport::PipeTransport() : m_process(std::make_unique<PipeProcess>()) {}
 
 PipeTransport::~PipeTransport()
 {
+    if (std::this_thread::get_id() == m_readerId) {
+        // Destroyed by one of its own handlers: nothing can join that thread.
+        qCWarning(lcBrowser) << "the pipe of browser" << processId() << "was destroyed on its own reader thread";
+        shutdown(0);
+        m_reader.detach();
+        return;
+    }
     shutdown(0);
 }
 
@@ -56,6 +63,7 @@ bool PipeTransport::send(std::string_view message, int timeoutMs)
 
 void PipeTransport::readLoop()
 {
+    m_readerId = std::this_thread::get_id();
     diagnostics::setThreadName("browser");
     std::vector<char> chunk(256 * 1024);
     std::string pending;
@@ -98,6 +106,15 @@ void PipeTransport::notifyClosed()
 
 void PipeTransport::shutdown(int graceMs)
 {
+    if (std::this_thread::get_id() == m_readerId) {
+        m_process->kill();
+        m_stopReading = true;
+        return;
+    }
+    // The window's thread and an upload job may both close one dead browser:
+    // exactly one of them joins the reader, the others wait here until the
+    // close is complete.
+    std::lock_guard lock(m_shutdownMutex);
     if (!m_reader.joinable())
         return;
     if (graceMs > 0)
@@ -105,9 +122,6 @@ void PipeTransport::shutdown(int graceMs)
     m_process->kill();
     m_process->waitForExit(5000);
     m_stopReading = true;
-    if (m_reader.get_id() == std::this_thread::get_id())
-        m_reader.detach();
-    else
-        m_reader.join();
+    m_reader.join();
     notifyClosed();
 }

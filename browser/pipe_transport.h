@@ -35,7 +35,10 @@ public:
     QByteArray standardErrorHead();
 
     // Waits for the browser to end by itself, then kills it; the close notice
-    // has been delivered when this returns.
+    // has been delivered when this returns. Any number of threads may call it
+    // at once: one does the work, the others return when it is done. On the
+    // reader thread itself it only ends the browser (a thread cannot wait
+    // for itself); the next caller elsewhere finishes the close.
     void shutdown(int graceMs);
 
 private:
@@ -46,7 +49,9 @@ private:
     MessageHandler m_onMessage;
     CloseHandler m_onClose;
     std::thread m_reader;
+    std::atomic<std::thread::id> m_readerId; // set by the reader thread first thing
     std::mutex m_writeMutex;
+    std::mutex m_shutdownMutex; // held by the one thread that ends the browser and joins the reader
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_closeNotified{false};
     std::atomic<bool> m_stopReading{false};

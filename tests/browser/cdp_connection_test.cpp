@@ -10,6 +10,8 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -180,4 +182,53 @@ TEST(BrowserStart, ABrowserThatWillNotStartLeavesItsPathArgumentsAndFirstErrorLi
     ASSERT_EQ(lines.size(), 1) << log.lines().join('\n').toStdString();
     EXPECT_TRUE(lines[0].contains("The platform failed to initialize")); // the lines after the first too
     EXPECT_TRUE(lines[0].contains("it ended")) << lines[0].toStdString();
+}
+
+// The window's thread and an upload job may close or reap one browser at the
+// same moment, while it is ending by itself: it is closed once, every caller
+// comes back, and its page is reported closed once.
+TEST(BrowserClose, ThreadsClosingAndReapingOneBrowserAtOnceCloseItOnce)
+{
+    testsupport::TempRunDir run;
+    BrowserLibrary library;
+    std::atomic<int> opened{0};
+    std::atomic<int> closedReports{0};
+    ASSERT_EQ(library.form_global_init(QStringLiteral(TOLVAR_FAKE_CDP_PEER), [&](int page, int, int event) {
+        if (event == PageOpened)
+            opened = page;
+        else
+            ++closedReports;
+    }), 1);
+    BrowserStartOptions options;
+    options.profileDirectory = run.file("huancun/tolvar100");
+    ASSERT_GT(library.form_browser_start(QStringLiteral("http://127.0.0.1:9/upload"), options), 0);
+    const int page = opened;
+    ASSERT_GT(page, 0);
+    ASSERT_EQ(library.browserProcessIds().size(), 1);
+
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            while (!go)
+                std::this_thread::yield();
+            if (i % 2 == 0) {
+                library.form_close_browser(page);
+                return;
+            }
+            // The browser ends 0.3 s after it is asked to close: these find it dead.
+            for (int round = 0; round < 30; ++round) {
+                library.form_connect_started();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    go = true;
+    for (std::thread &thread : threads)
+        thread.join();
+    EXPECT_EQ(closedReports.load(), 1);
+    EXPECT_EQ(library.form_page_isactive(page), 0);
+    EXPECT_TRUE(library.browserProcessIds().isEmpty());
+    EXPECT_TRUE(library.form_connect_started().pageIds.isEmpty());
+    EXPECT_FALSE(library.form_close_browser(page)); // already closed: nothing left to do
 }

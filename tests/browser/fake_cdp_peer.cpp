@@ -5,6 +5,8 @@
 // that its session went away; "Hang" never answers; "Stall" answers and then
 // never reads again (a hung browser); "Exit" ends the process mid-call;
 // "Hold" is answered only after the next "Release", and after its answer.
+// To the browser library it shows one page at the start address it was given,
+// and "Browser.close" ends it a moment after the answer, as a browser does.
 // Started with --complain it is a browser that cannot come up: two lines on
 // its standard error, and exit code 1.
 #include "tests/browser/fake_cdp_peer_io.h"
@@ -42,6 +44,8 @@ std::string serialise(const rapidjson::Value &value)
     value.Accept(writer);
     return buffer.GetString();
 }
+
+std::string g_startUrl;
 
 void handle(const std::string &message)
 {
@@ -88,6 +92,16 @@ void handle(const std::string &message)
         send("{\"id\":" + id + ",\"result\":{\"after\":true}}");
         return;
     }
+    if (method == "Target.setDiscoverTargets") {
+        send(R"({"method":"Target.targetCreated","params":{"targetInfo":{"type":"page","targetId":"T1","url":")" + g_startUrl + "\"}}}");
+        send("{\"id\":" + id + ",\"result\":{}}");
+        return;
+    }
+    if (method == "Browser.close") {
+        send("{\"id\":" + id + ",\"result\":{}}");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        peerio::quit(0);
+    }
     if (method == "Fail") {
         send("{\"id\":" + id + R"(,"error":{"code":-32000,"message":"no such thing"}})");
         return;
@@ -101,6 +115,8 @@ void handle(const std::string &message)
 int main(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--", 2) != 0)
+            g_startUrl = argv[i];
         if (std::strcmp(argv[i], "--complain") == 0) {
             std::fputs("[0101/000000.000:ERROR:ozone_platform_x11.cc(240)] Missing X server or $DISPLAY\n", stderr);
             std::fputs("[0101/000000.000:ERROR:env.cc(255)] The platform failed to initialize.  Exiting.\n", stderr);
