@@ -70,7 +70,7 @@ QString timeText(const QDateTime &time)
     return time.isValid() ? time.toString(Qt::ISODate) : QString();
 }
 
-QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &time, const QString &reason, const QDateTime &publishedAt = {})
+QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &time, const QString &reason, const QString &publishedAt = {})
 {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -88,8 +88,8 @@ QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &ti
     text("title", id.title.toUtf8());
     text("time", time.toUtf8());
     // Only a compacted line needs it: elsewhere the published line's own time says it.
-    if (publishedAt.isValid())
-        text("publishedAt", timeText(publishedAt).toUtf8());
+    if (!publishedAt.isEmpty())
+        text("publishedAt", publishedAt.toUtf8());
     if (!reason.isEmpty())
         text("reason", reason.left(kMaxReasonChars).toUtf8());
     writer.EndObject();
@@ -108,7 +108,7 @@ struct JournalLine {
     VideoIdentity id;
     JournalState state = JournalState::None;
     QString time;
-    QDateTime publishedAt; // a compacted line's
+    QString publishedAt; // a compacted line's
 };
 
 // One line of the file, or nullopt when it is no whole, sound entry.
@@ -131,7 +131,7 @@ std::optional<JournalLine> parseLine(const QByteArray &line)
     id.account = stringMember(doc, "account");
     id.title = stringMember(doc, "title");
     parsed.time = stringMember(doc, "time");
-    parsed.publishedAt = QDateTime::fromString(stringMember(doc, "publishedAt"), Qt::ISODate);
+    parsed.publishedAt = stringMember(doc, "publishedAt");
     return parsed;
 }
 
@@ -305,22 +305,28 @@ bool PublishJournal::record(const VideoIdentity &id, JournalState state, const Q
     return true;
 }
 
-void PublishJournal::Index::add(const VideoIdentity &id, JournalState state, const QString &time, const QDateTime &publishedAt)
+void PublishJournal::Index::add(const VideoIdentity &id, JournalState state, const QString &time, const QString &publishedAt)
 {
     VideoIdentity stored = id;
     stored.sha256Hex = id.sha256Hex.toLower();
+    stored.publishedAt = {};
     Entry &entry = entries[keyOf(stored.sha256Hex, stored.size, stored.account)];
-    if (publishedAt.isValid())
-        stored.publishedAt = publishedAt;
+    if (!publishedAt.isEmpty())
+        entry.publishedAt = publishedAt;
     else if (state == JournalState::Published || state == JournalState::Draft)
-        stored.publishedAt = QDateTime::fromString(time, Qt::ISODate);
-    else
-        stored.publishedAt = entry.id.publishedAt;
+        entry.publishedAt = time;
     entry.id = stored;
     entry.state = state;
     entry.time = time;
     entry.sequence = nextSequence++;
     sizeNames.insert(sizeNameOf(stored.size, stored.name));
+}
+
+VideoIdentity PublishJournal::identityOf(const Entry &entry)
+{
+    VideoIdentity id = entry.id;
+    id.publishedAt = QDateTime::fromString(entry.publishedAt, Qt::ISODate);
+    return id;
 }
 
 void PublishJournal::compactIfDueLocked()
@@ -357,7 +363,7 @@ bool PublishJournal::compactLocked()
     QByteArray content;
     content.reserve(m_index.fileBytes / 2);
     for (const Entry *entry : std::as_const(entries))
-        content += lineOf(entry->id, entry->state, entry->time, {}, entry->id.publishedAt);
+        content += lineOf(entry->id, entry->state, entry->time, {}, entry->publishedAt);
     if (!writeFileAtomic(m_path, content)) {
         qCWarning(lcUpload) << "compacting the publish journal" << m_path << "failed; the old file stays";
         return false;
@@ -382,7 +388,7 @@ std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, q
     const auto it = m_index.entries.constFind(keyOf(sha256Hex, size, account));
     if (it == m_index.entries.cend())
         return std::nullopt;
-    return it->id;
+    return identityOf(*it);
 }
 
 bool PublishJournal::mayHold(qint64 size, const QString &name) const
@@ -423,7 +429,7 @@ std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, q
     const Entry *entry = latestWithBytesLocked(sha256Hex, size);
     if (!entry)
         return std::nullopt;
-    return entry->id;
+    return identityOf(*entry);
 }
 
 QByteArray sha256OfFile(const QString &path)

@@ -78,6 +78,9 @@ private:
         VideoIdentity id;
         JournalState state = JournalState::None;
         QString time; // of the latest line, as written
+        // As written too: turned into a date only when asked for, as each
+        // conversion of a local time reads the system's time zone again.
+        QString publishedAt;
         qint64 sequence = 0; // of the latest line, to keep the file's order
     };
     struct Index {
@@ -86,12 +89,13 @@ private:
         qint64 nextSequence = 0;
         qint64 lines = 0; // in the file, junk included
         qint64 fileBytes = 0; // the file's size as this instance last left it
-        void add(const VideoIdentity &id, JournalState state, const QString &time, const QDateTime &publishedAt);
+        void add(const VideoIdentity &id, JournalState state, const QString &time, const QString &publishedAt);
     };
     // The whole file into the index; false (logged, the index as it was)
     // when it could not be read to its end.
     bool readLocked();
     const Entry *latestWithBytesLocked(const QByteArray &sha256Hex, qint64 size) const;
+    static VideoIdentity identityOf(const Entry &entry);
     // Rewrites the file when it is large and mostly superseded lines.
     void compactIfDueLocked();
     bool compactLocked();

@@ -2,7 +2,8 @@
 // size-and-name test of a picked file, the three lines a published video
 // writes (each on disk before it returns), and the hash, which runs while
 // the upload does and so only costs when it outlasts the upload. Also the
-// journal's start-up read after a long history.
+// journal's start-up read after a long history, before and after the
+// compaction that history sets off.
 // Usage: journal_bench [FOLDER] (a folder on the disk the run directory uses)
 #include "base/run_directory.h"
 #include "upload/publish_journal.h"
@@ -11,11 +12,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -46,8 +49,9 @@ int main(int argc, char **argv)
     rundir::set(temp.path());
     QDir().mkpath(temp.filePath(QStringLiteral("data")));
 
-    // A history of 10,000 videos.
-    constexpr int kHistory = 10000;
+    // A history of 20,000 videos, three lines each: past the size that
+    // sets off a compaction.
+    constexpr int kHistory = 20000;
     {
         QFile file(PublishJournal::defaultPath());
         file.open(QIODevice::WriteOnly);
@@ -57,17 +61,39 @@ int main(int argc, char **argv)
                                .arg(QLatin1String(state), QString::fromLatin1(identity(n).sha256Hex)).arg(identity(n).size)
                                .arg(identity(n).name, identity(n).account, identity(n).title).toUtf8());
     }
+    const qint64 bytesBefore = QFileInfo(PublishJournal::defaultPath()).size();
     QElapsedTimer t;
+    const auto medianLoadMs = [&t](qint64 compactBytes) {
+        std::vector<double> loads;
+        for (int i = 0; i < 3; ++i) {
+            t.restart();
+            PublishJournal loaded(PublishJournal::defaultPath(), compactBytes);
+            loads.push_back(t.nsecsElapsed() / 1e6);
+        }
+        return medianOf(loads);
+    };
+    const double reloadBeforeMs = medianLoadMs(std::numeric_limits<qint64>::max());
     t.start();
+    {
+        PublishJournal compacting;
+    }
+    const double compactMs = t.nsecsElapsed() / 1e6;
+    const qint64 bytesAfter = QFileInfo(PublishJournal::defaultPath()).size();
+    const double reloadAfterMs = medianLoadMs(PublishJournal::kDefaultCompactBytes);
     PublishJournal journal;
-    const double reloadMs = t.nsecsElapsed() / 1e6;
 
-    std::vector<double> lookups, records;
+    std::vector<double> lookups, stateLookups, records;
     for (int n = 0; n < 200; ++n) {
         t.restart();
         const bool known = journal.mayHold(5'000'000 + n, QStringLiteral("新视频%1.mp4").arg(n));
         lookups.push_back(t.nsecsElapsed() / 1e3);
         if (known)
+            return 1;
+        const VideoIdentity old = identity(n * 97);
+        t.restart();
+        const JournalState state = journal.stateOf(old.sha256Hex, old.size, old.account);
+        stateLookups.push_back(t.nsecsElapsed() / 1e3);
+        if (state != JournalState::Disposed || journal.find(old.sha256Hex, old.size, old.account)->publishedAt.isNull())
             return 1;
     }
     for (int n = 0; n < 60; ++n) {
@@ -100,8 +126,11 @@ int main(int argc, char **argv)
     const double hashWaitMs = std::max(0.0, hashMs - uploadMs);
 
     const double perVideo = medianOf(lookups) / 1000.0 + 3 * medianOf(records) + hashWaitMs;
-    std::printf("journal start-up read, %d videos (%d lines): %.1f ms\n", kHistory, 3 * kHistory, reloadMs);
+    std::printf("journal start-up read, %d videos (%d lines, %.1f MB): median %.1f ms\n", kHistory, 3 * kHistory, bytesBefore / 1e6, reloadBeforeMs);
+    std::printf("the same read with its compaction (once): %.1f ms -> %.1f MB\n", compactMs, bytesAfter / 1e6);
+    std::printf("journal start-up read after it (%d lines): median %.1f ms\n", kHistory, reloadAfterMs);
     std::printf("size-and-name test of a picked file: median %.2f us\n", medianOf(lookups));
+    std::printf("state of a hashed file (bytes and account): median %.2f us\n", medianOf(stateLookups));
     std::printf("one journal line on disk (fsync): median %.2f ms, worst %.2f ms\n", medianOf(records), *std::max_element(records.begin(), records.end()));
     std::printf("SHA-256 of a 64 MiB clip: %.0f ms, beside its upload at 10 MiB/s: %.0f ms -> wait at the press %.0f ms\n", hashMs, uploadMs, hashWaitMs);
     std::printf("extra per published video: %.2f ms against the goal of 20 ms (%.2fx)\n", perVideo, perVideo / 20.0);
