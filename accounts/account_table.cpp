@@ -88,6 +88,36 @@ void AccountTable::setCell(int row, int column, const QString &text)
     emit cellChanged(row, column, text);
 }
 
+int AccountTable::rowOfLocked(const QString &accountId, int rowHint) const
+{
+    if (rowHint >= 0 && rowHint < m_rows.size() && m_rows[rowHint][AccountId] == accountId)
+        return rowHint;
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows[row][AccountId] == accountId)
+            return row;
+    }
+    return -1;
+}
+
+int AccountTable::rowOf(const QString &accountId, int rowHint) const
+{
+    QMutexLocker lock(&m_mutex);
+    return accountId.isEmpty() ? -1 : rowOfLocked(accountId, rowHint);
+}
+
+void AccountTable::setCellOf(const QString &accountId, int rowHint, int column, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!accountId.isEmpty())
+        setCell(rowOfLocked(accountId, rowHint), column, text);
+}
+
+QString AccountTable::cellOf(const QString &accountId, int rowHint, int column) const
+{
+    QMutexLocker lock(&m_mutex);
+    return accountId.isEmpty() ? QString() : cell(rowOfLocked(accountId, rowHint), column);
+}
+
 void AccountTable::removeRow(int row)
 {
     QMutexLocker lock(&m_mutex);

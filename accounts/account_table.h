@@ -34,6 +34,15 @@ public:
     // a view connects there and misses no change and replays none twice.
     QList<QStringList> snapshot(const std::function<void()> &whileLocked = {}) const;
 
+    // The row that shows an account now (its id resolved at this moment,
+    // `rowHint` first): the list may have been reloaded, sorted or edited
+    // since the row was read. -1 when no row has the id.
+    int rowOf(const QString &accountId, int rowHint = -1) const;
+    // A cell of the account's row, read or written through its id; nothing
+    // when the account is no longer listed.
+    void setCellOf(const QString &accountId, int rowHint, int column, const QString &text);
+    QString cellOf(const QString &accountId, int rowHint, int column) const;
+
     // Appends a row (missing cells empty) and returns its index.
     int appendRow(const QStringList &cells = {});
     // Out-of-range rows and columns are ignored.
@@ -52,6 +61,8 @@ signals:
     void rowsReplaced(const QList<QStringList> &rows);
 
 private:
+    int rowOfLocked(const QString &accountId, int rowHint) const;
+
     // Recursive: a directly connected listener may read the table back.
     mutable QRecursiveMutex m_mutex;
     QList<QStringList> m_rows;

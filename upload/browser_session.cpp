@@ -1,6 +1,7 @@
 #include "upload/browser_session.h"
 
 #include "accounts/account_document.h"
+#include "accounts/account_id.h"
 #include "accounts/account_table.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
@@ -12,6 +13,7 @@
 #include "upload/log.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QLocale>
 #include <QUrl>
 
@@ -104,9 +106,25 @@ void BrowserSession::initBrowserLibrary()
 
 int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJob)
 {
+    if (!cacheId.isEmpty() && !accountid::isSafe(cacheId)) {
+        qCWarning(lcUpload).noquote() << "no browser for account row" << row + 1 << "--" << accountid::whyUnsafe(cacheId);
+        return 0;
+    }
     const ServiceConfig config = ServiceConfig::load();
     BrowserStartOptions options;
     options.profileDirectory = profileDirectory(cacheId);
+    const QString profile = QDir(options.profileDirectory).absolutePath();
+    if (!forTheJob) {
+        std::lock_guard lock(m_loginMutex);
+        ++m_loginsStarting[profile];
+    }
+    const auto started = qScopeGuard([&] {
+        if (forTheJob)
+            return;
+        std::lock_guard lock(m_loginMutex);
+        if (--m_loginsStarting[profile] <= 0)
+            m_loginsStarting.remove(profile);
+    });
     options.windowSize = windowSizeText(m_screenSize());
     options.windowPosition = QStringLiteral("1,1");
     options.headless = config.browserHeadless;
@@ -114,7 +132,11 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     if (forTheJob)
         currentPageId = 0; // never another account's page while this one starts
     const int browser = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
-    const int page = browser > 0 ? newestPageOn(QDir(options.profileDirectory).absolutePath()) : 0;
+    const int page = browser > 0 ? newestPageOn(profile) : 0;
+    if (page > 0 && !forTheJob) {
+        std::lock_guard lock(m_loginMutex);
+        m_loginPages.insert(page);
+    }
     if (page <= 0) {
         qCWarning(lcUpload).noquote() << "no browser page for account row" << row + 1 << "on profile" << options.profileDirectory;
         return 0;
@@ -156,10 +178,32 @@ int BrowserSession::newestPageOn(const QString &profile) const
 {
     int newest = 0;
     for (int page : m_library.form_connect_started().pageIds) {
-        if (page > newest && m_library.profileOfPage(page) == profile)
+        if (page > newest && m_library.profileOfPage(page) == profile && !isLoginPage(page))
             newest = page;
     }
     return newest;
+}
+
+bool BrowserSession::isLoginPage(int pageId) const
+{
+    std::lock_guard lock(m_loginMutex);
+    return m_loginPages.contains(pageId);
+}
+
+bool BrowserSession::loginWindowOn(const QString &profile) const
+{
+    QList<int> pages;
+    {
+        std::lock_guard lock(m_loginMutex);
+        if (m_loginsStarting.contains(profile))
+            return true;
+        pages = m_loginPages.values();
+    }
+    for (int page : pages) {
+        if (m_library.form_page_isactive(page) == 1 && m_library.profileOfPage(page) == profile)
+            return true;
+    }
+    return false;
 }
 
 bool BrowserSession::isOwnPage(int pageId, const QString &cacheId) const
@@ -174,7 +218,14 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     // account still open would publish under that account's login.
     currentPageId = 0;
     m_loggedOut = false;
-    const int own = newestPageOn(QDir(profileDirectory(account.id)).absolutePath());
+    const QString profile = QDir(profileDirectory(account.id)).absolutePath();
+    // The user's login window is the user's: the job neither takes it over
+    // nor starts a second browser on its profile.
+    if (loginWindowOn(profile)) {
+        qCWarning(lcUpload).noquote() << "the login window of account" << account.id << "is open; the job does not use it (close it to publish)";
+        return 0;
+    }
+    const int own = newestPageOn(profile);
     if (own == 0)
         return openUploadPage(account.row, account.id);
     m_library.form_active_page(own);

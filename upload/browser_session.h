@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QHash>
+#include <QSet>
 #include <QSize>
 #include <QString>
 
 #include <functional>
+#include <mutex>
 
 class AccountTable;
 class BrowserLibrary;
@@ -58,8 +61,12 @@ private:
     int initialise(const QString &path);
     // Waits for the upload box of the page; false when it never showed.
     bool waitForUploadBox(int pageId);
-    // The newest open page on the profile (0 when none).
+    // The newest open page on the profile (0 when none); login windows are
+    // never the job's.
     int newestPageOn(const QString &profile) const;
+    // A login window opened from the list is open or starting on the profile.
+    bool loginWindowOn(const QString &profile) const;
+    bool isLoginPage(int pageId) const;
     // After the upload box never showed: is the page the studio's login?
     bool showsLogin(int pageId);
 
@@ -68,6 +75,11 @@ private:
     BrowserLibrary &m_library;
     std::function<QSize()> m_screenSize;
     bool m_loggedOut = false;
+    // Login windows the user opened from the list (the window's thread
+    // starts them while the job runs on its own).
+    mutable std::mutex m_loginMutex;
+    QSet<int> m_loginPages;
+    QHash<QString, int> m_loginsStarting; // by profile folder
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

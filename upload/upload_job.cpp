@@ -176,6 +176,13 @@ void UploadJob::runAccount(int number, int videosPerAccount)
     processPendingEvents();
 }
 
+void UploadJob::setRowText(const JobAccount &account, int column, const QString &text)
+{
+    // Through the account, never through an index taken earlier: the list
+    // may have been reloaded or edited since.
+    m_table.setCellOf(account.id, account.row, column, text);
+}
+
 void UploadJob::report(const JobAccount &account, const QString &video, const QString &title, const char *result, const QString &reason,
                        qint64 wallMs, qint64 waitMs)
 {
@@ -183,7 +190,7 @@ void UploadJob::report(const JobAccount &account, const QString &video, const QS
     r.time = QDateTime::currentDateTime();
     r.accountNumber = account.row + 1;
     r.accountId = account.id;
-    r.nickname = m_table.cell(account.row, AccountTable::Nickname);
+    r.nickname = m_table.cellOf(account.id, account.row, AccountTable::Nickname);
     r.video = video;
     r.title = title;
     r.result = QString::fromLatin1(result);
@@ -232,7 +239,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     context.setValue(QStringLiteral("当前索引"), QString::number(row));
     context.setValue(QStringLiteral("视频路径"), video);
     context.setValue(QStringLiteral("缓存id"), account.id);
-    const int published = leadingInt(m_table.cell(row, AccountTable::PublishedToday));
+    const int published = leadingInt(m_table.cellOf(account.id, row, AccountTable::PublishedToday));
 
     // Who the video is goes into the journal before the first press of
     // publish; its hash is worked out while the upload runs.
@@ -254,7 +261,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     {
         const auto ticker = ElapsedTicker::start(m_table, row);
         context.setValue(QStringLiteral("耗时句柄"), QString::number(ticker->id()));
-        m_table.setCell(row, AccountTable::Publishing, video);
+        setRowText(account, AccountTable::Publishing, video);
         videofiles::placeRandomCover(m_form, video);
         emit videoStarted(row, video);
         UploadPipeline pipeline(m_form, m_library, m_session, m_origin);
@@ -296,7 +303,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     }
     qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wallMs / 1000.0 << "s, and stays where it is";
     const bool loggedOut = outcome == UploadOutcome::LoggedOut;
-    m_table.setCell(row, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
+    setRowText(account, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
     evidenceFacts.time = QDateTime::currentDateTime();
     evidenceFacts.accountId = account.id;
     evidenceFacts.video = video;
@@ -338,7 +345,7 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
         const QString when = known->publishedAt.isValid() ? known->publishedAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString();
         qCWarning(lcUpload).noquote() << "video" << video << "was published by account" << account.id << (when.isEmpty() ? QString() : QStringLiteral("on ") + when)
                                       << "as" << known->title << "; it is not uploaded again";
-        m_table.setCell(account.row, AccountTable::Status, when.isEmpty() ? QStringLiteral("已发布过") : QStringLiteral("已于%1发布过").arg(when));
+        setRowText(account, AccountTable::Status, when.isEmpty() ? QStringLiteral("已发布过") : QStringLiteral("已于%1发布过").arg(when));
         report(account, video, known->title, "already published", when.isEmpty() ? QStringLiteral("published before") : QStringLiteral("published on %1").arg(when), 0, 0);
         disposeOfPublished(account, video, *known);
         return true;
@@ -358,7 +365,7 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
         qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing and is not in the studio; held in" << folder;
         if (videofiles::moveWithCover(video, folder))
             m_journal->record(*known, JournalState::Held, QStringLiteral("submitted, not found on the content pages"));
-        m_table.setCell(account.row, AccountTable::Status, QStringLiteral("待确认"));
+        setRowText(account, AccountTable::Status, QStringLiteral("待确认"));
         report(account, video, known->title, "held", QStringLiteral("submitted before; not on the content pages"), 0, 0);
         return true;
     }
@@ -370,7 +377,7 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
     const bool loggedOut = m_session.loggedOut();
     qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing; the content pages of account" << account.id
                                   << "could not be read" << (loggedOut ? "(not logged in)" : "") << "so it stays where it is";
-    m_table.setCell(account.row, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("无法确认是否已发布"));
+    setRowText(account, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("无法确认是否已发布"));
     report(account, video, known->title, loggedOut ? "not logged in" : "unconfirmed",
            QStringLiteral("submitted before; the studio's content pages could not be read"), 0, 0);
     m_settleLoggedOut = loggedOut;
@@ -448,7 +455,7 @@ void UploadJob::disposeOfPublished(const JobAccount &account, const QString &vid
     const QString reason = deleting ? QStringLiteral("published, but the file could not be deleted")
                                     : QStringLiteral("published, but the file could not be moved to %1").arg(m_form.text(QStringLiteral("编辑框_使用过视频目录")));
     qCWarning(lcUpload).noquote() << "video" << video << "--" << reason << "; it is not picked again";
-    m_table.setCell(account.row, AccountTable::Status, deleting ? QStringLiteral("已发布，删除失败") : QStringLiteral("已发布，移动失败"));
+    setRowText(account, AccountTable::Status, deleting ? QStringLiteral("已发布，删除失败") : QStringLiteral("已发布，移动失败"));
     report(account, video, identity.title, "not disposed", reason, 0, 0);
 }
 
@@ -457,24 +464,24 @@ void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &
 {
     const int row = account.row;
     const int wait = static_cast<int>(QRandomGenerator::global()->bounded(6)) + leadingInt(m_form.text(QStringLiteral("编辑框_视频间隔")));
-    m_table.setCell(row, AccountTable::Status, QStringLiteral("延时%1秒后继续").arg(wait));
+    setRowText(account, AccountTable::Status, QStringLiteral("延时%1秒后继续").arg(wait));
     QString after;
     if (landingRecorded) {
         disposeOfPublished(account, videoPath, identity);
         if (m_undisposable.contains(videoPath))
-            after = m_table.cell(row, AccountTable::Status);
+            after = m_table.cellOf(account.id, row, AccountTable::Status);
     } else {
         qCWarning(lcUpload).noquote() << "video" << videoPath << "stays where it is: its publish could not be recorded in the journal";
         after = QStringLiteral("已发布，未记录");
     }
     for (int k = 1; k <= wait; ++k) {
         const QString text = QStringLiteral("延时%1秒后继续").arg(wait - k);
-        m_table.setCell(row, AccountTable::Status, text);
+        setRowText(account, AccountTable::Status, text);
         m_library.form_set_window_title(currentPageId, text);
         DelayWait(1, 1);
         processPendingEvents();
     }
     // What went wrong with the used file outlives the countdown.
-    m_table.setCell(row, AccountTable::Status, after);
-    m_table.setCell(row, AccountTable::PublishedToday, QString::number(published + 1));
+    setRowText(account, AccountTable::Status, after);
+    setRowText(account, AccountTable::PublishedToday, QString::number(published + 1));
 }

@@ -58,6 +58,8 @@ private:
     // cannot name its files).
     enum class AttemptEnd { GoOn, SkipAccount };
     AttemptEnd runOneAttempt(int row);
+    // A text of the account's own row, wherever the row is now.
+    void setRowText(const JobAccount &account, int column, const QString &text);
     // One line of the run report.
     void report(const JobAccount &account, const QString &video, const QString &title, const char *result, const QString &reason, qint64 wallMs,
                 qint64 waitMs);

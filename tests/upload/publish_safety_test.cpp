@@ -194,8 +194,9 @@ TEST_F(PublishSafetyTest, NoPageOfItsOwnMeansNoPublishNotAnotherAccountsLogin)
     EXPECT_TRUE(QFile::exists(folder + "/o1.mp4"));
 }
 
-// Selecting another row or reloading the list during a video changes
-// neither the account it goes out under nor the row that shows it.
+// Selecting another row, clearing the list and reloading it in another
+// order during a video change neither the account it goes out under nor the
+// row that shows its outcome.
 TEST_F(PublishSafetyTest, TheUsersClicksDuringAVideoNeverRedirectIt)
 {
     startSimulator();
@@ -204,15 +205,21 @@ TEST_F(PublishSafetyTest, TheUsersClicksDuringAVideoNeverRedirectIt)
     makeClip(folder + "/q1.mp4");
     m_form.setText("编辑框_单账号上传", "1");
     m_form.setText("编辑框_账号序列", "2");
+    const QList<QStringList> rows = m_table.snapshot();
     QObject::connect(m_job.get(), &UploadJob::videoStarted, m_job.get(), [&](int, const QString &) {
-        // As the account commands do: a row selected, a list reloaded.
+        // As the account commands do: a row selected, the list cleared, then
+        // read again with the accounts in another order.
         currentRow = 0;
         accountDocument().setValue("缓存id", "");
+        m_table.clear();
+        m_table.appendRow(QStringList{"1", QString(), rows[1][2], rows[1][3]});
+        m_table.appendRow(QStringList{"2", QString(), rows[0][2], rows[0][3]});
     }, Qt::DirectConnection);
     ASSERT_TRUE(runUntilDone());
     EXPECT_EQ(field(ledger(), "user"), QStringList{"quinn"});
-    EXPECT_EQ(m_table.cell(1, AccountTable::PublishedToday), "1");
-    EXPECT_TRUE(m_table.cell(0, AccountTable::PublishedToday).isEmpty() || m_table.cell(0, AccountTable::PublishedToday) == "0");
+    ASSERT_EQ(m_table.cell(0, AccountTable::AccountId), "101");
+    EXPECT_EQ(m_table.cell(0, AccountTable::PublishedToday), "1");
+    EXPECT_TRUE(m_table.cell(1, AccountTable::PublishedToday).isEmpty());
 }
 
 // Stop is final: a Start pressed while the stopped run still unwinds is not
@@ -386,4 +393,26 @@ TEST_F(PublishSafetyTest, ARowWithoutASafeIdIsNeverRun)
     EXPECT_FALSE(QFileInfo::exists(m_run.file("huancun/x")));
     const QString report = QString::fromUtf8(testsupport::readAll(runreport::reportPath(QDate::currentDate())));
     EXPECT_EQ(report.count(",skipped,"), 2) << report.toStdString();
+}
+
+// The user's login window of the very account the job comes to is never
+// taken over: nothing goes out through it, and the window stays as it was.
+TEST_F(PublishSafetyTest, TheLoginWindowOfTheJobsOwnAccountIsNeverItsPage)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "zoe", m_run.file("videos/z"));
+    makeClip(folder + "/z1.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("放弃秒", "400"); // seconds of the scaled clock
+    BrowserSession &session = m_job->session();
+    session.initBrowserLibrary();
+    const int login = session.openUploadPage(0, "100", false);
+    ASSERT_GT(login, 0);
+    recordResults();
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_EQ(results, QList<bool>{false});
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_EQ(BrowserLibrary::instance().form_page_isactive(login), 1);
+    EXPECT_NE(currentPageId.load(), login);
+    BrowserLibrary::instance().form_close_browser(login);
 }

@@ -176,14 +176,16 @@ TEST_F(VideoFilesTest, UsedFilesAreDeletedOrMovedWithTheirCover)
     make("m/b.jpg", "cover");
     form.setChecked("单选框_移动", true);
     form.setText("编辑框_使用过视频目录", run.file("used"));
-    disposeUsedVideo(form, b); // the used folder does not exist: nothing moves
+    make("used-is-a-file", "x");
+    form.setText("编辑框_使用过视频目录", run.file("used-is-a-file"));
+    EXPECT_FALSE(disposeUsedVideo(form, b)); // no folder can be had there: nothing moves
     EXPECT_TRUE(QFile::exists(b));
-    QDir().mkpath(run.file("used"));
+    form.setText("编辑框_使用过视频目录", run.file("used"));
+    EXPECT_TRUE(disposeUsedVideo(form, b)); // a missing used folder is made
     make("used/c.mp4", "older");
     make("used/c (2).jpg", "older cover");
     const QString c = make("m/c.mp4", "newer");
     make("m/c.jpg", "newer cover");
-    disposeUsedVideo(form, b);
     disposeUsedVideo(form, c); // never over an existing file, and never left behind to go out again
     EXPECT_TRUE(QFile::exists(run.file("used/b.mp4")));
     EXPECT_TRUE(QFile::exists(run.file("used/b.jpg")));
