@@ -39,6 +39,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -47,6 +48,9 @@
 #endif
 
 namespace {
+// 3 once a run stopped itself after attempts in a row failed the same way.
+std::atomic<int> g_exitCode{0};
+
 void endProcessNow()
 {
     std::fflush(stdout);
@@ -54,9 +58,9 @@ void endProcessNow()
 #ifdef Q_OS_WIN
     // No DLL detach code runs after the other threads were killed: the
     // process ends at once, as the older program's did.
-    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(g_exitCode.load()));
 #endif
-    std::_Exit(0);
+    std::_Exit(g_exitCode);
 }
 } // namespace
 
@@ -188,6 +192,7 @@ void Application::onMainWindowCreated()
 void Application::connectUploadJob()
 {
     m_job = std::make_unique<UploadJob>(m_mainForm, m_accountTable, BrowserLibrary::instance());
+    m_job->setLanesOverride(m_commandLine.lanes);
     m_job->session().setScreenSize([] {
         const QScreen *screen = QGuiApplication::primaryScreen();
         return screen ? screen->size() : QSize(1920, 1080);
@@ -222,6 +227,23 @@ void Application::connectUploadJob()
                         runWallMs / 1000.0, runWaitMs / 1000.0);
             std::fflush(stdout);
         });
+    }
+    if (m_commandLine.headless) {
+        // Nobody watches a headless run: it ends, with its own exit code,
+        // once every lane has unwound.
+        connect(m_job.get(), &UploadJob::stoppedByRepeatedFailures, this, [this](const QString &message) {
+            std::printf("run stopped: %s\n", qUtf8Printable(message));
+            std::fflush(stdout);
+            g_exitCode = 3;
+            auto *poll = new QTimer(this);
+            connect(poll, &QTimer::timeout, this, [this, poll] {
+                if (m_job->isRunning())
+                    return;
+                poll->stop();
+                m_commands->destroyHandling();
+            });
+            poll->start(100);
+        }, Qt::QueuedConnection);
     }
     if (m_commandLine.headless || m_commandLine.exitWhenDone) {
         connect(m_job.get(), &UploadJob::finishedByItself, this, [this](qint64 wallMs, qint64 waitMs) {

@@ -22,6 +22,14 @@ CommandLine parseCommandLine(const QStringList &arguments)
             cl.start = true;
         } else if (a == QStringLiteral("--exit-when-done")) {
             cl.exitWhenDone = true;
+        } else if (a == QStringLiteral("--lanes") || a.startsWith(QStringLiteral("--lanes="))) {
+            const QString value = a.size() > 7 ? a.mid(8) : (i + 1 < arguments.size() ? arguments[++i] : QString());
+            bool ok = false;
+            cl.lanes = value.toInt(&ok);
+            if (!ok || cl.lanes < 1 || cl.lanes > 32) {
+                cl.error = QStringLiteral("--lanes needs a number from 1 to 32");
+                return cl;
+            }
         } else if (a == QStringLiteral("--verbose")) {
             cl.verbose = true;
         } else if (a == QStringLiteral("--version") || a == QStringLiteral("-v")) {
@@ -52,10 +60,14 @@ QString helpText()
         "                     standard error and are answered OK (or Cancel where offered)\n"
         "  --start            press Start once the main window is up\n"
         "  --exit-when-done   end the program when a run ends by itself\n"
+        "  --lanes N          work on N accounts at once, each with its own browser (1 to 32;\n"
+        "                     overrides 同时运行账号数 for this run)\n"
         "  --verbose          copy the diagnostic log (logs/tolvar.log) to standard error,\n"
         "                     with debug messages\n"
         "  --version          print the version text\n"
         "  --help             print this text\n\n"
+        "Exit codes: 0 normal end, 2 bad command line, 3 the run stopped itself because\n"
+        "  attempts in a row failed at the same step ([lanes] same_failure_stop)\n\n"
         "Environment:\n"
         "  TOLVAR_TIME_SCALE  shrink every prescribed wait by this factor (0 < f <= 1), for tests\n");
 }

@@ -9,6 +9,7 @@ struct CommandLine {
     bool start = false;
     bool exitWhenDone = false;
     bool verbose = false;
+    int lanes = 0; // --lanes N; 0 = as the window says
     bool showVersion = false;
     bool showHelp = false;
     QString error;

@@ -35,5 +35,13 @@ ServiceConfig ServiceConfig::load()
     c.quoteUrl = text("quote/url", c.quoteUrl);
     c.notifyHost = text("notify/host", c.notifyHost);
     c.notifyTarget = text("notify/target", c.notifyTarget);
+    // A number that does not read as one keeps the default.
+    auto number = [&ini](const char *key, int fallback) {
+        bool ok = false;
+        const int v = ini.value(QString::fromLatin1(key)).toString().trimmed().toInt(&ok);
+        return ok && v >= 0 ? v : fallback;
+    };
+    c.lanesMinFreeMb = number("lanes/min_free_mb", c.lanesMinFreeMb);
+    c.lanesSameFailureStop = number("lanes/same_failure_stop", c.lanesSameFailureStop);
     return c;
 }

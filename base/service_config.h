@@ -24,6 +24,12 @@ struct ServiceConfig {
     // port 8899 is used. The target goes into the request unchanged.
     QString notifyHost = QStringLiteral("http://127.0.0.1:8721");
     QString notifyTarget = QStringLiteral("tolvar");
+    // [lanes] min_free_mb: with several lanes, a browser starts only while
+    // the system has this much memory available (MiB).
+    int lanesMinFreeMb = 800;
+    // [lanes] same_failure_stop: the run stops itself after this many
+    // attempts in a row failed at the same step (0 = never).
+    int lanesSameFailureStop = 6;
 
     static QString path();
     // Reads data/services.ini; the file is read each time it is asked for.

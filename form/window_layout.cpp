@@ -94,6 +94,8 @@ QList<ControlDef> buildMainLayout()
         def("放弃秒", K::Edit, "分组框3", QStringLiteral("300"), {130, 71, 60, 22}),
         def("选择框_2账号间隔", K::Check, "分组框3", QStringLiteral("账号之间间隔时间              秒"), {10, 96, 300, 22}),
         def("编辑框_账号间隔", K::Edit, "分组框3", QStringLiteral("80"), {124, 95, 60, 22}),
+        def("标签_同时账号数", K::Label, "分组框3", QStringLiteral("同时运行账号数："), {330, 96, 110, 22}),
+        def("编辑框_同时账号数", K::Edit, "分组框3", QStringLiteral("1"), {440, 95, 60, 22}),
         def("分组框7", K::GroupBox, kSettingsPage, QStringLiteral("使用过的文件如何处理"), {8, 290, 570, 80}),
         def("单选框_删除", K::Radio, "分组框7", QStringLiteral("删除"), {10, 22, 80, 22}, true, "使用过"),
         def("单选框_移动", K::Radio, "分组框7", QStringLiteral("移动到指定目录"), {100, 22, 140, 22}, false, "使用过"),

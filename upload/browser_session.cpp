@@ -13,10 +13,14 @@
 #include "upload/log.h"
 
 #include <QDir>
+#include <QHash>
+#include <QSet>
 #include <QScopeGuard>
 #include <QLocale>
 #include <QUrl>
 
+#include <algorithm>
+#include <mutex>
 #include <thread>
 
 #ifdef Q_OS_WIN
@@ -26,6 +30,12 @@
 #endif
 
 namespace {
+
+// Login windows the user opened from the list (the window's thread starts
+// them while the lanes of a run work on their own).
+std::mutex g_loginMutex;
+QSet<int> g_loginPages;
+QHash<QString, int> g_loginsStarting; // by profile folder
 
 QString decimal(double value)
 {
@@ -70,6 +80,17 @@ QString BrowserSession::profileDirectory(const QString &cacheId)
     return rundir::join(QStringLiteral("huancun/tolvar") + (cacheId.isEmpty() ? QStringLiteral("100") : cacheId));
 }
 
+QString BrowserSession::windowPositionText(const QSize &screen, int laneNumber)
+{
+    // Lanes' windows side by side, two across, each row a little lower, so
+    // that every one stays at least partly visible: a window fully covered
+    // gets no animation frames on Windows.
+    const int index = std::max(laneNumber, 1) - 1;
+    const int x = 1 + (index % 2) * (screen.width() / 2);
+    const int y = 1 + (index / 2) * 40;
+    return QStringLiteral("%1,%2").arg(x).arg(y);
+}
+
 QString BrowserSession::windowSizeText(const QSize &screen)
 {
     return decimal(screen.width() / 2.0) + u',' + decimal(screen.height() * 0.8);
@@ -81,9 +102,11 @@ void BrowserSession::onPageEvent(int pageId, int, int event)
     // pop-ups, other accounts); only a start made for the job sets its page,
     // and the job's own page closing leaves it with none.
     if (event == PageClosed) {
-        int expected = pageId;
-        if (currentPageId.compare_exchange_strong(expected, 0))
-            qCInfo(lcUpload) << "the job's page" << pageId << "closed";
+        LaneState::forEach([pageId](LaneState &state) {
+            int expected = pageId;
+            if (state.pageId.compare_exchange_strong(expected, 0))
+                qCInfo(lcUpload) << "the job's page" << pageId << "of lane" << state.number << "closed";
+        });
     }
 }
 
@@ -115,27 +138,27 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     options.profileDirectory = profileDirectory(cacheId);
     const QString profile = QDir(options.profileDirectory).absolutePath();
     if (!forTheJob) {
-        std::lock_guard lock(m_loginMutex);
-        ++m_loginsStarting[profile];
+        std::lock_guard lock(g_loginMutex);
+        ++g_loginsStarting[profile];
     }
     const auto started = qScopeGuard([&] {
         if (forTheJob)
             return;
-        std::lock_guard lock(m_loginMutex);
-        if (--m_loginsStarting[profile] <= 0)
-            m_loginsStarting.remove(profile);
+        std::lock_guard lock(g_loginMutex);
+        if (--g_loginsStarting[profile] <= 0)
+            g_loginsStarting.remove(profile);
     });
     options.windowSize = windowSizeText(m_screenSize());
-    options.windowPosition = QStringLiteral("1,1");
+    options.windowPosition = windowPositionText(m_screenSize(), forTheJob ? lane().number : 1);
     options.headless = config.browserHeadless;
     options.extraArgs = config.browserExtraArgs;
     if (forTheJob)
-        currentPageId = 0; // never another account's page while this one starts
+        lane().pageId = 0; // never another account's page while this one starts
     const int browser = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
     const int page = browser > 0 ? newestPageOn(profile) : 0;
     if (page > 0 && !forTheJob) {
-        std::lock_guard lock(m_loginMutex);
-        m_loginPages.insert(page);
+        std::lock_guard lock(g_loginMutex);
+        g_loginPages.insert(page);
     }
     if (page <= 0) {
         qCWarning(lcUpload).noquote() << "no browser page for account row" << row + 1 << "on profile" << options.profileDirectory;
@@ -147,8 +170,8 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         checkStop();
     }
     if (forTheJob) {
-        currentBrowserId = browser;
-        currentPageId = page;
+        lane().browserId = browser;
+        lane().pageId = page;
     }
     m_loggedOut = false;
     if (!waitForUploadBox(page)) {
@@ -156,7 +179,12 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         m_loggedOut = showsLogin(page);
     }
     m_library.form_set_window_title(page, QStringLiteral("载入成功"));
-    m_table.setCell(row, AccountTable::Nickname, m_library.form_dom_gettext(page, QStringLiteral(".user-info__username")));
+    const QString nickname = m_library.form_dom_gettext(page, QStringLiteral(".user-info__username"));
+    // Into the account's own row, wherever it is by now.
+    if (cacheId.isEmpty())
+        m_table.setCell(row, AccountTable::Nickname, nickname);
+    else
+        m_table.setCellOf(cacheId, row, AccountTable::Nickname, nickname);
     return page;
 }
 
@@ -186,18 +214,18 @@ int BrowserSession::newestPageOn(const QString &profile) const
 
 bool BrowserSession::isLoginPage(int pageId) const
 {
-    std::lock_guard lock(m_loginMutex);
-    return m_loginPages.contains(pageId);
+    std::lock_guard lock(g_loginMutex);
+    return g_loginPages.contains(pageId);
 }
 
 bool BrowserSession::loginWindowOn(const QString &profile) const
 {
     QList<int> pages;
     {
-        std::lock_guard lock(m_loginMutex);
-        if (m_loginsStarting.contains(profile))
+        std::lock_guard lock(g_loginMutex);
+        if (g_loginsStarting.contains(profile))
             return true;
-        pages = m_loginPages.values();
+        pages = g_loginPages.values();
     }
     for (int page : pages) {
         if (m_library.form_page_isactive(page) == 1 && m_library.profileOfPage(page) == profile)
@@ -216,7 +244,7 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
 {
     // Only a page on this account's own profile will do: a browser of another
     // account still open would publish under that account's login.
-    currentPageId = 0;
+    lane().pageId = 0;
     m_loggedOut = false;
     const QString profile = QDir(profileDirectory(account.id)).absolutePath();
     // The user's login window is the user's: the job neither takes it over
@@ -242,7 +270,7 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
         qCWarning(lcUpload) << "the upload page" << own << "did not show its upload box";
         m_loggedOut = showsLogin(own);
     }
-    currentPageId = own;
+    lane().pageId = own;
     return own;
 }
 

@@ -1,12 +1,9 @@
 #pragma once
 
-#include <QHash>
-#include <QSet>
 #include <QSize>
 #include <QString>
 
 #include <functional>
-#include <mutex>
 
 class AccountTable;
 class BrowserLibrary;
@@ -53,6 +50,8 @@ public:
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);
+    // "1,1" for lane 1; lane 2 beside it, lanes 3 and 4 below them, and so on.
+    static QString windowPositionText(const QSize &screen, int laneNumber);
     // "960,864" for 1920 x 1080; "683,614.4" for 1366 x 768.
     static QString windowSizeText(const QSize &screen);
     static void onPageEvent(int pageId, int browserId, int event);
@@ -75,11 +74,6 @@ private:
     BrowserLibrary &m_library;
     std::function<QSize()> m_screenSize;
     bool m_loggedOut = false;
-    // Login windows the user opened from the list (the window's thread
-    // starts them while the job runs on its own).
-    mutable std::mutex m_loginMutex;
-    QSet<int> m_loginPages;
-    QHash<QString, int> m_loginsStarting; // by profile folder
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

@@ -15,10 +15,11 @@ QHash<int, std::weak_ptr<ElapsedTicker>> g_registry;
 std::atomic<int> g_nextId{1};
 } // namespace
 
-ElapsedTicker::ElapsedTicker(AccountTable &table, int row)
+ElapsedTicker::ElapsedTicker(AccountTable &table, int row, const QString &accountId)
     : m_id(g_nextId++)
 {
-    m_thread = std::thread([this, &table, row] { run(table, row); });
+    LaneState &owner = lane();
+    m_thread = std::thread([this, &table, row, accountId, &owner] { run(table, row, accountId, owner); });
 }
 
 ElapsedTicker::~ElapsedTicker()
@@ -28,10 +29,10 @@ ElapsedTicker::~ElapsedTicker()
     g_registry.remove(m_id);
 }
 
-std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row)
+std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row, const QString &accountId)
 {
-    auto ticker = std::make_shared<ElapsedTicker>(table, row);
-    currentTickerId = ticker->id();
+    auto ticker = std::make_shared<ElapsedTicker>(table, row, accountId);
+    lane().tickerId = ticker->id();
     QMutexLocker lock(&g_registryMutex);
     g_registry.insert(ticker->id(), ticker);
     return ticker;
@@ -44,6 +45,15 @@ void ElapsedTicker::haltAll()
         if (const auto ticker = weak.lock())
             ticker->m_token.requestStop();
     }
+}
+
+int ElapsedTicker::liveCount()
+{
+    QMutexLocker lock(&g_registryMutex);
+    int live = 0;
+    for (const auto &weak : std::as_const(g_registry))
+        live += weak.expired() ? 0 : 1;
+    return live;
 }
 
 std::shared_ptr<ElapsedTicker> ElapsedTicker::find(int id)
@@ -61,15 +71,19 @@ void ElapsedTicker::stop()
         m_thread.join();
 }
 
-void ElapsedTicker::run(AccountTable &table, int row)
+void ElapsedTicker::run(AccountTable &table, int row, const QString &accountId, LaneState &owner)
 {
     StopScope scope(m_token);
-    diagnostics::setThreadName("ticker");
+    LaneScope laneScope(owner);
+    diagnostics::setThreadName(laneThreadName("ticker", owner.number));
     try {
         for (;;) {
-            const int seconds = ++elapsedSeconds;
-            table.setCell(row, AccountTable::Status,
-                          QStringLiteral("耗时：%1/%2").arg(seconds).arg(giveUpSeconds.load()));
+            const int seconds = ++lane().elapsedSeconds;
+            const QString text = QStringLiteral("耗时：%1/%2").arg(seconds).arg(giveUpSeconds.load());
+            if (accountId.isEmpty())
+                table.setCell(row, AccountTable::Status, text);
+            else
+                table.setCellOf(accountId, row, AccountTable::Status, text);
             DelayWait(1, 1);
         }
     } catch (const JobStopped &) {
@@ -80,11 +94,12 @@ bool checkGiveUp()
 {
     checkStop();
     const int limit = giveUpSeconds;
-    if (limit == 0 || elapsedSeconds <= limit)
+    LaneState &state = lane();
+    if (limit == 0 || state.elapsedSeconds <= limit)
         return true;
-    const int tickerId = currentTickerId;
-    elapsedSeconds = 0;
-    BrowserLibrary::instance().form_close_browser(currentPageId);
+    const int tickerId = state.tickerId;
+    state.elapsedSeconds = 0;
+    BrowserLibrary::instance().form_close_browser(state.pageId);
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();
     return false;

@@ -2,18 +2,23 @@
 
 #include "upload/delay_wait.h"
 
+#include <QString>
+
 #include <atomic>
 #include <memory>
 #include <thread>
 
 class AccountTable;
+class LaneState;
 
 // Counts the seconds of the current video once a second and shows
 // "耗时：<n>/<limit>" in the status cell of the row being worked on.
 class ElapsedTicker final {
 public:
-    // Shows the count in the status cell of `row`.
-    ElapsedTicker(AccountTable &table, int row);
+    // Shows the count in the status cell of `row` (of the account `accountId`
+    // wherever its row is now, when given), counting for the calling
+    // thread's lane.
+    ElapsedTicker(AccountTable &table, int row, const QString &accountId = {});
     ~ElapsedTicker();
 
     // Its handle for the job context.
@@ -23,13 +28,15 @@ public:
 
     // The running ticker whose handle is `id` (null when none).
     static std::shared_ptr<ElapsedTicker> find(int id);
-    static std::shared_ptr<ElapsedTicker> start(AccountTable &table, int row);
+    static std::shared_ptr<ElapsedTicker> start(AccountTable &table, int row, const QString &accountId = {});
     // Stop pressed: every ticker stops counting at once (without waiting for
     // its thread; the job ends each one as it unwinds).
     static void haltAll();
+    // Tickers whose thread has not ended yet.
+    static int liveCount();
 
 private:
-    void run(AccountTable &table, int row);
+    void run(AccountTable &table, int row, const QString &accountId, LaneState &lane);
 
     int m_id = 0;
     StopToken m_token;

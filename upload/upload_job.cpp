@@ -4,9 +4,11 @@
 #include "accounts/account_id.h"
 #include "accounts/account_table.h"
 #include "base/diagnostic_log.h"
+#include "base/message_box.h"
 #include "base/service_config.h"
 #include "browser/browser_library.h"
 #include "form/form.h"
+#include "upload/available_memory.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/failure_evidence.h"
 #include "upload/job_state.h"
@@ -21,15 +23,46 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QThread>
 
+#include <algorithm>
 #include <future>
+#include <vector>
 
 namespace {
 const QString kStart = QStringLiteral("开始");
 const QString kStop = QStringLiteral("停止");
 const QString kSequence = QStringLiteral("编辑框_账号序列");
 constexpr int kRefusalsBeforeSetAside = 3;
+} // namespace
+
+// One lane of a run: its own browser session and its own per-video state.
+// Lane 1 is the job thread itself, with the process-wide state and the
+// session the window also uses.
+struct UploadJob::Lane {
+    int number = 1;
+    BrowserSession *session = nullptr;
+    std::unique_ptr<LaneState> ownState;
+    std::unique_ptr<BrowserSession> ownSession;
+    LaneState &state() { return ownState ? *ownState : LaneState::first(); }
+};
+
+namespace {
+// The pipeline's steps as the user reads them.
+QString stepNameOf(const QString &step)
+{
+    static const QHash<QString, QString> names = {
+        {QStringLiteral("opening the upload page"), QStringLiteral("打开上传页面")},
+        {QStringLiteral("handing the file to the upload input"), QStringLiteral("选择视频文件")},
+        {QStringLiteral("waiting for the upload to finish"), QStringLiteral("等待上传完成")},
+        {QStringLiteral("setting the cover"), QStringLiteral("设置封面")},
+        {QStringLiteral("typing the title"), QStringLiteral("填写标题")},
+        {QStringLiteral("ticking the options"), QStringLiteral("设置选项")},
+        {QStringLiteral("submitting"), QStringLiteral("发布")},
+    };
+    return names.value(step, step);
+}
 } // namespace
 
 UploadJob::UploadJob(Form &form, AccountTable &table, BrowserLibrary &library, QObject *parent)
@@ -46,6 +79,12 @@ UploadJob::~UploadJob()
     m_token.requestStop();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+int UploadJob::laneCount() const
+{
+    const int lanes = m_lanesOverride > 0 ? m_lanesOverride : leadingInt(m_form.text(QStringLiteral("编辑框_同时账号数")));
+    return std::clamp(lanes, 1, kMaxLanes);
 }
 
 int UploadJob::leadingInt(const QString &text)
@@ -99,6 +138,8 @@ void UploadJob::startStopJob()
         for (const char *key : {"当前索引", "视频路径", "缓存id", "耗时句柄"})
             context.remove(QString::fromUtf8(key));
         m_origin = ServiceConfig::load().studioOrigin;
+        m_lanes = laneCount();
+        m_stoppedOnFailures = false;
         m_token = StopToken();
         m_running = true;
         m_thread = std::thread([this] { runUploadJob(); });
@@ -116,12 +157,18 @@ void UploadJob::runUploadJob()
     diagnostics::setThreadName("job");
     // Read on the job thread: after years of use the journal is long.
     m_journal = std::make_unique<PublishJournal>();
-    // A new run tries the used folder again: the user may have mended it.
-    m_undisposable.clear();
+    {
+        QMutexLocker lock(&m_laneMutex);
+        // A new run tries the used folder again: the user may have mended it.
+        m_undisposable.clear();
+        m_published = m_failed = 0;
+        m_failureKey.clear();
+        m_failureStreak = 0;
+    }
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
-    qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "on" << m_origin;
+    qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "on" << m_origin << "with" << m_lanes << (m_lanes == 1 ? "lane" : "lanes");
     try {
         do {
             runPass();
@@ -144,36 +191,207 @@ void UploadJob::runPass()
     m_form.setText(QStringLiteral("分组框_控制"), QStringLiteral("当前设置，每个账号发布%1个视频后切换").arg(perAccount));
     if (leadingInt(m_form.text(kSequence)) > count)
         m_form.setText(kSequence, QStringLiteral("1"));
-    for (int number = 1; number <= count; ++number) {
-        checkStop();
-        if (number < leadingInt(m_form.text(kSequence)))
-            continue;
-        runAccount(number, perAccount);
+    {
+        QMutexLocker lock(&m_laneMutex);
+        m_nextNumber = 1;
+        m_inProgress.clear();
+        m_browsersStarted = 0;
     }
+    Lane first;
+    first.session = &m_session;
+    // Lanes 2 and up on threads of their own; lane 1 is this thread. A pass
+    // ends when every lane has finished it.
+    std::vector<std::unique_ptr<Lane>> others;
+    std::vector<std::thread> threads;
+    for (int number = 2; number <= std::min(m_lanes, std::max(count, 1)); ++number) {
+        auto lane = std::make_unique<Lane>();
+        lane->number = number;
+        lane->ownState = std::make_unique<LaneState>(number);
+        lane->ownSession = std::make_unique<BrowserSession>(m_session);
+        lane->session = lane->ownSession.get();
+        others.push_back(std::move(lane));
+    }
+    for (const auto &lane : others) {
+        Lane *l = lane.get();
+        threads.emplace_back([this, l, count, perAccount] {
+            StopScope scope(m_token);
+            LaneScope laneScope(l->state());
+            diagnostics::setThreadName(laneThreadName("job", l->number));
+            try {
+                runLane(*l, count, perAccount);
+            } catch (const JobStopped &) {
+                // Lane 1 leaves its page as a stopped run always has; the
+                // other lanes' browsers are extra and go.
+                m_library.form_close_browser(l->state().pageId);
+            }
+        });
+    }
+    const auto joinOthers = [&threads] {
+        for (std::thread &t : threads)
+            t.join();
+    };
+    try {
+        runLane(first, count, perAccount);
+    } catch (const JobStopped &) {
+        joinOthers();
+        throw;
+    }
+    joinOthers();
+    checkStop();
     // A pass over an empty list must not spin when looping.
     if (count == 0)
         DelayWait(900);
 }
 
-void UploadJob::runAccount(int number, int videosPerAccount)
+void UploadJob::runLane(Lane &lane, int count, int videosPerAccount)
+{
+    for (;;) {
+        checkStop();
+        const int number = takeAccount(count);
+        if (number == 0)
+            return;
+        runAccount(lane, number, videosPerAccount);
+        finishAccount(number);
+    }
+}
+
+int UploadJob::takeAccount(int count)
+{
+    QMutexLocker lock(&m_laneMutex);
+    // The box is read again at every account: the user may move it on.
+    const int number = std::max(m_nextNumber, leadingInt(m_form.text(kSequence)));
+    if (number > count)
+        return 0;
+    m_nextNumber = number + 1;
+    m_inProgress.append(number);
+    return number;
+}
+
+void UploadJob::finishAccount(int number)
+{
+    {
+        QMutexLocker lock(&m_laneMutex);
+        m_inProgress.removeOne(number);
+        if (m_lanes == 1)
+            return; // the account's own end has moved the box on
+        // The lowest account not finished yet: Stop then Start never skips
+        // an account another lane had only half done.
+        const int lowest = m_inProgress.isEmpty() ? m_nextNumber : *std::min_element(m_inProgress.cbegin(), m_inProgress.cend());
+        m_form.setText(kSequence, QString::number(lowest));
+    }
+    showRunStatus();
+}
+
+void UploadJob::waitForMemory(int row, const QString &accountId)
+{
+    bool said = false;
+    for (;;) {
+        const int needed = ServiceConfig::load().lanesMinFreeMb;
+        const qint64 available = availableMemoryMb();
+        {
+            QMutexLocker lock(&m_laneMutex);
+            if (available < 0 || available >= needed || m_browsersStarted == 0) {
+                ++m_browsersStarted;
+                break;
+            }
+        }
+        if (!said) {
+            qCInfo(lcUpload).noquote() << "account" << row + 1 << "waits for memory:" << available << "MiB available," << needed << "MiB needed for a browser";
+            said = true;
+        }
+        m_table.setCellOf(accountId, row, AccountTable::Status, QStringLiteral("等待内存"));
+        if (m_token.waitFor(2000))
+            checkStop();
+    }
+    if (said)
+        m_table.setCellOf(accountId, row, AccountTable::Status, QString());
+}
+
+void UploadJob::showRunStatus()
+{
+    // Once the run stopped itself, its message stays.
+    if (m_lanes <= 1 || m_stoppedOnFailures)
+        return;
+    QString text;
+    {
+        QMutexLocker lock(&m_laneMutex);
+        text = QStringLiteral("%1个账号同时运行，已发布%2个，失败%3个").arg(m_inProgress.size()).arg(m_published).arg(m_failed);
+    }
+    m_form.setPartText(QStringLiteral("状态条1"), 1, text);
+}
+
+void UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
 {
     const int row = number - 1;
     currentRow = row;
-    emit accountStarted(row, m_table.cell(row, AccountTable::AccountId));
+    const QString id = m_table.cell(row, AccountTable::AccountId);
+    if (m_lanes > 1)
+        waitForMemory(row, id);
+    const auto guardDone = qScopeGuard([this] {
+        if (m_lanes > 1) {
+            QMutexLocker lock(&m_laneMutex);
+            --m_browsersStarted;
+        }
+    });
+    emit accountStarted(row, id);
+    showRunStatus();
     for (int attempt = 0; attempt < videosPerAccount; ++attempt) {
         // A logged-out account would only wait out the limit again and again.
-        if (runOneAttempt(row) == AttemptEnd::SkipAccount) {
+        if (runOneAttempt(lane, row) == AttemptEnd::SkipAccount) {
             qCWarning(lcUpload) << "account" << number << "cannot publish now; its remaining attempts of this round are skipped";
             break;
         }
         DelayWait(900);
     }
-    m_form.setText(kSequence, QString::number(number + 1));
-    m_library.form_close_browser(currentPageId);
+    // With several lanes the box shows the lowest account not finished yet
+    // (finishAccount).
+    if (m_lanes == 1)
+        m_form.setText(kSequence, QString::number(number + 1));
+    m_library.form_close_browser(lane.state().pageId);
     DelayWait(900);
     if (m_form.isChecked(QStringLiteral("选择框_2账号间隔")))
         DelayWait(leadingInt(m_form.text(QStringLiteral("编辑框_账号间隔"))), 1);
     processPendingEvents();
+}
+
+void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QString &stepName)
+{
+    const int limit = ServiceConfig::load().lanesSameFailureStop;
+    QString message;
+    {
+        QMutexLocker lock(&m_laneMutex);
+        if (outcome == Outcome::Published) {
+            ++m_published;
+            m_failureKey.clear();
+            m_failureStreak = 0;
+        } else {
+            ++m_failed;
+        }
+        if (outcome == Outcome::Failed) {
+            m_failureStreak = failureKey == m_failureKey ? m_failureStreak + 1 : 1;
+            m_failureKey = failureKey;
+            if (limit > 0 && m_failureStreak >= limit && !m_stoppedOnFailures.exchange(true))
+                message = QStringLiteral("连续%1个视频在同一步骤失败（%2），已停止，请检查发布页面是否改版").arg(m_failureStreak).arg(stepName);
+        }
+    }
+    showRunStatus();
+    if (message.isEmpty())
+        return;
+    // As if Stop were pressed: caption first, then every lane unwinds.
+    m_form.setText(kStart, kStart);
+    m_token.requestStop();
+    ElapsedTicker::haltAll();
+    qCCritical(lcUpload).noquote() << "run stopped by itself:" << limit << "attempts in a row failed at" << failureKey << "--" << message;
+    m_form.setPartText(QStringLiteral("状态条1"), 1, message);
+    AttemptRecord r;
+    r.time = QDateTime::currentDateTime();
+    r.result = QStringLiteral("run stopped");
+    r.reason = message;
+    runreport::append(r);
+    emit stoppedByRepeatedFailures(message);
+    // Shown from the user-interface thread: the lanes unwind meanwhile.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [message] { messagebox::show(message); }, Qt::QueuedConnection);
 }
 
 void UploadJob::setRowText(const JobAccount &account, int column, const QString &text)
@@ -200,7 +418,7 @@ void UploadJob::report(const JobAccount &account, const QString &video, const QS
     runreport::append(r);
 }
 
-UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
+UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
 {
     // The job's own snapshot of the account for the whole video, from one
     // read of its row: the user selecting rows or reloading the list never
@@ -222,23 +440,32 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     }
     if (account.folder.isEmpty() || !QFileInfo::exists(account.folder))
         account.folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
-    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row, m_undisposable);
+    QSet<QString> passOver;
+    {
+        QMutexLocker lock(&m_laneMutex);
+        passOver = m_undisposable;
+    }
+    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, std::max(m_table.rowOf(account.id, row), 0), passOver);
     if (video.isEmpty() || !QFileInfo::exists(video)) {
         qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << account.folder;
         report(account, QString(), QString(), "no video", account.folder, 0, 0);
         DelayWait(900);
         return AttemptEnd::GoOn;
     }
-    m_settleLoggedOut = false;
-    if (settleKnownVideo(account, video)) {
+    const Settled settled = settleKnownVideo(lane, account, video);
+    if (settled != Settled::No) {
         DelayWait(900);
-        return m_settleLoggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
+        return settled == Settled::YesLoggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
     }
     qCInfo(lcUpload).noquote() << QStringLiteral("account %1 (id %2): video").arg(row + 1).arg(account.id) << video;
+    // The job context is lane 1's: the other lanes keep theirs to themselves.
     AccountDocument &context = accountDocument();
-    context.setValue(QStringLiteral("当前索引"), QString::number(row));
-    context.setValue(QStringLiteral("视频路径"), video);
-    context.setValue(QStringLiteral("缓存id"), account.id);
+    const bool firstLane = lane.number == 1;
+    if (firstLane) {
+        context.setValue(QStringLiteral("当前索引"), QString::number(row));
+        context.setValue(QStringLiteral("视频路径"), video);
+        context.setValue(QStringLiteral("缓存id"), account.id);
+    }
     const int published = leadingInt(m_table.cellOf(account.id, row, AccountTable::PublishedToday));
 
     // Who the video is goes into the journal before the first press of
@@ -250,21 +477,23 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     identity.account = account.id;
     std::future<QByteArray> hash = std::async(std::launch::async, [video] { return sha256OfFile(video); });
 
-    elapsedSeconds = 0;
+    lane.state().elapsedSeconds = 0;
     bool ok = false;
     bool landingRecorded = false;
     UploadOutcome outcome = UploadOutcome::Failed;
     FailureFacts evidenceFacts;
+    QString failureKey;
     QElapsedTimer wall;
     wall.start();
     const qint64 waitedBefore = waitedOnThisThread();
     {
-        const auto ticker = ElapsedTicker::start(m_table, row);
-        context.setValue(QStringLiteral("耗时句柄"), QString::number(ticker->id()));
+        const auto ticker = ElapsedTicker::start(m_table, row, account.id);
+        if (firstLane)
+            context.setValue(QStringLiteral("耗时句柄"), QString::number(ticker->id()));
         setRowText(account, AccountTable::Publishing, video);
         videofiles::placeRandomCover(m_form, video);
         emit videoStarted(row, video);
-        UploadPipeline pipeline(m_form, m_library, m_session, m_origin);
+        UploadPipeline pipeline(m_form, m_library, *lane.session, m_origin);
         pipeline.setVideo(account, video, ticker->id());
         identity.title = pipeline.titleFor(video);
         SubmitHooks hooks;
@@ -288,6 +517,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
         evidenceFacts.step = pipeline.failedStep();
         evidenceFacts.reason = pipeline.failureReason();
         evidenceFacts.lastSeen = pipeline.lastSeen();
+        failureKey = pipeline.failedStep() + (pipeline.abandoned() ? QStringLiteral(" / time limit") : QStringLiteral(" / failed"));
         ticker->stop();
     }
     const qint64 wallMs = wall.elapsed();
@@ -295,7 +525,11 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     emit videoFinished(row, video, ok, wallMs, waitMs, m_runClock.elapsed(), waitedOnThisThread() - m_runWaitedBefore);
     const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
     if (ok) {
-        m_refusals.remove(video);
+        {
+            QMutexLocker lock(&m_laneMutex);
+            m_refusals.remove(video);
+        }
+        noteOutcome(Outcome::Published);
         qCInfo(lcUpload).noquote() << "video" << video << (draft ? "saved as a draft" : "published") << "in" << wallMs / 1000.0 << "s";
         report(account, video, identity.title, draft ? "draft" : "published", QString(), wallMs, waitMs);
         countDownAfterPublish(account, video, identity, published, landingRecorded);
@@ -309,10 +543,18 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     evidenceFacts.video = video;
     evidence::save(evidenceFacts);
     report(account, video, identity.title, loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
-    if (outcome == UploadOutcome::Refused && ++m_refusals[video] >= kRefusalsBeforeSetAside) {
+    const bool refused = outcome == UploadOutcome::Refused;
+    noteOutcome(loggedOut || refused ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step));
+    bool setAside = false;
+    if (refused) {
+        QMutexLocker lock(&m_laneMutex);
+        setAside = ++m_refusals[video] >= kRefusalsBeforeSetAside;
+        if (setAside)
+            m_refusals.remove(video);
+    }
+    if (setAside) {
         // A file the studio refuses again and again would block the account
         // for good in order mode: it goes aside and the account goes on.
-        m_refusals.remove(video);
         if (identity.sha256Hex.isEmpty())
             identity.sha256Hex = hash.valid() ? hash.get() : sha256OfFile(video);
         const QString folder = videofiles::failedFolder(m_form);
@@ -326,19 +568,19 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(int row)
     return loggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
 }
 
-bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video)
+UploadJob::Settled UploadJob::settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video)
 {
     // The cheap test first: only a file whose size and name the journal
     // knows is hashed.
     const QFileInfo file(video);
     if (!m_journal->mayHold(file.size(), file.fileName()))
-        return false;
+        return Settled::No;
     const QByteArray sha = sha256OfFile(video);
     // The same clip in another account's folder is another video.
     const JournalState state = m_journal->stateOf(sha, file.size(), account.id);
     const std::optional<VideoIdentity> known = m_journal->find(sha, file.size(), account.id);
     if (!known || state == JournalState::None || state == JournalState::Held || state == JournalState::Failed)
-        return false; // new to the studio, or put back by the user: it goes out
+        return Settled::No; // new to the studio, or put back by the user: it goes out
     if (state != JournalState::Submitting) {
         // Published by this account before and back in its folder (a sync
         // tool restoring it, a copy put back): never again, never silently.
@@ -348,18 +590,18 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
         setRowText(account, AccountTable::Status, when.isEmpty() ? QStringLiteral("已发布过") : QStringLiteral("已于%1发布过").arg(when));
         report(account, video, known->title, "already published", when.isEmpty() ? QStringLiteral("published before") : QStringLiteral("published on %1").arg(when), 0, 0);
         disposeOfPublished(account, video, *known);
-        return true;
+        return Settled::Yes;
     }
     // Submitted, and then the program ended (or the landing never came)
     // before the landing address was seen: the studio may or may not have it.
-    switch (askStudio(account, known->title)) {
+    switch (askStudio(*lane.session, account, known->title)) {
     case StudioAnswer::InStudio:
         qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing and is in the studio as" << known->title;
         if (!m_journal->record(*known, JournalState::Published, QStringLiteral("found on the content page after a restart")))
-            return true; // stays "submitting"; asked again at its next pick
+            return Settled::Yes; // stays "submitting"; asked again at its next pick
         report(account, video, known->title, "published", QStringLiteral("submitted before; found in the studio"), 0, 0);
         disposeOfPublished(account, video, *known);
-        return true;
+        return Settled::Yes;
     case StudioAnswer::NotInStudio: {
         const QString folder = videofiles::holdFolder(m_form);
         qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing and is not in the studio; held in" << folder;
@@ -367,31 +609,30 @@ bool UploadJob::settleKnownVideo(const JobAccount &account, const QString &video
             m_journal->record(*known, JournalState::Held, QStringLiteral("submitted, not found on the content pages"));
         setRowText(account, AccountTable::Status, QStringLiteral("待确认"));
         report(account, video, known->title, "held", QStringLiteral("submitted before; not on the content pages"), 0, 0);
-        return true;
+        return Settled::Yes;
     }
     case StudioAnswer::CannotTell:
         break;
     }
     // Nothing is decided while the studio cannot be asked: the video stays
     // and is asked about again at its next pick.
-    const bool loggedOut = m_session.loggedOut();
+    const bool loggedOut = lane.session->loggedOut();
     qCWarning(lcUpload).noquote() << "video" << video << "was submitted without a landing; the content pages of account" << account.id
                                   << "could not be read" << (loggedOut ? "(not logged in)" : "") << "so it stays where it is";
     setRowText(account, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("无法确认是否已发布"));
     report(account, video, known->title, loggedOut ? "not logged in" : "unconfirmed",
            QStringLiteral("submitted before; the studio's content pages could not be read"), 0, 0);
-    m_settleLoggedOut = loggedOut;
-    return true;
+    return loggedOut ? Settled::YesLoggedOut : Settled::Yes;
 }
 
-UploadJob::StudioAnswer UploadJob::askStudio(const JobAccount &account, const QString &title)
+UploadJob::StudioAnswer UploadJob::askStudio(BrowserSession &session, const JobAccount &account, const QString &title)
 {
     if (title.isEmpty()) {
         qCWarning(lcUpload) << "a submitted video without a title cannot be looked up on the content pages";
         return StudioAnswer::CannotTell;
     }
-    const int page = m_session.attachOrOpenBrowser(account);
-    if (page <= 0 || m_session.loggedOut()) {
+    const int page = session.attachOrOpenBrowser(account);
+    if (page <= 0 || session.loggedOut()) {
         qCWarning(lcUpload).noquote() << "no logged-in page of account" << account.id << "to read its content pages";
         return StudioAnswer::CannotTell;
     }
@@ -450,7 +691,10 @@ void UploadJob::disposeOfPublished(const JobAccount &account, const QString &vid
     }
     // The journal keeps it as published: it never goes out again, and the
     // account goes on with its next video.
-    m_undisposable.insert(video);
+    {
+        QMutexLocker lock(&m_laneMutex);
+        m_undisposable.insert(video);
+    }
     const bool deleting = m_form.isChecked(QStringLiteral("单选框_删除"));
     const QString reason = deleting ? QStringLiteral("published, but the file could not be deleted")
                                     : QStringLiteral("published, but the file could not be moved to %1").arg(m_form.text(QStringLiteral("编辑框_使用过视频目录")));
@@ -468,6 +712,7 @@ void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &
     QString after;
     if (landingRecorded) {
         disposeOfPublished(account, videoPath, identity);
+        QMutexLocker lock(&m_laneMutex);
         if (m_undisposable.contains(videoPath))
             after = m_table.cellOf(account.id, row, AccountTable::Status);
     } else {
@@ -477,7 +722,7 @@ void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &
     for (int k = 1; k <= wait; ++k) {
         const QString text = QStringLiteral("延时%1秒后继续").arg(wait - k);
         setRowText(account, AccountTable::Status, text);
-        m_library.form_set_window_title(currentPageId, text);
+        m_library.form_set_window_title(lane().pageId, text);
         DelayWait(1, 1);
         processPendingEvents();
     }

@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -39,6 +41,14 @@ public:
     // "12abc" gives 12; no leading digits give 0.
     static int leadingInt(const QString &text);
 
+    // Lanes for the next runs (--lanes N); 0 = the text of 编辑框_同时账号数.
+    void setLanesOverride(int lanes) { m_lanesOverride = lanes; }
+    // How many accounts the next run works on at once (1 to kMaxLanes).
+    int laneCount() const;
+    static constexpr int kMaxLanes = 32;
+    // The run stopped itself: attempts in a row failed at the same step.
+    bool stoppedOnRepeatedFailures() const { return m_stoppedOnFailures; }
+
 signals:
     void accountStarted(int row, const QString &accountId);
     void videoStarted(int row, const QString &videoPath);
@@ -48,16 +58,36 @@ signals:
     // The run reached the end of the list without looping; with the run's wall
     // time and the part of it spent in the prescribed waits.
     void finishedByItself(qint64 wallMs, qint64 waitMs);
+    // The run stopped itself after attempts in a row failed at one step (the
+    // studio's page has likely changed); with the message shown.
+    void stoppedByRepeatedFailures(const QString &message);
 
 private:
+    struct Lane;
     void runUploadJob();
     void runPass();
-    void runAccount(int number, int videosPerAccount);
+    // One lane's part of a pass: accounts as they are dealt, until none is left.
+    void runLane(Lane &lane, int count, int videosPerAccount);
+    void runAccount(Lane &lane, int number, int videosPerAccount);
+    // The next account number no lane has taken yet (from 编辑框_账号序列
+    // on); 0 when the pass has none left.
+    int takeAccount(int count);
+    // 编辑框_账号序列 then shows the lowest number not finished yet.
+    void finishAccount(int number);
+    // With several lanes a browser starts only while the machine has the
+    // memory for it (one lane always may: the run never stalls for good).
+    void waitForMemory(int row, const QString &accountId);
+    void showRunStatus();
     // How an attempt ended for its account: go on with its next attempt, or
     // skip the rest of its quota this round (not logged in, an id that
     // cannot name its files).
     enum class AttemptEnd { GoOn, SkipAccount };
-    AttemptEnd runOneAttempt(int row);
+    AttemptEnd runOneAttempt(Lane &lane, int row);
+    // Counts attempts in a row failing the same way; stops the run at the
+    // limit. A logged-out account or a file the studio refused is no sign
+    // that the studio changed and never counts towards it.
+    enum class Outcome { Published, Failed, FailedNotCounted };
+    void noteOutcome(Outcome outcome, const QString &failureKey = {}, const QString &stepName = {});
     // A text of the account's own row, wherever the row is now.
     void setRowText(const JobAccount &account, int column, const QString &text);
     // One line of the run report.
@@ -67,11 +97,12 @@ private:
     // disposed of, one submitted without an outcome is looked up on the
     // account's content pages (published when found, held otherwise). True
     // when the video was settled so and is not to be uploaded.
-    bool settleKnownVideo(const JobAccount &account, const QString &video);
+    enum class Settled { No, Yes, YesLoggedOut };
+    Settled settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video);
     enum class StudioAnswer { InStudio, NotInStudio, CannotTell };
     // Whether the account's content pages list one more video of this title
     // than the journal knows to be there already.
-    StudioAnswer askStudio(const JobAccount &account, const QString &title);
+    StudioAnswer askStudio(BrowserSession &session, const JobAccount &account, const QString &title);
     // Items of the content list on the page whose title is exactly `title`;
     // -1 when the list did not render.
     int countListedTitles(int page, const QString &title);
@@ -89,13 +120,26 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_running{false};
     QString m_origin;
-    std::unique_ptr<PublishJournal> m_journal; // the job thread's, read at each start
-    // Videos the studio refused in a row, by path (job thread only).
+    std::unique_ptr<PublishJournal> m_journal; // read at each start; shared by the lanes
+    int m_lanesOverride = 0;
+    int m_lanes = 1; // of the current run
+    // What the lanes share, under m_laneMutex.
+    mutable QMutex m_laneMutex;
+    // Videos the studio refused in a row, by path.
     QHash<QString, int> m_refusals;
-    bool m_settleLoggedOut = false; // the last settle found the account logged out
-    // Published videos that could not be deleted or moved (job thread only):
-    // never picked again, so the account goes on with its next video.
+    // Published videos that could not be deleted or moved: never picked
+    // again, so the account goes on with its next video.
     QSet<QString> m_undisposable;
+    // Dealing accounts to lanes in one pass.
+    int m_nextNumber = 1;
+    QList<int> m_inProgress;
+    int m_browsersStarted = 0; // lanes past the memory guard, inside an account
+    int m_published = 0;
+    int m_failed = 0;
+    // Attempts in a row failing the same way, across the lanes.
+    QString m_failureKey;
+    int m_failureStreak = 0;
+    std::atomic<bool> m_stoppedOnFailures{false};
     // The run's clock and the waits before it, kept by the job thread.
     QElapsedTimer m_runClock;
     qint64 m_runWaitedBefore = 0;

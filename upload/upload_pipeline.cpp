@@ -25,7 +25,7 @@ UploadPipeline::UploadPipeline(Form &form, BrowserLibrary &library, BrowserSessi
 
 int UploadPipeline::page() const
 {
-    return currentPageId;
+    return lane().pageId;
 }
 
 void UploadPipeline::setVideo(const JobAccount &account, const QString &videoPath, int tickerId)
@@ -92,7 +92,7 @@ bool UploadPipeline::stillInTime()
 {
     const int limit = giveUpSeconds;
     // The page goes when the limit passes: its picture is taken first.
-    if (limit > 0 && elapsedSeconds > limit && m_evidence.png.isEmpty())
+    if (limit > 0 && lane().elapsedSeconds > limit && m_evidence.png.isEmpty())
         evidence::capturePage(m_library, page(), m_evidence);
     if (checkGiveUp())
         return true;
@@ -112,7 +112,7 @@ bool UploadPipeline::failureEnd(int tickerId, const QString &reason)
         m_reason = reason;
         evidence::capturePage(m_library, page(), m_evidence);
     }
-    elapsedSeconds = 0;
+    lane().elapsedSeconds = 0;
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();
     return false;

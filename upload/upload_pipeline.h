@@ -46,6 +46,8 @@ public:
     QString failedStep() const { return QString::fromLatin1(m_step); }
     QString failureReason() const { return m_reason; }
     QString lastSeen() const { return m_lastSeen; }
+    // The attempt ran out of its time limit (rather than failing a check).
+    bool abandoned() const { return m_abandoned; }
     // The page as it was when the attempt failed (address and screenshot).
     const FailureFacts &evidence() const { return m_evidence; }
 

@@ -9,6 +9,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <chrono>
 #include <ctime>
 
 namespace studiosim {
@@ -183,6 +184,11 @@ std::string ledgerLine(const std::string &user, const std::string &title, bool o
     w.Key("file_sha256"); w.String(up.sha256);
     w.Key("upload_id"); w.String(up.id);
     w.Key("time"); w.String(nowText());
+    // When its upload began and when it was published: several users'
+    // uploads can be seen to overlap.
+    w.Key("upload_began_ms"); w.Int64(up.beganMs);
+    w.Key("published_ms");
+    w.Int64(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
     w.EndObject();
     return buffer.GetString();
 }

@@ -65,6 +65,7 @@ std::string UploadStore::begin(const std::string &user, const std::string &fileN
     u->record.user = user;
     u->record.fileName = isValidUtf8(fileName) ? fileName.substr(0, 1024) : asciiSafe(fileName);
     u->record.size = size;
+    u->record.beganMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     u->partPath = m_uploadDir / (u->record.id + ".part");
     u->file = std::fopen(u->partPath.c_str(), "wb");
     if (!u->file) {

@@ -21,6 +21,7 @@ struct UploadRecord {
     std::string fileName;
     long long size = 0;
     std::string sha256;
+    long long beganMs = 0; // wall clock, ms since the epoch, when the upload began
 };
 
 struct ChunkOutcome {

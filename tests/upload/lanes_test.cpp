@@ -1,0 +1,155 @@
+// Several accounts at once, each in a lane with its own browser: real
+// headless Chromium and the simulator, waits shrunk by TOLVAR_TIME_SCALE.
+#include "tests/upload/e2e_fixture.h"
+
+#include "browser/browser_library.h"
+#include "tests/support/test_main.h"
+#include "upload/elapsed_ticker.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+class LanesTest : public UploadE2eTest {
+protected:
+    // Accounts 100, 101 … logged in as user0, user1 …, each with `clips` clips.
+    void addAccounts(int accounts, int clips)
+    {
+        for (int a = 0; a < accounts; ++a) {
+            const QString id = QString::number(100 + a);
+            const QString folder = addAccount(id, QStringLiteral("user%1").arg(a), m_run.file("videos/" + id));
+            for (int c = 1; c <= clips; ++c)
+                m_userOfClip.insert(sha256Of(makeClip(folder + QStringLiteral("/%1-%2.mp4").arg(id).arg(c))), QStringLiteral("user%1").arg(a));
+        }
+    }
+    void setLaneSettings(const QString &lines)
+    {
+        QByteArray ini = testsupport::readAll(m_run.file("data/services.ini"));
+        if (ini.contains("[lanes]"))
+            ini = ini.left(ini.indexOf("[lanes]"));
+        ini += "[lanes]\n" + lines.toUtf8() + "\n";
+        ASSERT_TRUE(testsupport::writeAll(m_run.file("data/services.ini"), ini));
+    }
+    QHash<QByteArray, QString> m_userOfClip;
+};
+
+} // namespace
+
+// Two lanes over five accounts of two videos each: every video once under
+// its own user, two users' uploads under way at the same time, each row
+// with its own outcome, and the account number past the last account.
+TEST_F(LanesTest, TwoLanesPublishEveryVideoOnceUnderItsOwnUserSideBySide)
+{
+    startSimulator();
+    addAccounts(5, 2);
+    m_form.setText("编辑框_单账号上传", "2");
+    m_form.setText("编辑框_同时账号数", "2");
+    ASSERT_TRUE(runUntilDone(400000));
+    const QList<QJsonObject> entries = ledger();
+    ASSERT_EQ(entries.size(), 10);
+    QSet<QByteArray> seen;
+    for (const QJsonObject &e : entries) {
+        const QByteArray sha = e.value("file_sha256").toString().toLatin1();
+        EXPECT_FALSE(seen.contains(sha)) << e.value("file_name").toString().toStdString() << " went out twice";
+        seen.insert(sha);
+        EXPECT_EQ(e.value("user").toString(), m_userOfClip.value(sha)) << e.value("file_name").toString().toStdString();
+    }
+    bool overlapped = false;
+    for (const QJsonObject &a : entries) {
+        for (const QJsonObject &b : entries) {
+            overlapped = overlapped
+                || (a.value("user") != b.value("user") && a.value("upload_began_ms").toDouble() < b.value("published_ms").toDouble()
+                    && b.value("upload_began_ms").toDouble() < a.value("published_ms").toDouble());
+        }
+    }
+    EXPECT_TRUE(overlapped) << "no two users' uploads were ever under way at once";
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(m_table.cell(row, AccountTable::PublishedToday), "2") << "row " << row;
+        EXPECT_TRUE(m_table.cell(row, AccountTable::Status).isEmpty()) << m_table.cell(row, AccountTable::Status).toStdString();
+    }
+    EXPECT_EQ(m_form.text("编辑框_账号序列"), "6");
+    EXPECT_EQ(m_form.partText("状态条1", 1), "0个账号同时运行，已发布10个，失败0个");
+}
+
+// Stop with three lanes in the middle of their uploads: nothing more goes
+// out, no job thread, ticker or extra browser stays, and Start again begins
+// at the lowest account not finished.
+TEST_F(LanesTest, StopReachesEveryLaneAndStartResumesAtTheLowestUnfinishedAccount)
+{
+    startSimulator({"--stall-at", "40"});
+    addAccounts(4, 1);
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_同时账号数", "3");
+    QSignalSpy started(m_job.get(), &UploadJob::videoStarted);
+    pressStartStop();
+    QTRY_VERIFY_WITH_TIMEOUT(started.size() >= 3, 120000);
+    QTest::qWait(1500);
+    QElapsedTimer stopping;
+    stopping.start();
+    pressStartStop();
+    EXPECT_EQ(m_form.text("开始"), "开始");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning() && ElapsedTicker::liveCount() == 0, 2000);
+    std::printf("stop with 3 lanes: every lane and ticker ended after %lld ms\n", static_cast<long long>(stopping.elapsed()));
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_LE(BrowserLibrary::instance().browserProcessIds().size(), 1);
+    EXPECT_EQ(m_form.text("编辑框_账号序列"), "1");
+    QTest::qWait(2000);
+    EXPECT_FALSE(m_job->isRunning());
+
+    m_sim->setKnobs({{"stall-at", "-1"}});
+    ASSERT_TRUE(runUntilDone(300000));
+    EXPECT_EQ(ledger().size(), 4);
+    EXPECT_EQ(m_form.text("编辑框_账号序列"), "5");
+}
+
+// More lanes than the machine's memory holds browsers for: one lane runs,
+// the others wait with 等待内存, and they go on once the threshold is lowered.
+TEST_F(LanesTest, LanesWaitForMemoryAndGoOnWhenItIsThere)
+{
+    startSimulator();
+    addAccounts(3, 1);
+    setLaneSettings("min_free_mb=100000000");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_同时账号数", "3");
+    pressStartStop();
+    const auto waiting = [this] {
+        int n = 0;
+        for (int row = 0; row < 3; ++row)
+            n += m_table.cell(row, AccountTable::Status) == "等待内存" ? 1 : 0;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(waiting(), 2, 60000);
+    setLaneSettings("min_free_mb=0");
+    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    ASSERT_TRUE(done.wait(300000));
+    EXPECT_EQ(ledger().size(), 3);
+    EXPECT_EQ(waiting(), 0);
+}
+
+// A studio that refuses every cover: after so many attempts in a row failed
+// at the same step the run stops itself and says where.
+TEST_F(LanesTest, TheSameFailureAgainAndAgainStopsTheRun)
+{
+    startSimulator({"--fail-cover"});
+    addAccounts(6, 1);
+    setLaneSettings("same_failure_stop=3");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_同时账号数", "2");
+    m_form.setText("放弃秒", "600"); // seconds of the scaled clock: half a minute
+    QSignalSpy stopped(m_job.get(), &UploadJob::stoppedByRepeatedFailures);
+    QSignalSpy finished(m_job.get(), &UploadJob::videoFinished);
+    pressStartStop();
+    ASSERT_TRUE(stopped.wait(300000));
+    const QString message = "连续3个视频在同一步骤失败（设置封面），已停止，请检查发布页面是否改版";
+    EXPECT_EQ(stopped.first().first().toString(), message);
+    EXPECT_EQ(m_form.text("开始"), "开始");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 10000);
+    EXPECT_TRUE(m_job->stoppedOnRepeatedFailures());
+    EXPECT_EQ(m_form.partText("状态条1", 1), message);
+    EXPECT_LT(finished.size(), 6);
+    EXPECT_TRUE(ledger().isEmpty());
+}
