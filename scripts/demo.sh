@@ -9,6 +9,7 @@
 #   --headless        no window and a headless browser (the default without a display)
 #   --build-dir DIR   use binaries already built there; skip set-up and build
 #   --port P          simulator port (default 8721; 0 picks a free one)
+#   --lanes N         work on N accounts at once (default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,12 +18,14 @@ run_dir=$root/demo-run
 build_dir=
 headless=
 port=8721
+lanes=1
 while [ $# -gt 0 ]; do
   case $1 in
     --run-dir) run_dir=$(realpath -m "$2"); shift 2 ;;
     --headless) headless=1; shift ;;
     --build-dir) build_dir=$(realpath "$2"); shift 2 ;;
     --port) port=$2; shift 2 ;;
+    --lanes) lanes=$2; shift 2 ;;
     *) echo "demo: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -112,6 +115,7 @@ before=0
 [ -f "$ledger" ] && before=$(wc -l < "$ledger")
 mode=()
 [ -n "$headless" ] && mode=(--headless)
+mode+=(--lanes "$lanes")
 echo "demo: starting tolvar ${mode[*]} --start (run directory $run_dir)"
 mkdir -p -m 700 "$run_dir/home/runtime"
 output=$run_dir/tolvar-output.txt
