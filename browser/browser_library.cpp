@@ -192,8 +192,8 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
         return false;
     // As a person would: only once the element can take the click, at the
     // point where it would land. One protocol round trip per poll; each poll
-    // compares the box over two animation frames in the page, or timer ticks
-    // in a page that is not in view. The page is not brought to the
+    // compares the box from one animation frame to the next, or across a
+    // timer tick in a page that is not in view (it gets no frames). The page is not brought to the
     // front: that would take the screen from whatever the user is looking at,
     // and trusted mouse events reach a page behind other tabs all the same.
     const std::string script = pagescripts::actionablePoint(utf8(selector), offset);

@@ -62,20 +62,24 @@ std::string actionablePoint(std::string_view selector, int offset)
            "if(getComputedStyle(e).visibility==='hidden')return{s:'hidden'};"
            "if(!box())return{s:'no box'};"
            "if(e.scrollIntoViewIfNeeded)e.scrollIntoViewIfNeeded(true);else e.scrollIntoView({block:'center',inline:'center',behavior:'instant'});"
-           // The next frame, or a timer tick when none comes: a page that is
-           // not in view (a tab behind another, a minimised window) gets no
-           // frames at all, and the click must not wait for one.
-           "const tick=()=>new Promise(r=>{let t=0;requestAnimationFrame(()=>{clearTimeout(t);r(true);});t=setTimeout(()=>r(false),100);});"
-           // Measured in two ticks in a row: a box measured now may not have
-           // taken the next frame's animation step yet.
-           "await tick();const a=box();const framed=await tick();const b=box();"
+           // The next frame (its time), or a timer tick (0) when none comes:
+           // a page that is not in view (a tab behind another, a minimised
+           // window) gets no frames at all, and the click must not wait for one.
+           "const tick=()=>new Promise(r=>{let t=0;requestAnimationFrame(f=>{clearTimeout(t);r(f);});t=setTimeout(()=>r(0),100);});"
+           // Stable is the element's own box, the same in two frames: the
+           // second must have begun after the first box was taken (one that
+           // had begun before shows what that box showed). A hidden page gets
+           // no frames; its animations go by the clock, so a tick will do.
+           // An animation running on it or a box around it that leaves the
+           // box where it is (a glow, a pulse) does not matter; one just
+           // starting does: it holds its first keyframe until a frame gives it
+           // a start time, so it shows the same box twice before it moves.
+           "const starting=()=>!document.hidden&&document.getAnimations().some(n=>n.pending&&n.effect&&n.effect.target&&n.effect.target.contains(e));"
+           "const wasStarting=starting(),a=box(),since=performance.now();"
+           "for(let i=0;i<10;++i){const f=await tick();if(f>since||(!f&&document.hidden))break;}"
+           "const b=box();"
            "if(!a||!b)return{s:'no box'};"
-           "if(a.some((x,i)=>Math.abs(x-b[i])>0.5))return{s:'moving'};"
-           // An animation that has just begun holds its first keyframe until
-           // a frame gives it a start time; a running one that leaves the box
-           // where it is (a glow, a pulse) does not matter. Without frames
-           // nothing starts, so nothing is about to move.
-           "if(framed&&document.getAnimations().some(n=>n.pending&&n.effect&&n.effect.target&&n.effect.target.contains(e)))return{s:'moving'};"
+           "if(wasStarting||starting()||a.some((x,i)=>Math.abs(x-b[i])>0.5))return{s:'moving'};"
            "const x=b[0]+b[2]/2,y=b[1]+b[3]/2;"
            "const h=document.elementFromPoint(x,y);"
            "if(!h||!(h===e||e.contains(h))){let n='';if(h){n=h.tagName.toLowerCase();if(h.id)n+='#'+h.id;"

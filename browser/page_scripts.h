@@ -16,10 +16,10 @@ std::string text(std::string_view selector, int offset);
 // One poll of the wait before a click (a promise; awaited by the caller):
 // {s:"ok",x,y} with the click point in the viewport once the element is
 // attached, has a box, is not visibility:hidden, is scrolled into view (in
-// every scrolling box), keeps the same box over two animation frames in a
-// row (or 100 ms ticks when the page gets no frames) with no animation just
-// starting on it or a box around it, and is the element hit at the point;
-// otherwise {s:why}.
+// every scrolling box), keeps the same box from one animation frame to the
+// next (or over a 100 ms tick in a hidden page, which gets no frames) with no
+// animation just starting on it or a box around it, and is the element hit at
+// the point; otherwise {s:why}.
 std::string actionablePoint(std::string_view selector, int offset);
 // One poll of the wait before typing or setting a value: "ok" once the
 // element is attached, visible and enabled; else why not.
