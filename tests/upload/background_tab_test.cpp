@@ -82,8 +82,9 @@ TEST_F(UploadE2eTest, AStudioTabBehindAnotherTabStillPublishesOnTheFirstAttempt)
 {
     XDisplay x;
     ASSERT_TRUE(x.ready()) << x.why();
-    // A slow upload: the other tab comes up while it runs, before the cover.
-    startSimulator({"--upload-kbps", "256"});
+    // A slow upload (a few seconds): the other tab comes up while it runs,
+    // before the cover.
+    startSimulator({"--upload-kbps", "2"});
     const QString folder = addAccount("100", "zhou", m_run.file("videos/z"));
     makeClip(folder + "/behind.mp4");
     const QString ini = QStringLiteral("[studio]\norigin=%1\n[browser]\nheadless=false\nextra_args=--no-sandbox --disable-gpu --disable-quic "
