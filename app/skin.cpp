@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFont>
+#include <QFontDatabase>
 #include <QRegularExpression>
 #include <QStyleFactory>
 
@@ -19,12 +20,15 @@ static void registerSkinResource()
 namespace skin {
 
 namespace {
-// Light and small fonts that hold the Chinese glyphs: the default CJK fonts
-// of some systems are several times larger in memory.
+// Light and small fonts that hold the Chinese glyphs, best first: the default
+// CJK fonts of some systems are several times larger in memory. Only one that
+// is installed may be asked for: a missing family falls back to whatever the
+// system enumerates first (under Wine a maths font, in which edit boxes draw
+// no text at all).
 #ifdef Q_OS_WIN
-constexpr char kFontFamily[] = "Microsoft YaHei";
+constexpr const char *kFontFamilies[] = {"Microsoft YaHei", "SimSun", "WenQuanYi Micro Hei", "Noto Sans CJK SC"};
 #else
-constexpr char kFontFamily[] = "WenQuanYi Micro Hei";
+constexpr const char *kFontFamilies[] = {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Microsoft YaHei", "SimSun"};
 #endif
 
 void clampAdjustments(int &hue, int &saturation)
@@ -97,7 +101,15 @@ QString themeStyleSheet()
 
 QString preferredFontFamily()
 {
-    return QString::fromLatin1(kFontFamily);
+    for (const char *family : kFontFamilies) {
+        if (QFontDatabase::hasFamily(QString::fromLatin1(family)))
+            return QString::fromLatin1(family);
+    }
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    if (!chinese.isEmpty())
+        return chinese.first();
+    qCWarning(lcApp) << "no font with Chinese glyphs is installed; the windows use the system's default font";
+    return {};
 }
 
 void attachSkin(int hue, int saturation)
@@ -109,10 +121,12 @@ void attachSkin(int hue, int saturation)
     // Fusion draws the same on every system, so the theme looks alike everywhere.
     if (QStyle *style = QStyleFactory::create(QStringLiteral("Fusion")))
         QApplication::setStyle(style);
-    QFont font = QApplication::font();
-    // A family missing here falls back to the system's default font.
-    font.setFamilies({preferredFontFamily()});
-    QApplication::setFont(font);
+    const QString family = preferredFontFamily();
+    if (!family.isEmpty()) {
+        QFont font = QApplication::font();
+        font.setFamilies({family});
+        QApplication::setFont(font);
+    }
     QApplication::setPalette(skinPalette(hue, saturation));
     app->setStyleSheet(adjustStyleSheet(themeStyleSheet(), hue, saturation));
 }

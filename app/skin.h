@@ -21,7 +21,8 @@ QPalette skinPalette(int hue, int saturation);
 // The theme's style sheet, before any adjustment.
 QString themeStyleSheet();
 
-// The font family the skin prefers on this system.
+// The installed font family the skin prefers on this system (empty when no
+// font holds Chinese glyphs). Needs the application object.
 QString preferredFontFamily();
 
 } // namespace skin

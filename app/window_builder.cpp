@@ -1,5 +1,7 @@
 #include "app/window_builder.h"
 
+#include "app/log.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -12,8 +14,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTableView>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -36,6 +44,49 @@ QWidget *makeStatusBar(const ControlDef &def, QWidget *parent, const int *widths
         row->addWidget(part, i < count ? 0 : 1);
     }
     return bar;
+}
+
+// Where a check box's, radio button's or label's caption starts inside it.
+int captionStart(QWidget *w)
+{
+    QStyleOptionButton option;
+    option.initFrom(w);
+    if (qobject_cast<QCheckBox *>(w))
+        return w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w).left();
+    if (qobject_cast<QRadioButton *>(w))
+        return w->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, w).left();
+    const auto *label = qobject_cast<QLabel *>(w);
+    return label ? label->contentsRect().left() + label->margin() : 0;
+}
+
+QString captionOf(QWidget *w)
+{
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    return {};
+}
+
+// The run of blanks of `host`'s caption that holds `edit` by design (the one
+// nearest its centre), in the parent's coordinates; empty when there is none.
+QRect blankRunFor(QWidget *host, const QRect &edit)
+{
+    static const QRegularExpression blanks(QStringLiteral(" {3,}"));
+    host->ensurePolished();
+    const QString caption = captionOf(host);
+    const QFontMetrics metrics = host->fontMetrics();
+    const int start = host->x() + captionStart(host);
+    QRect best;
+    for (auto it = blanks.globalMatch(caption); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const int left = start + metrics.horizontalAdvance(caption.left(m.capturedStart()));
+        const int right = start + metrics.horizontalAdvance(caption.left(m.capturedEnd()));
+        const QRect run(left, edit.top(), right - left, edit.height());
+        if (best.isNull() || std::abs(run.center().x() - edit.center().x()) < std::abs(best.center().x() - edit.center().x()))
+            best = run;
+    }
+    return best;
 }
 
 QString toWidgetText(const QString &formText)
@@ -66,7 +117,36 @@ WindowBuilder::WindowBuilder(Form &form, QWidget *window, const QList<ControlDef
         bindInput(def, w);
         refresh(def.name);
     }
+    fitInlineEdits(layout);
     connect(&m_form, &Form::changed, this, &WindowBuilder::refresh);
+}
+
+void WindowBuilder::fitInlineEdits(const QList<ControlDef> &layout)
+{
+    // An edit box that sits inside a caption ("上传      个视频后…") goes into
+    // the caption's blanks, measured in the font this system draws with: the
+    // design's pixel positions were made for one font and cover the words
+    // next to the blanks in another.
+    for (const ControlDef &edit : layout) {
+        if (edit.kind != ControlKind::Edit || edit.multiLine)
+            continue;
+        for (const ControlDef &host : layout) {
+            const bool captioned = host.kind == ControlKind::Check || host.kind == ControlKind::Radio || host.kind == ControlKind::Label;
+            if (!captioned || host.parent != edit.parent || !host.geometry.contains(edit.geometry.center()))
+                continue;
+            const QRect run = blankRunFor(m_widgets.value(host.name), edit.geometry);
+            constexpr int kGap = 2;
+            const int width = std::min(run.width() - 2 * kGap, edit.geometry.width());
+            if (width < 16) {
+                qCWarning(lcApp).noquote() << "no room for" << edit.name << "in the caption of" << host.name << "-- kept where the design puts it";
+                continue;
+            }
+            QRect fitted = edit.geometry;
+            fitted.setLeft(run.center().x() - width / 2);
+            fitted.setWidth(width);
+            m_widgets.value(edit.name)->setGeometry(fitted);
+        }
+    }
 }
 
 QWidget *WindowBuilder::parentFor(const QString &parent, QWidget *window) const

@@ -26,6 +26,7 @@ protected:
 private:
     QWidget *create(const ControlDef &def, QWidget *parent);
     QWidget *parentFor(const QString &parent, QWidget *window) const;
+    void fitInlineEdits(const QList<ControlDef> &layout);
     void bindInput(const ControlDef &def, QWidget *w);
     void refresh(const QString &name);
 

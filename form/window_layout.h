@@ -29,4 +29,4 @@ void declareControls(Form &form, const QList<ControlDef> &layout);
 
 // Widths of the main window's status-bar parts (the last takes the rest).
 inline constexpr int kMainStatusWidths[] = {260, 350, 200};
-inline constexpr int kStartStatusWidths[] = {99, 200};
+inline constexpr int kStartStatusWidths[] = {99, 300};

@@ -8,11 +8,16 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QFontInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -49,7 +54,137 @@ protected:
     int exits = 0;
 };
 
+// Whether a control is meant to be seen (a page of a tab control not shown
+// yet still counts).
+bool shown(const QWidget *w)
+{
+    return !(w->isHidden() && w->testAttribute(Qt::WA_WState_ExplicitShowHide));
+}
+
+// The caption of a control as the style lays it out, in the control's own
+// coordinates: one rectangle per run of characters between blanks.
+QList<QRect> captionRuns(QWidget *w)
+{
+    QString text;
+    QRect area;
+    int alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    QStyleOptionButton button;
+    button.initFrom(w);
+    if (auto *c = qobject_cast<QCheckBox *>(w)) {
+        text = c->text();
+        area = w->style()->subElementRect(QStyle::SE_CheckBoxContents, &button, w);
+    } else if (auto *r = qobject_cast<QRadioButton *>(w)) {
+        text = r->text();
+        area = w->style()->subElementRect(QStyle::SE_RadioButtonContents, &button, w);
+    } else if (auto *b = qobject_cast<QPushButton *>(w)) {
+        text = b->text();
+        area = w->rect();
+        alignment = Qt::AlignCenter;
+    } else if (auto *l = qobject_cast<QLabel *>(w); l && !l->wordWrap()) {
+        text = l->text();
+        area = l->contentsRect().adjusted(l->margin(), 0, -l->margin(), 0);
+        alignment = static_cast<int>(l->alignment());
+    } else if (auto *g = qobject_cast<QGroupBox *>(w)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(g);
+        option.text = g->title();
+        option.lineWidth = 1;
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        option.textAlignment = g->alignment();
+        text = g->title();
+        area = g->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, g);
+    }
+    QList<QRect> runs;
+    if (text.trimmed().isEmpty() || text.contains(u'\n'))
+        return runs;
+    const QFontMetrics fm = w->fontMetrics();
+    const QRect whole = QStyle::alignedRect(Qt::LeftToRight, Qt::Alignment(alignment), QSize(fm.horizontalAdvance(text), fm.height()), area);
+    for (qsizetype i = 0; i < text.size();) {
+        if (text.at(i) == u' ') {
+            ++i;
+            continue;
+        }
+        qsizetype j = i;
+        while (j < text.size() && text.at(j) != u' ')
+            ++j;
+        runs.append(QRect(whole.x() + fm.horizontalAdvance(text.left(i)), whole.y(), fm.horizontalAdvance(text.mid(i, j - i)), whole.height()));
+        i = j;
+    }
+    return runs;
+}
+
+// Every caption of the window lies inside its own control and no other
+// control (a sibling, or a child of a group box over its title) covers it.
+// Returns how many runs of caption text were looked at.
+int expectNoCaptionCovered(QWidget *window)
+{
+    window->ensurePolished();
+    const QList<QWidget *> all = window->findChildren<QWidget *>();
+    int captions = 0;
+    for (QWidget *w : all) {
+        w->ensurePolished();
+        if (!shown(w) || !w->parentWidget())
+            continue;
+        const QString name = w->objectName();
+        for (const QRect &run : captionRuns(w)) {
+            ++captions;
+            EXPECT_TRUE(w->rect().contains(run)) << name.toStdString() << " cut off: text " << run.left() << ".." << run.right() << " in width " << w->width();
+            QList<QWidget *> others;
+            for (QObject *o : w->parentWidget()->children())
+                if (auto *sibling = qobject_cast<QWidget *>(o); sibling && sibling != w && !sibling->isWindow())
+                    others.append(sibling);
+            const QRect inParent = run.translated(w->pos());
+            for (QWidget *other : others) {
+                if (shown(other)) {
+                    EXPECT_FALSE(other->geometry().intersects(inParent)) << other->objectName().toStdString() << " covers text of " << name.toStdString();
+                }
+            }
+            if (!qobject_cast<QGroupBox *>(w))
+                continue;
+            for (QWidget *child : w->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                if (shown(child)) {
+                    EXPECT_FALSE(child->geometry().intersects(run)) << child->objectName().toStdString() << " covers the title of " << name.toStdString();
+                }
+            }
+        }
+    }
+    return captions;
+}
+
+// Pixels of the text colour in a grab of the control (the frame left out).
+int textPixels(QWidget *w)
+{
+    const QImage image = w->grab().toImage();
+    const QColor ink = w->palette().color(QPalette::Text);
+    int count = 0;
+    for (int y = 3; y < image.height() - 3; ++y)
+        for (int x = 3; x < image.width() - 3; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (qAbs(c.lightness() - ink.lightness()) < 60 && c.lightness() < 160)
+                ++count;
+        }
+    return count;
+}
+
 } // namespace
+
+// What the user sees: the values in the edit boxes are drawn, and no control
+// hides part of another's caption, with the fonts of this system.
+TEST_F(WindowTest, EditTextsAreDrawnAndNoControlCoversACaption)
+{
+    ASSERT_NE(window, nullptr);
+    auto *id = find<QLineEdit>("编辑框_账号标识");
+    ASSERT_EQ(id->text(), "100");
+    EXPECT_GT(textPixels(id), 20) << "font " << QFontInfo(id->font()).family().toStdString();
+    id->clear();
+    EXPECT_EQ(textPixels(id), 0);
+
+    EXPECT_GT(expectNoCaptionCovered(window), 40);
+    ASSERT_NE(app.startWindow(), nullptr);
+    app.startForm().setPartText("状态条1", 0, "版本v3.0");
+    QTRY_COMPARE(app.startWindow()->findChild<QLabel *>("状态条1#0")->text(), QString("版本v3.0"));
+    EXPECT_GT(expectNoCaptionCovered(app.startWindow()), 0);
+}
 
 TEST_F(WindowTest, EveryControlExistsWithItsDefault)
 {
