@@ -6,6 +6,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <chrono>
 
 struct CdpConnection::Pending {
@@ -345,7 +346,13 @@ void CdpConnection::onClosed()
 
 void CdpConnection::close(int graceMs)
 {
-    if (m_transport->isOpen())
-        post("Browser.close");
+    // Browser.close starts the browser's orderly exit, on which it writes to
+    // its profile what it kept in memory: cookies reach their store in
+    // batches, so a login of the last half minute is nowhere else yet. The
+    // browser gives its network service up to 10 s for that; ending it sooner
+    // loses the login. An exit in time ends the wait at once.
+    constexpr int kOrderlyExitMs = 15000;
+    if (m_transport->isOpen() && post("Browser.close") && graceMs > 0)
+        graceMs = std::max(graceMs, kOrderlyExitMs);
     m_transport->shutdown(graceMs);
 }

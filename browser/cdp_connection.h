@@ -66,7 +66,9 @@ public:
     // Sends without waiting for the answer (safe on the reader thread).
     bool post(std::string_view method, std::string_view paramsJson = {}, const std::string &sessionId = {});
 
-    // Asks the browser to close, then ends the process when it lingers.
+    // Asks the browser to close, then ends the process when it lingers. A
+    // positive grace is stretched to the time the browser may take to write
+    // its profile on the way out; 0 ends it at once.
     void close(int graceMs);
 
     // A JSON string literal for the text, quotes included.

@@ -16,7 +16,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 namespace {
 QStringList users(const QList<QJsonObject> &entries)
@@ -34,6 +36,41 @@ QStringList field(const QList<QJsonObject> &entries, const char *key)
         out.append(e.value(QLatin1String(key)).toString());
     return out;
 }
+
+#ifdef Q_OS_LINUX
+// The network service of the browser on `profile` (it writes the cookies)
+// held stopped, as on a machine too busy to run it, and let go after `ms`.
+class NetworkServiceStall final {
+public:
+    NetworkServiceStall(const QString &profile, int ms)
+    {
+        const QByteArray profileArg = "--user-data-dir=" + QFile::encodeName(profile);
+        for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            // The browser's helpers retitle themselves: their arguments may come as one line.
+            const QList<QByteArray> args = testsupport::readAll("/proc/" + entry + "/cmdline").replace('\0', ' ').split(' ');
+            if (args.contains(profileArg) && args.contains("--utility-sub-type=network.mojom.NetworkService")) {
+                m_pid = entry.toInt();
+                break;
+            }
+        }
+        if (m_pid > 0 && ::kill(m_pid, SIGSTOP) == 0)
+            m_release = std::thread([this, ms] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                ::kill(m_pid, SIGCONT);
+            });
+    }
+    ~NetworkServiceStall()
+    {
+        if (m_release.joinable())
+            m_release.join();
+    }
+    bool holds() const { return m_release.joinable(); }
+
+private:
+    pid_t m_pid = 0;
+    std::thread m_release;
+};
+#endif
 } // namespace
 
 TEST_F(UploadE2eTest, ThreeAccountsFromNumberTwoWithTwoVideosEach)
@@ -306,6 +343,37 @@ TEST_F(UploadE2eTest, OpenUploadPageWritesTheUserAndLoginsSurviveARestart)
         m_table.setCell(0, AccountTable::Nickname, "");
         m_table.setCell(1, AccountTable::Nickname, "");
     }
+}
+
+// A login the user has just made in the login window lives in the browser's
+// memory only until the browser writes its profile on an orderly exit. The
+// program closes that browser at once, and the busy browser is slow to exit:
+// the login must survive.
+TEST_F(UploadE2eTest, ALoginJustMadeSurvivesClosingItsBusyBrowserAtOnce)
+{
+#ifndef Q_OS_LINUX
+    GTEST_SKIP() << "stalls the browser's network service with SIGSTOP";
+#else
+    startSimulator();
+    addAccount("100", "", m_run.file("videos/l"));
+    BrowserSession &session = m_job->session();
+    session.initBrowserLibrary();
+    BrowserLibrary &lib = BrowserLibrary::instance();
+    const int login = session.openUploadPage(0, "100", false);
+    ASSERT_GT(login, 0);
+    ASSERT_TRUE(lib.form_dom_input(login, ".login-name", "lena"));
+    ASSERT_TRUE(lib.form_dom_click(login, ".login-submit"));
+    QTRY_COMPARE_WITH_TIMEOUT(lib.form_dom_gettext(login, ".user-info__username"), QStringLiteral("lena"), 30000);
+    {
+        // Well past 3 s, well inside the 10 s the browser allows itself.
+        const NetworkServiceStall stall(lib.profileOfPage(login), 5000);
+        ASSERT_TRUE(stall.holds());
+        ASSERT_TRUE(lib.form_close_browser(login));
+    }
+    m_table.setCell(0, AccountTable::Nickname, "");
+    ASSERT_GT(session.openUploadPage(0, "100"), 0);
+    EXPECT_EQ(m_table.cell(0, AccountTable::Nickname), "lena");
+#endif
 }
 
 TEST_F(UploadE2eTest, AnotherAccountsOpenBrowserIsNeverUsed)
