@@ -5,11 +5,12 @@
 #include "base/gbk.h"
 
 #include <QFile>
-#include <QMutexLocker>
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
+
+#include <mutex>
 
 namespace {
 // Account files are a few hundred bytes; anything far larger is not one.
@@ -36,7 +37,7 @@ bool AccountDocument::loadFile(const QString &path)
     rapidjson::Document parsed;
     // Iterative parsing: a deeply nested junk file cannot exhaust the stack.
     parsed.Parse<rapidjson::kParseIterativeFlag>(utf8.constData(), static_cast<size_t>(utf8.size()));
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (parsed.HasParseError() || !parsed.IsObject()) {
         if (file.isOpen() && parsed.HasParseError())
             qCWarning(lcAccounts) << "the account file" << path << "is no JSON:" << rapidjson::GetParseError_En(parsed.GetParseError()) << "at byte"
@@ -54,7 +55,7 @@ bool AccountDocument::saveFile(const QString &path) const
 {
     rapidjson::StringBuffer buffer;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
         m_doc.Accept(writer);
     }
@@ -64,7 +65,7 @@ bool AccountDocument::saveFile(const QString &path) const
 QString AccountDocument::value(const QString &key) const
 {
     const QByteArray k = key.toUtf8();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto it = m_doc.FindMember(rapidjson::StringRef(k.constData(), static_cast<rapidjson::SizeType>(k.size())));
     if (it == m_doc.MemberEnd() || !it->value.IsString())
         return {};
@@ -75,7 +76,7 @@ void AccountDocument::setValue(const QString &key, const QString &text)
 {
     const QByteArray k = key.toUtf8();
     const QByteArray v = text.toUtf8();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     auto &alloc = m_doc.GetAllocator();
     rapidjson::Value value(v.constData(), static_cast<rapidjson::SizeType>(v.size()), alloc);
     const auto it = m_doc.FindMember(rapidjson::StringRef(k.constData(), static_cast<rapidjson::SizeType>(k.size())));
@@ -90,27 +91,27 @@ void AccountDocument::setValue(const QString &key, const QString &text)
 void AccountDocument::remove(const QString &key)
 {
     const QByteArray k = key.toUtf8();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_doc.EraseMember(rapidjson::StringRef(k.constData(), static_cast<rapidjson::SizeType>(k.size())));
 }
 
 void AccountDocument::clear()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_doc.SetObject();
 }
 
 bool AccountDocument::contains(const QString &key) const
 {
     const QByteArray k = key.toUtf8();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_doc.HasMember(rapidjson::StringRef(k.constData(), static_cast<rapidjson::SizeType>(k.size())));
 }
 
 QString AccountDocument::toJson() const
 {
     rapidjson::StringBuffer buffer;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     m_doc.Accept(writer);
     return QString::fromUtf8(buffer.GetString(), static_cast<qsizetype>(buffer.GetSize()));

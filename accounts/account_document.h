@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 #include <rapidjson/document.h>
 
@@ -28,7 +29,7 @@ public:
     QString toJson() const;
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     rapidjson::Document m_doc;
 };
 

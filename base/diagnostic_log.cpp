@@ -8,11 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
 
 #include <cstdio>
+#include <mutex>
 
 namespace diagnostics {
 namespace {
@@ -23,7 +22,7 @@ thread_local const char *t_threadName = nullptr;
 thread_local bool t_writing = false;
 
 struct Sink {
-    QMutex mutex;
+    std::mutex mutex;
     Options options;
     QFile file;
     QtMessageHandler previous = nullptr;
@@ -91,7 +90,7 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
     Options options;
     QtMessageHandler previous = nullptr;
     {
-        QMutexLocker lock(&s.mutex);
+        std::lock_guard lock(s.mutex);
         options = s.options;
         previous = s.previous;
         t_writing = true;
@@ -158,14 +157,14 @@ void install(const Options &options)
 {
     Sink &s = sink();
     {
-        QMutexLocker lock(&s.mutex);
+        std::lock_guard lock(s.mutex);
         s.options = options;
         if (s.options.files < 1)
             s.options.files = 1;
         s.file.close();
     }
     QLoggingCategory::setFilterRules(options.verbose ? QStringLiteral("tolvar.*.debug=true") : QString());
-    QMutexLocker lock(&s.mutex);
+    std::lock_guard lock(s.mutex);
     if (!s.installed) {
         s.installed = true;
         s.previous = qInstallMessageHandler(handler);
@@ -176,7 +175,7 @@ void uninstall()
 {
     Sink &s = sink();
     {
-        QMutexLocker lock(&s.mutex);
+        std::lock_guard lock(s.mutex);
         if (!s.installed)
             return;
         s.installed = false;

@@ -2,13 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMutex>
-#include <QMutexLocker>
+
+#include <mutex>
 
 namespace rundir {
 
 namespace {
-QMutex g_mutex;
+std::mutex g_mutex;
 QString g_path;
 
 QString stripTrailingSeparator(QString p)
@@ -21,7 +21,7 @@ QString stripTrailingSeparator(QString p)
 
 QString path()
 {
-    QMutexLocker lock(&g_mutex);
+    std::lock_guard lock(g_mutex);
     if (g_path.isEmpty()) {
         const QString exeDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
         g_path = QDir::toNativeSeparators(stripTrailingSeparator(QDir(exeDir).absolutePath()));
@@ -31,7 +31,7 @@ QString path()
 
 void set(const QString &directory)
 {
-    QMutexLocker lock(&g_mutex);
+    std::lock_guard lock(g_mutex);
     g_path = QDir::toNativeSeparators(stripTrailingSeparator(QDir(directory).absolutePath()));
 }
 

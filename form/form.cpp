@@ -2,7 +2,7 @@
 
 #include "form/log.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 Form::Form(QObject *parent)
     : QObject(parent)
@@ -11,7 +11,7 @@ Form::Form(QObject *parent)
 
 void Form::addControl(const QString &name, ControlKind kind, const QString &text, bool checked, const QString &group)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     Control c;
     c.kind = kind;
     c.text = text;
@@ -28,19 +28,19 @@ void Form::addControl(const QString &name, ControlKind kind, const QString &text
 
 bool Form::has(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_controls.contains(name);
 }
 
 ControlKind Form::kind(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).kind;
 }
 
 QStringList Form::names(ControlKind kind) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     QStringList out;
     for (const QString &n : m_order)
         if (m_controls.value(n).kind == kind)
@@ -50,19 +50,19 @@ QStringList Form::names(ControlKind kind) const
 
 QStringList Form::names() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_order;
 }
 
 QString Form::group(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).group;
 }
 
 QString Form::text(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).text;
 }
 
@@ -78,7 +78,7 @@ void Form::setText(const QString &name, const QString &text)
 
 bool Form::isChecked(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).checked;
 }
 
@@ -103,7 +103,7 @@ void Form::setChecked(const QString &name, bool checked)
 
 bool Form::isEnabled(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).enabled;
 }
 
@@ -119,7 +119,7 @@ void Form::setEnabled(const QString &name, bool enabled)
 
 bool Form::isVisible(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).visible;
 }
 
@@ -135,7 +135,7 @@ void Form::setVisible(const QString &name, bool visible)
 
 QByteArray Form::image(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).image;
 }
 
@@ -151,14 +151,14 @@ void Form::setImage(const QString &name, const QByteArray &bytes)
 
 QString Form::tag(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).tag;
 }
 
 void Form::setTag(const QString &name, const QString &tag)
 {
     // The tag is not shown, so no widget needs to hear of it.
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     auto it = m_controls.find(name);
     if (it == m_controls.end())
         warnUnknown(name);
@@ -168,13 +168,13 @@ void Form::setTag(const QString &name, const QString &tag)
 
 QList<ComboItem> Form::comboItems(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).items;
 }
 
 int Form::comboIndex(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).index;
 }
 
@@ -189,7 +189,7 @@ void Form::setComboItems(const QString &name, const QList<ComboItem> &items, int
 
 QString Form::partText(const QString &name, int part) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).parts.value(part);
 }
 
@@ -205,13 +205,13 @@ void Form::setPartText(const QString &name, int part, const QString &text)
 
 int Form::partCount(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return static_cast<int>(control(name).parts.size());
 }
 
 int Form::currentPage(const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return control(name).index;
 }
 
@@ -243,7 +243,7 @@ void Form::modify(const QString &name, const std::function<bool(Control &, QStri
 {
     QStringList changedNames;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         auto it = m_controls.find(name);
         if (it == m_controls.end()) {
             warnUnknown(name);

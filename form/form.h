@@ -3,12 +3,12 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <mutex>
 
 enum class ControlKind {
     Edit,
@@ -115,7 +115,7 @@ private:
 
     void modify(const QString &name, const std::function<bool(Control &, QStringList &)> &change);
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QHash<QString, Control> m_controls;
     QStringList m_order;
 };

@@ -6,11 +6,11 @@
 #include "upload/job_state.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
+
+#include <mutex>
 
 namespace {
-QMutex g_registryMutex;
+std::mutex g_registryMutex;
 QHash<int, std::weak_ptr<ElapsedTicker>> g_registry;
 std::atomic<int> g_nextId{1};
 } // namespace
@@ -25,7 +25,7 @@ ElapsedTicker::ElapsedTicker(AccountTable &table, int row, const QString &accoun
 ElapsedTicker::~ElapsedTicker()
 {
     stop();
-    QMutexLocker lock(&g_registryMutex);
+    std::lock_guard lock(g_registryMutex);
     g_registry.remove(m_id);
 }
 
@@ -33,14 +33,14 @@ std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row
 {
     auto ticker = std::make_shared<ElapsedTicker>(table, row, accountId);
     lane().tickerId = ticker->id();
-    QMutexLocker lock(&g_registryMutex);
+    std::lock_guard lock(g_registryMutex);
     g_registry.insert(ticker->id(), ticker);
     return ticker;
 }
 
 void ElapsedTicker::haltAll()
 {
-    QMutexLocker lock(&g_registryMutex);
+    std::lock_guard lock(g_registryMutex);
     for (const auto &weak : std::as_const(g_registry)) {
         if (const auto ticker = weak.lock())
             ticker->m_token.requestStop();
@@ -49,7 +49,7 @@ void ElapsedTicker::haltAll()
 
 int ElapsedTicker::liveCount()
 {
-    QMutexLocker lock(&g_registryMutex);
+    std::lock_guard lock(g_registryMutex);
     int live = 0;
     for (const auto &weak : std::as_const(g_registry))
         live += weak.expired() ? 0 : 1;
@@ -58,7 +58,7 @@ int ElapsedTicker::liveCount()
 
 std::shared_ptr<ElapsedTicker> ElapsedTicker::find(int id)
 {
-    QMutexLocker lock(&g_registryMutex);
+    std::lock_guard lock(g_registryMutex);
     return g_registry.value(id).lock();
 }
 

@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -19,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -194,13 +194,13 @@ QString PublishJournal::defaultPath()
 
 void PublishJournal::setCompactBytes(qint64 bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_compactBytes = bytes;
 }
 
 void PublishJournal::reload()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (readLocked())
         compactIfDueLocked();
 }
@@ -268,7 +268,7 @@ bool PublishJournal::record(const VideoIdentity &id, JournalState state, const Q
         qCWarning(lcUpload) << "publish journal: refused an entry of" << line.size() << "bytes for" << id.name;
         return false;
     }
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
         qCWarning(lcUpload) << "cannot make the folder of the publish journal" << m_path;
         return false;
@@ -377,14 +377,14 @@ bool PublishJournal::compactLocked()
 
 JournalState PublishJournal::stateOf(const QByteArray &sha256Hex, qint64 size, const QString &account) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto it = m_index.entries.constFind(keyOf(sha256Hex, size, account));
     return it == m_index.entries.cend() ? JournalState::None : it->state;
 }
 
 std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, qint64 size, const QString &account) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto it = m_index.entries.constFind(keyOf(sha256Hex, size, account));
     if (it == m_index.entries.cend())
         return std::nullopt;
@@ -393,13 +393,13 @@ std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, q
 
 bool PublishJournal::mayHold(qint64 size, const QString &name) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_index.sizeNames.contains(sizeNameOf(size, name));
 }
 
 int PublishJournal::countWithTitle(const QString &account, const QString &title) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return static_cast<int>(std::count_if(m_index.entries.cbegin(), m_index.entries.cend(), [&](const Entry &entry) {
         return isInStudio(entry.state) && entry.id.account == account && entry.id.title == title;
     }));
@@ -418,14 +418,14 @@ const PublishJournal::Entry *PublishJournal::latestWithBytesLocked(const QByteAr
 
 JournalState PublishJournal::stateOf(const QByteArray &sha256Hex, qint64 size) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const Entry *entry = latestWithBytesLocked(sha256Hex, size);
     return entry ? entry->state : JournalState::None;
 }
 
 std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, qint64 size) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const Entry *entry = latestWithBytesLocked(sha256Hex, size);
     if (!entry)
         return std::nullopt;

@@ -3,12 +3,12 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
-#include <QMutex>
 #include <QPair>
 #include <QSet>
 #include <QString>
 
 #include <optional>
+#include <mutex>
 
 // Who a video is: its bytes (SHA-256 and size) and the account it goes to,
 // for the same clip in two accounts' folders is two videos; and what it went
@@ -101,7 +101,7 @@ private:
     bool compactLocked();
 
     const QString m_path;
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     qint64 m_compactBytes = kDefaultCompactBytes;
     Index m_index;
     // False once another instance may have appended lines this one has not read.

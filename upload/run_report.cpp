@@ -7,15 +7,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QRegularExpression>
+
+#include <mutex>
 
 namespace runreport {
 
 namespace {
 
-QMutex g_mutex;
+std::mutex g_mutex;
 // Guarded by g_mutex.
 QHash<QString, QDateTime> g_lastNoVideo; // by account id
 QString g_prunedFolder;
@@ -81,7 +81,7 @@ QString spreadsheetText(const QString &text)
 
 bool append(const AttemptRecord &r)
 {
-    QMutexLocker lock(&g_mutex);
+    std::lock_guard lock(g_mutex);
     if (isThrottledLocked(r))
         return true;
     const QString path = reportPath(r.time.date());

@@ -7,13 +7,13 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class AccountTable;
@@ -124,7 +124,7 @@ private:
     int m_lanesOverride = 0;
     int m_lanes = 1; // of the current run
     // What the lanes share, under m_laneMutex.
-    mutable QMutex m_laneMutex;
+    mutable std::mutex m_laneMutex;
     // Videos the studio refused in a row, by path.
     QHash<QString, int> m_refusals;
     // Published videos that could not be deleted or moved: never picked
