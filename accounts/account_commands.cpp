@@ -1,13 +1,16 @@
 #include "accounts/account_commands.h"
 
 #include "accounts/account_id.h"
+#include "accounts/account_proxy.h"
 #include "accounts/account_store.h"
 #include "accounts/account_table.h"
 #include "accounts/log.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
+#include "base/service_config.h"
 #include "form/command_registry.h"
 #include "form/form.h"
+#include "net/proxy_check.h"
 
 #include <QThread>
 
@@ -28,7 +31,7 @@ const QStringList &AccountCommands::menuItems()
     static const QStringList items = {
         QStringLiteral("添加账号"), QStringLiteral("删除此账号"), QStringLiteral("清空账号列表"),
         QStringLiteral("配置登陆此账号"), QStringLiteral("此项移动到最底部"), QStringLiteral("打开此账号缓存目录"),
-        QStringLiteral("打开作者主页"),
+        QStringLiteral("打开作者主页"), QStringLiteral("检测代理"),
     };
     return items;
 }
@@ -44,7 +47,10 @@ void AccountCommands::selectRow(int row)
     if (m_selected < 0)
         return;
     currentRow = m_selected;
-    m_form.setText(QStringLiteral("编辑框_账号标识"), m_table.cell(m_selected, AccountTable::AccountId));
+    const QString id = m_table.cell(m_selected, AccountTable::AccountId);
+    m_form.setText(QStringLiteral("编辑框_账号标识"), id);
+    // The list shows no credentials: the editor takes the proxy from the file.
+    m_form.setText(QStringLiteral("编辑框_代理"), accounts::proxyTextOf(id));
     const QString folder = m_table.cell(m_selected, AccountTable::Folder);
     if (!folder.isEmpty())
         m_form.setText(QStringLiteral("编辑框_视频素材目录"), folder);
@@ -60,6 +66,7 @@ void AccountCommands::runMenuItem(const QString &item)
     case 4: moveSelectedToBottom(); break;
     case 5: openProfileFolder(); break;
     case 6: openHomePage(); break;
+    case 7: checkSelectedProxyInBackground(); break;
     default: break;
     }
 }
@@ -111,7 +118,10 @@ void AccountCommands::moveSelectedToBottom()
     const int r = m_selected;
     const QStringList cells = m_table.row(r);
     const int n = m_table.rowCount();
-    m_table.appendRow({QString::number(n), cells.value(AccountTable::Nickname), cells.value(AccountTable::Folder), cells.value(AccountTable::AccountId)});
+    QStringList moved = {QString::number(n), cells.value(AccountTable::Nickname), cells.value(AccountTable::Folder), cells.value(AccountTable::AccountId)};
+    moved.resize(AccountTable::kColumnCount);
+    moved[AccountTable::Proxy] = cells.value(AccountTable::Proxy);
+    m_table.appendRow(moved);
     m_table.removeRow(r);
     m_selected = -1;
 }
@@ -149,4 +159,37 @@ void AccountCommands::browseMaterialFolder()
     const QString folder = m_pickFolder ? m_pickFolder().trimmed() : QString();
     if (!folder.isEmpty())
         m_form.setText(QStringLiteral("编辑框_视频素材目录"), folder);
+}
+
+void AccountCommands::checkSelectedProxyInBackground()
+{
+    if (m_selected < 0)
+        return;
+    const int row = m_selected;
+    const QString id = m_table.cell(row, AccountTable::AccountId);
+    // A check may take seconds: the window stays live meanwhile.
+    QThread *thread = QThread::create([this, row, id] { checkProxy(row, id); });
+    thread->setObjectName(QStringLiteral("proxy check"));
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
+}
+
+QString AccountCommands::checkProxy(int row, const QString &id)
+{
+    const QString text = accounts::proxyTextOf(id);
+    QString why;
+    const AccountProxy proxy = AccountProxy::parse(text, &why);
+    QString status;
+    if (!why.isEmpty()) {
+        status = QStringLiteral("代理不可用：") + why;
+    } else if (proxy.isDirect()) {
+        status = QStringLiteral("未设置代理");
+    } else {
+        m_table.setCellOf(id, row, AccountTable::Status, QStringLiteral("正在检测代理"));
+        const net::ProxyCheck check = net::checkProxy(proxy.serverText(), proxy.user, proxy.password, ServiceConfig::load().studioOrigin);
+        status = check.usable ? QStringLiteral("代理可用 %1ms").arg(check.elapsedMs) : QStringLiteral("代理不可用：") + check.reason;
+    }
+    qCInfo(lcAccounts).noquote() << "proxy check of account" << id << proxy.serverText() << "--" << status;
+    m_table.setCellOf(id, row, AccountTable::Status, status);
+    return status;
 }

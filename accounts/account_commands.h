@@ -33,6 +33,10 @@ public:
     // Runs the menu item of that caption (one of menuItems()).
     void runMenuItem(const QString &item);
 
+    // Checks the account's proxy from this machine ("检测代理") and writes the
+    // outcome into the row's status; returns that text. Blocks for seconds.
+    QString checkProxy(int row, const QString &id);
+
     // Loads the list on a worker thread (start-up).
     void loadAllAccountsInBackground();
 
@@ -48,6 +52,7 @@ private:
     void openHomePage();
     void deleteCurrentAccount();
     void browseMaterialFolder();
+    void checkSelectedProxyInBackground();
 
     Form &m_form;
     AccountTable &m_table;

@@ -2,6 +2,7 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_id.h"
+#include "accounts/account_proxy.h"
 #include "accounts/account_table.h"
 #include "accounts/log.h"
 #include "base/message_box.h"
@@ -47,6 +48,18 @@ QString loadedStatus(const QString &file, bool read, const QString &id)
     return {};
 }
 
+// What the list shows of a proxy: scheme, host and port, never the password.
+QString proxyColumnText(const QString &text, const QString &id)
+{
+    QString why;
+    const AccountProxy proxy = AccountProxy::parse(text, &why);
+    if (!why.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "the proxy of account" << id << "is not usable:" << why;
+        return QStringLiteral("代理无效");
+    }
+    return proxy.serverText();
+}
+
 QStringList accountFiles()
 {
     QStringList files;
@@ -78,7 +91,10 @@ void loadAllAccounts(AccountTable &table)
     for (const QString &file : files) {
         const bool read = doc.loadFile(file); // a file that does not parse gives a row of empty cells, and a log line
         const QString id = doc.value(kCacheId);
-        rows.append({QString::number(rows.size() + 1), doc.value(kNickname), doc.value(kFolder), id, loadedStatus(file, read, id)});
+        QStringList cells = {QString::number(rows.size() + 1), doc.value(kNickname), doc.value(kFolder), id, loadedStatus(file, read, id)};
+        cells.resize(AccountTable::kColumnCount);
+        cells[AccountTable::Proxy] = proxyColumnText(doc.value(proxyMember()), id);
+        rows.append(cells);
         if (pumpEvents && rows.size() % 64 == 0)
             QCoreApplication::processEvents();
     }
@@ -107,6 +123,7 @@ void addAccount(Form &form, AccountTable &table)
     doc.setValue(kNickname, QStringLiteral("自动获取"));
     doc.setValue(kFolder, folder);
     doc.setValue(kCacheId, id);
+    doc.remove(proxyMember()); // the last file read may have been another account's
     if (!doc.saveFile(accountFilePath(id)))
         qCWarning(lcAccounts) << "the new account" << id << "was not saved";
 }
@@ -115,6 +132,7 @@ void saveAccountEdits(Form &form, AccountTable &table)
 {
     const QString id = form.text(QStringLiteral("编辑框_账号标识"));
     const QString folder = form.text(QStringLiteral("编辑框_视频素材目录"));
+    const QString proxyText = form.text(QStringLiteral("编辑框_代理")).trimmed();
     if (id.isEmpty()) {
         messagebox::show(QStringLiteral("账号标识 不能为空"));
         return;
@@ -129,6 +147,14 @@ void saveAccountEdits(Form &form, AccountTable &table)
         messagebox::show(why);
         return;
     }
+    // A proxy the browser could not use as written is never stored.
+    QString proxyWhy;
+    const AccountProxy proxy = AccountProxy::parse(proxyText, &proxyWhy);
+    if (!proxyWhy.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "edits refused for account" << id << "-- proxy:" << proxyWhy;
+        messagebox::show(proxyWhy);
+        return;
+    }
     const int row = currentRow;
     table.setCell(row, AccountTable::Number, QString::number(row + 1));
     table.setCell(row, AccountTable::Folder, folder);
@@ -141,6 +167,11 @@ void saveAccountEdits(Form &form, AccountTable &table)
         doc.clear();
     doc.setValue(kFolder, folder);
     doc.setValue(kCacheId, id);
+    if (proxyText.isEmpty())
+        doc.remove(proxyMember());
+    else
+        doc.setValue(proxyMember(), proxyText);
+    table.setCell(row, AccountTable::Proxy, proxy.serverText());
     if (!doc.saveFile(path))
         qCWarning(lcAccounts) << "the edits of account" << id << "were not saved";
 }

@@ -1,6 +1,6 @@
 #include "accounts/account_table.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 std::atomic<int> currentRow{0};
 
@@ -11,14 +11,14 @@ const QStringList &AccountTable::columnTitles()
         QStringLiteral("状态"), QStringLiteral("正在发布"), QStringLiteral("今天已发"), QStringLiteral("主页"),
         QStringLiteral("类目"), QStringLiteral("h已发布"), QStringLiteral("h审核中"), QStringLiteral("h发布失败"),
         QStringLiteral("s已发布"), QStringLiteral("s审核中"), QStringLiteral("s发布失败"), QStringLiteral("昨日收入"),
-        QStringLiteral("本月"), QStringLiteral("总收入"),
+        QStringLiteral("本月"), QStringLiteral("总收入"), QStringLiteral("代理"),
     };
     return titles;
 }
 
 const QList<int> &AccountTable::columnWidths()
 {
-    static const QList<int> widths = {50, 66, 77, 66, 80, 80, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50};
+    static const QList<int> widths = {50, 66, 77, 66, 80, 80, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 140};
     return widths;
 }
 
@@ -29,13 +29,13 @@ AccountTable::AccountTable(QObject *parent)
 
 int AccountTable::rowCount() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return static_cast<int>(m_rows.size());
 }
 
 QString AccountTable::cell(int row, int column) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (row < 0 || row >= m_rows.size())
         return {};
     return m_rows[row].value(column);
@@ -43,13 +43,13 @@ QString AccountTable::cell(int row, int column) const
 
 QStringList AccountTable::row(int row) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_rows.value(row);
 }
 
 QList<QStringList> AccountTable::snapshot(const std::function<void()> &whileLocked) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (whileLocked)
         whileLocked();
     return m_rows;
@@ -70,7 +70,7 @@ int AccountTable::appendRow(const QStringList &cells)
     const QStringList full = fullRow(cells);
     int index = 0;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         index = static_cast<int>(m_rows.size());
         m_rows.append(full);
         // Emitted under the lock so that listeners see changes in table order.
@@ -81,7 +81,7 @@ int AccountTable::appendRow(const QStringList &cells)
 
 void AccountTable::setCell(int row, int column, const QString &text)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (row < 0 || row >= m_rows.size() || column < 0 || column >= kColumnCount || m_rows[row][column] == text)
         return;
     m_rows[row][column] = text;
@@ -101,26 +101,26 @@ int AccountTable::rowOfLocked(const QString &accountId, int rowHint) const
 
 int AccountTable::rowOf(const QString &accountId, int rowHint) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return accountId.isEmpty() ? -1 : rowOfLocked(accountId, rowHint);
 }
 
 void AccountTable::setCellOf(const QString &accountId, int rowHint, int column, const QString &text)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (!accountId.isEmpty())
         setCell(rowOfLocked(accountId, rowHint), column, text);
 }
 
 QString AccountTable::cellOf(const QString &accountId, int rowHint, int column) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return accountId.isEmpty() ? QString() : cell(rowOfLocked(accountId, rowHint), column);
 }
 
 void AccountTable::removeRow(int row)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (row < 0 || row >= m_rows.size())
         return;
     m_rows.removeAt(row);
@@ -129,7 +129,7 @@ void AccountTable::removeRow(int row)
 
 void AccountTable::clear()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_rows.clear();
     emit cleared();
 }
@@ -140,7 +140,7 @@ void AccountTable::replaceRows(const QList<QStringList> &rows)
     full.reserve(rows.size());
     for (const QStringList &cells : rows)
         full.append(fullRow(cells));
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_rows = full;
     emit rowsReplaced(full);
 }

@@ -1,26 +1,27 @@
 #pragma once
 
 #include <QList>
-#include <QRecursiveMutex>
 #include <QObject>
 #include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 // Row of the account being edited or worked on (0-based), shared by the
 // list view, the account commands and the upload job.
 extern std::atomic<int> currentRow;
 
-// The rows of the account list, 18 text cells each: the store in memory,
+// The rows of the account list, 19 text cells each (the last, "代理", shows
+// the account's proxy without its credentials): the store in memory,
 // which the upload job walks. Safe to read and write from any thread; every
 // change is announced with its data, so a view on another thread can
 // replay the changes in order.
 class AccountTable final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kColumnCount = 18;
-    enum Column { Number = 0, Nickname = 1, Folder = 2, AccountId = 3, Status = 4, Publishing = 5, PublishedToday = 6, HomePage = 7 };
+    static constexpr int kColumnCount = 19;
+    enum Column { Number = 0, Nickname = 1, Folder = 2, AccountId = 3, Status = 4, Publishing = 5, PublishedToday = 6, HomePage = 7, Proxy = 18 };
 
     static const QStringList &columnTitles();
     static const QList<int> &columnWidths();
@@ -64,6 +65,6 @@ private:
     int rowOfLocked(const QString &accountId, int rowHint) const;
 
     // Recursive: a directly connected listener may read the table back.
-    mutable QRecursiveMutex m_mutex;
+    mutable std::recursive_mutex m_mutex;
     QList<QStringList> m_rows;
 };

@@ -99,7 +99,9 @@ QString encodeComboValue(const QList<ComboItem> &items, int index, const QString
 bool saveSettings(Form &form, const QString &path, const QString &excluded)
 {
     const QString file = path.isEmpty() ? settingsDataPath() : path;
-    const QStringList skip = excluded.split(u'|', Qt::SkipEmptyParts);
+    QStringList skip = excluded.split(u'|', Qt::SkipEmptyParts);
+    // An account's proxy (maybe with its password) lives in the account's file only.
+    skip.append(QStringLiteral("编辑框_代理"));
     // Sections and keys of others are kept; a file that is there but cannot
     // be read is not replaced by one without them.
     {

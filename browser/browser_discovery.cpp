@@ -116,6 +116,12 @@ QStringList launchArguments(const BrowserStartOptions &options, const QString &u
          << QStringLiteral("--disable-background-timer-throttling");
     if (options.headless)
         args << QStringLiteral("--headless=new");
+    if (!options.proxyServer.isEmpty()) {
+        // Scheme, host and port only: the credentials go over the protocol.
+        // WebRTC would otherwise reach out past the proxy with the real address.
+        args << QStringLiteral("--proxy-server=") + options.proxyServer
+             << QStringLiteral("--force-webrtc-ip-handling-policy=disable_non_proxied_udp");
+    }
     // Chromium refuses to start as root with its sandbox on.
     if (runningAsRoot() && !options.extraArgs.contains(QStringLiteral("--no-sandbox")))
         args << QStringLiteral("--no-sandbox");

@@ -14,6 +14,13 @@ struct BrowserStartOptions {
     QString windowPosition = "1,1";  // "x,y"
     bool headless = false;
     QStringList extraArgs;           // appended to the command line as they stand
+    // The account's proxy: scheme://host:port (empty = direct). Its
+    // credentials are answered to the proxy's challenge over the protocol,
+    // never put on the command line; a proxy that fails fails the requests
+    // (no direct connection instead).
+    QString proxyServer;
+    QString proxyUser;
+    QString proxyPassword;
 };
 
 // What form_connect_started reports: the live browsers and their open pages.

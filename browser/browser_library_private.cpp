@@ -128,7 +128,13 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
     reapDead();
     auto browser = std::make_shared<BrowserEntry>();
     browser->profile = profile;
-    browser->startUrl = startUrl.toStdString();
+    // Behind a proxy the browser starts on a blank page: its first request
+    // waits until the proxy's challenges are ours to answer.
+    const bool viaProxy = !options.proxyServer.isEmpty();
+    const QString firstUrl = viaProxy ? QStringLiteral("about:blank") : startUrl;
+    browser->startUrl = firstUrl.toStdString();
+    if (viaProxy)
+        browser->proxyAuth = std::make_unique<ProxyAuth>(options.proxyUser, options.proxyPassword);
     browser->connection = std::make_unique<CdpConnection>();
     BrowserEntry *raw = browser.get();
     browser->connection->setEventHandler(
@@ -141,21 +147,48 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
         browser->id = m_nextBrowserId++;
         m_browsers[browser->id] = browser;
     }
-    const QStringList arguments = browserdiscovery::launchArguments(options, startUrl);
+    const QStringList arguments = browserdiscovery::launchArguments(options, firstUrl);
     if (!browser->connection->open(program, arguments)) {
         qCWarning(lcBrowser).noquote() << "the browser did not start:" << program << arguments.join(u' ') << "--" << errorHead(*browser->connection);
         closeBrowser(browser, 0);
         return 0;
     }
-    qCInfo(lcBrowser).noquote() << "started browser" << browser->id << "process" << browser->connection->processId() << "on" << profile;
-    if (waitForFirstPage(browser, startUrl) <= 0) {
+    qCInfo(lcBrowser).noquote() << "started browser" << browser->id << "process" << browser->connection->processId() << "on" << profile
+                                << (viaProxy ? QStringLiteral("through the proxy ") + options.proxyServer : QString());
+    if (viaProxy && !enableProxyAuth(*browser)) {
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    const int first = waitForFirstPage(browser, firstUrl);
+    if (first <= 0) {
         qCWarning(lcBrowser).noquote() << "the browser showed no page within" << m_launchTimeoutMs << "ms:" << program << arguments.join(u' ')
                                        << "--" << (browser->alive ? QStringLiteral("it still runs; ") : QStringLiteral("it ended; "))
                                               + errorHead(*browser->connection);
         closeBrowser(browser, 0);
         return 0;
     }
+    if (viaProxy && !navigate(first, startUrl))
+        qCWarning(lcBrowser).noquote() << "the browser behind the proxy" << options.proxyServer << "did not go to" << startUrl;
     return browser->id;
+}
+
+bool BrowserLibraryPrivate::enableProxyAuth(BrowserEntry &browser)
+{
+    // Browser-wide, so that every page, pop-up and worker of this browser
+    // is covered from its first request on.
+    const CdpReply reply = browser.connection->call("Fetch.enable", ProxyAuth::enableParams(), {}, m_launchTimeoutMs);
+    if (!reply.ok)
+        qCWarning(lcBrowser).noquote() << "the browser does not let its proxy's challenges be answered; it is closed --"
+                                       << QString::fromStdString(reply.error);
+    return reply.ok;
+}
+
+bool BrowserLibraryPrivate::navigate(int pageId, const QString &url)
+{
+    PageRef ref;
+    if (!resolve(pageId, ref, true))
+        return false;
+    return ref.browser->connection->call("Page.navigate", CdpParams().text("url", url.toStdString()).json(), ref.sessionId, m_callTimeoutMs).ok;
 }
 
 // The start page comes from the command line; discovery reports it as a
@@ -244,6 +277,17 @@ std::shared_ptr<PageEntry> BrowserLibraryPrivate::registerPage(BrowserEntry *bro
 void BrowserLibraryPrivate::onEvent(BrowserEntry *browser, std::string_view method, const rapidjson::Value &params,
                                     const std::string &sessionId)
 {
+    if (browser->proxyAuth && method == "Fetch.requestPaused") {
+        // Paused only so that a challenge reaches us: on at once.
+        browser->connection->post("Fetch.continueRequest", ProxyAuth::continueParams(member(params, "requestId")), sessionId);
+        return;
+    }
+    if (browser->proxyAuth && method == "Fetch.authRequired") {
+        const rapidjson::Value *challenge = child(params, "authChallenge");
+        const std::string source = challenge ? member(*challenge, "source") : std::string();
+        browser->connection->post("Fetch.continueWithAuth", browser->proxyAuth->answer(member(params, "requestId"), source), sessionId);
+        return;
+    }
     if (method == "Page.javascriptDialogOpening") {
         if (browser->autoDialogs)
             browser->connection->post("Page.handleJavaScriptDialog", R"({"accept":true})", sessionId);

@@ -2,6 +2,7 @@
 
 #include "browser/browser_library.h"
 #include "browser/cdp_connection.h"
+#include "browser/proxy_auth.h"
 
 #include <QString>
 
@@ -21,6 +22,7 @@ struct BrowserEntry {
     std::atomic<bool> autoDialogs{false};
     std::atomic<bool> started{false}; // its start page has been reported
     std::string startUrl;             // set before the launch, read by the reader thread
+    std::unique_ptr<ProxyAuth> proxyAuth; // set before the launch when it runs behind a proxy
 };
 
 // One page (tab) of a browser; attached to a flat session on first use.
@@ -78,6 +80,9 @@ private:
     std::shared_ptr<PageEntry> registerPage(BrowserEntry *browser, const std::string &targetId, bool &added);
     int waitForFirstPage(const std::shared_ptr<BrowserEntry> &browser, const QString &url);
     bool attach(const std::shared_ptr<PageEntry> &page, std::string &sessionId);
+    // Browser-wide request interception that answers the proxy's challenges.
+    bool enableProxyAuth(BrowserEntry &browser);
+    bool navigate(int pageId, const QString &url);
 
     std::map<int, std::shared_ptr<BrowserEntry>> m_browsers;
     std::map<int, std::shared_ptr<PageEntry>> m_pages;

@@ -52,6 +52,9 @@ QList<ControlDef> buildMainLayout()
         def("按钮14", K::Button, "分组框2", QStringLiteral("配置登陆此账号"), {454, 53, 104, 26}),
         def("标签14", K::Label, "分组框2", t, {10, 84, 548, 20}),
         def("选择框1", K::Check, "分组框2", QStringLiteral("每个账号使用不同的分类（开发中）"), {10, 104, 300, 22}),
+        // The proxy of the account being edited, in the free right end of the last line.
+        def("标签_代理", K::Label, "分组框2", QStringLiteral("代理："), {316, 106, 44, 20}),
+        def("编辑框_代理", K::Edit, "分组框2", t, {360, 104, 198, 22}),
 
         // Page "主界面": job control.
         def("分组框_控制", K::GroupBox, kMainPage, QStringLiteral("任务控制（如果你的账号限制30个，这里设置上传30个切换即可）"), {8, 144, 570, 96}),

@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev
   chromium ffmpeg
+  tinyproxy microsocks
   nodejs
   xvfb xdotool x11-utils xauth
   aria2 curl ca-certificates

@@ -2,12 +2,14 @@
 
 #include "accounts/account_document.h"
 #include "accounts/account_id.h"
+#include "accounts/account_proxy.h"
 #include "accounts/account_table.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
 #include "base/service_config.h"
 #include "browser/browser_library.h"
 #include "form/form.h"
+#include "net/proxy_check.h"
 #include "upload/delay_wait.h"
 #include "upload/job_state.h"
 #include "upload/log.h"
@@ -148,6 +150,9 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         if (--g_loginsStarting[profile] <= 0)
             g_loginsStarting.remove(profile);
     });
+    m_proxyFailure.clear();
+    if (!proxyUsable(cacheId, &options))
+        return 0;
     options.windowSize = windowSizeText(m_screenSize());
     options.windowPosition = windowPositionText(m_screenSize(), forTheJob ? lane().number : 1);
     options.headless = config.browserHeadless;
@@ -176,7 +181,8 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     m_loggedOut = false;
     if (!waitForUploadBox(page)) {
         qCWarning(lcUpload).noquote() << "the upload page of" << config.studioOrigin << "did not show its upload box (page" << page << ")";
-        m_loggedOut = showsLogin(page);
+        blameProxy(cacheId);
+        m_loggedOut = m_proxyFailure.isEmpty() && showsLogin(page);
     }
     m_library.form_set_window_title(page, QStringLiteral("载入成功"));
     const QString nickname = m_library.form_dom_gettext(page, QStringLiteral(".user-info__username"));
@@ -192,6 +198,9 @@ bool BrowserSession::waitForUploadBox(int pageId)
 {
     for (int poll = 0; poll < 20; ++poll) {
         DelayWait(500);
+        // A proxy that failed leaves the browser's error page: no use waiting.
+        if (m_viaProxy && m_library.form_get_page_url(pageId).startsWith(QStringLiteral("chrome-error:")))
+            return false;
         const QString html = m_library.form_get_html(pageId);
         const qsizetype found = html.indexOf(QStringLiteral("点击上传或将"));
         const qsizetype position = found < 0 ? -1 : found + 1;
@@ -246,6 +255,8 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     // account still open would publish under that account's login.
     lane().pageId = 0;
     m_loggedOut = false;
+    m_proxyFailure.clear();
+    m_viaProxy = !accounts::proxyTextOf(account.id).trimmed().isEmpty();
     const QString profile = QDir(profileDirectory(account.id)).absolutePath();
     // The user's login window is the user's: the job neither takes it over
     // nor starts a second browser on its profile.
@@ -268,7 +279,8 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     m_loggedOut = false;
     if (!waitForUploadBox(own)) {
         qCWarning(lcUpload) << "the upload page" << own << "did not show its upload box";
-        m_loggedOut = showsLogin(own);
+        blameProxy(account.id);
+        m_loggedOut = m_proxyFailure.isEmpty() && showsLogin(own);
     }
     lane().pageId = own;
     return own;
@@ -288,4 +300,48 @@ bool BrowserSession::showsLogin(int pageId)
     if (loggedOut)
         qCWarning(lcUpload).noquote() << "page" << pageId << "shows the studio's login, not the upload page:" << address;
     return loggedOut;
+}
+
+bool BrowserSession::proxyUsable(const QString &cacheId, BrowserStartOptions *options)
+{
+    const QString text = accounts::proxyTextOf(cacheId.isEmpty() ? QStringLiteral("100") : cacheId);
+    m_viaProxy = !text.trimmed().isEmpty();
+    if (!m_viaProxy)
+        return true;
+    QString why;
+    const AccountProxy proxy = AccountProxy::parse(text, &why);
+    if (!why.isEmpty()) {
+        m_proxyFailure = why;
+        qCWarning(lcUpload).noquote() << "no browser for account" << cacheId << ": its proxy cannot be used --" << why;
+        return false;
+    }
+    // Checked before the browser starts: a proxy that is down or refuses the
+    // account fails the attempt now, not after the page's time-outs.
+    const net::ProxyCheck check = net::checkProxy(proxy.serverText(), proxy.user, proxy.password, ServiceConfig::load().studioOrigin);
+    if (!check.usable) {
+        m_proxyFailure = check.reason;
+        qCWarning(lcUpload).noquote() << "no browser for account" << cacheId << ": its proxy" << proxy.serverText() << "is not usable --" << check.reason;
+        return false;
+    }
+    options->proxyServer = proxy.serverText();
+    options->proxyUser = proxy.user;
+    options->proxyPassword = proxy.password;
+    return true;
+}
+
+void BrowserSession::blameProxy(const QString &cacheId)
+{
+    if (!m_viaProxy)
+        return;
+    BrowserStartOptions unused;
+    if (!proxyUsable(cacheId, &unused))
+        qCWarning(lcUpload).noquote() << "the upload page of account" << cacheId << "failed because of its proxy:" << m_proxyFailure;
+}
+
+bool BrowserSession::proxyUnusable(const JobAccount &account)
+{
+    if (!m_proxyFailure.isEmpty())
+        return true;
+    BrowserStartOptions unused;
+    return !proxyUsable(account.id, &unused);
 }

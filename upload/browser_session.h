@@ -7,6 +7,7 @@
 
 class AccountTable;
 class BrowserLibrary;
+struct BrowserStartOptions;
 class Form;
 
 // The account a video is for, taken when the job picks the video and kept
@@ -47,6 +48,13 @@ public:
     // The last page opened or attached showed the studio's login instead of
     // the upload page: the account's login has expired.
     bool loggedOut() const { return m_loggedOut; }
+    // Why the account's proxy could not be used by the last page opened or
+    // attached ("" when it could, or the account has none). Such an attempt
+    // fails at once: the browser never goes to the studio another way.
+    QString proxyFailure() const { return m_proxyFailure; }
+    // After a failed attempt: checks the account's proxy again; true (and
+    // proxyFailure() set) when it is down or refuses the account.
+    bool proxyUnusable(const JobAccount &account);
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);
@@ -68,12 +76,19 @@ private:
     bool isLoginPage(int pageId) const;
     // After the upload box never showed: is the page the studio's login?
     bool showsLogin(int pageId);
+    // The account's proxy, checked from this machine; false (and
+    // m_proxyFailure set) when it cannot be used.
+    bool proxyUsable(const QString &cacheId, BrowserStartOptions *options);
+    // After the upload box never showed: was it the proxy's fault?
+    void blameProxy(const QString &cacheId);
 
     Form &m_form;
     AccountTable &m_table;
     BrowserLibrary &m_library;
     std::function<QSize()> m_screenSize;
     bool m_loggedOut = false;
+    QString m_proxyFailure;
+    bool m_viaProxy = false; // the page being waited for goes through a proxy
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

@@ -43,7 +43,12 @@ bool UploadPipeline::uploadOneVideo()
     beginStep("opening the upload page");
     // Only this start sets the job's page: waiting for one to turn up
     // elsewhere could only ever find another account's.
-    if (m_session.attachOrOpenBrowser(m_account) <= 0)
+    const int opened = m_session.attachOrOpenBrowser(m_account);
+    if (!m_session.proxyFailure().isEmpty()) {
+        m_outcome = UploadOutcome::ProxyFailed;
+        return failureEnd(tickerId, QStringLiteral("the proxy of account %1 is not usable: %2").arg(m_account.id, m_session.proxyFailure()));
+    }
+    if (opened <= 0)
         return failureEnd(tickerId, QStringLiteral("no page on the profile of account %1 could be opened").arg(m_account.id));
     if (m_session.loggedOut()) {
         m_outcome = UploadOutcome::LoggedOut;

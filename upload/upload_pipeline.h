@@ -17,6 +17,7 @@ enum class UploadOutcome {
     Failed,     // abandoned: time limit, no page, a step that never finished
     Refused,    // the studio refused the file itself (its status read "上传失败")
     LoggedOut,  // the studio showed its login page instead of the upload page
+    ProxyFailed, // the account's proxy is down or refuses the account
 };
 
 // Hooks around the one press that may publish: `beforeSubmit` runs before

@@ -1,14 +1,19 @@
 // studio-sim: a local stand-in for the creator studio and the maintenance
 // services, for tests and the demo. Listens on 127.0.0.1 only.
+#include "http_helpers.h"
 #include "sim_context.h"
 #include "sim_util.h"
 #include "studio_routes.h"
 
 #include <httplib.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <csignal>
 #include <cstdio>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -78,6 +83,25 @@ int parseArguments(int argc, char **argv, Options &options, studiosim::Knobs &kn
     return 0;
 }
 
+// One line of requests.jsonl.
+std::string requestLine(studiosim::SimContext &ctx, const httplib::Request &req, int status)
+{
+    const std::string token = studiosim::cookieValue(req, studiosim::kSessionCookie);
+    const auto user = token.empty() ? std::nullopt : ctx.sessions.userOf(token);
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    w.StartObject();
+    w.Key("user"); w.String(user ? *user : std::string());
+    w.Key("client"); w.String(req.remote_addr);
+    w.Key("method"); w.String(req.method);
+    w.Key("path"); w.String(studiosim::asciiSafe(req.path));
+    w.Key("status"); w.Int(status);
+    w.Key("time_ms");
+    w.Int64(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+    w.EndObject();
+    return buffer.GetString();
+}
+
 // A thread that waits for SIGTERM or SIGINT, so shutdown runs as ordinary code.
 std::thread signalWatcher(const sigset_t &signals, httplib::Server &server, studiosim::Stopper &stopper)
 {
@@ -122,6 +146,7 @@ int main(int argc, char **argv)
     server.set_keep_alive_timeout(2);
     server.set_read_timeout(30);
     server.set_payload_max_length(32u << 20);
+    server.set_logger([&ctx](const httplib::Request &req, const httplib::Response &res) { ctx.requests.append(requestLine(ctx, req, res.status)); });
     studiosim::registerStudioRoutes(server, ctx);
     studiosim::registerServiceRoutes(server, ctx);
 

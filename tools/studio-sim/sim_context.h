@@ -44,7 +44,8 @@ struct SimContext {
           sessions(data / "sessions.jsonl"),
           uploads(data / "uploads", data / "covers"),
           published(data / "published.jsonl"),
-          notifications(data / "notify.jsonl")
+          notifications(data / "notify.jsonl"),
+          requests(data / "requests.jsonl")
     {
     }
 
@@ -55,6 +56,9 @@ struct SimContext {
     UploadStore uploads;
     JsonLinesFile published;
     JsonLinesFile notifications;
+    // Every request answered: the client address it came from and whose
+    // session it carried, so tests can tell which way each user's browser went.
+    JsonLinesFile requests;
     Stopper stopper;
 };
 
