@@ -158,7 +158,7 @@ void UploadJob::runUploadJob()
     // Read on the job thread: after years of use the journal is long.
     m_journal = std::make_unique<PublishJournal>();
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         // A new run tries the used folder again: the user may have mended it.
         m_undisposable.clear();
         m_published = m_failed = 0;
@@ -192,7 +192,7 @@ void UploadJob::runPass()
     if (leadingInt(m_form.text(kSequence)) > count)
         m_form.setText(kSequence, QStringLiteral("1"));
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         m_nextNumber = 1;
         m_inProgress.clear();
         m_browsersStarted = 0;
@@ -257,7 +257,7 @@ void UploadJob::runLane(Lane &lane, int count, int videosPerAccount)
 
 int UploadJob::takeAccount(int count)
 {
-    QMutexLocker lock(&m_laneMutex);
+    std::lock_guard lock(m_laneMutex);
     // The box is read again at every account: the user may move it on.
     const int number = std::max(m_nextNumber, leadingInt(m_form.text(kSequence)));
     if (number > count)
@@ -270,7 +270,7 @@ int UploadJob::takeAccount(int count)
 void UploadJob::finishAccount(int number)
 {
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         m_inProgress.removeOne(number);
         if (m_lanes == 1)
             return; // the account's own end has moved the box on
@@ -289,7 +289,7 @@ void UploadJob::waitForMemory(int row, const QString &accountId)
         const int needed = ServiceConfig::load().lanesMinFreeMb;
         const qint64 available = availableMemoryMb();
         {
-            QMutexLocker lock(&m_laneMutex);
+            std::lock_guard lock(m_laneMutex);
             if (available < 0 || available >= needed || m_browsersStarted == 0) {
                 ++m_browsersStarted;
                 break;
@@ -314,7 +314,7 @@ void UploadJob::showRunStatus()
         return;
     QString text;
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         text = QStringLiteral("%1个账号同时运行，已发布%2个，失败%3个").arg(m_inProgress.size()).arg(m_published).arg(m_failed);
     }
     m_form.setPartText(QStringLiteral("状态条1"), 1, text);
@@ -329,7 +329,7 @@ void UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
         waitForMemory(row, id);
     const auto guardDone = qScopeGuard([this] {
         if (m_lanes > 1) {
-            QMutexLocker lock(&m_laneMutex);
+            std::lock_guard lock(m_laneMutex);
             --m_browsersStarted;
         }
     });
@@ -359,7 +359,7 @@ void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QS
     const int limit = ServiceConfig::load().lanesSameFailureStop;
     QString message;
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         if (outcome == Outcome::Published) {
             ++m_published;
             m_failureKey.clear();
@@ -442,7 +442,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
         account.folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
     QSet<QString> passOver;
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         passOver = m_undisposable;
     }
     const QString video = videofiles::pickVideo(m_form, m_table, account.folder, std::max(m_table.rowOf(account.id, row), 0), passOver);
@@ -526,7 +526,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
     const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
     if (ok) {
         {
-            QMutexLocker lock(&m_laneMutex);
+            std::lock_guard lock(m_laneMutex);
             m_refusals.remove(video);
         }
         noteOutcome(Outcome::Published);
@@ -536,18 +536,25 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
         return AttemptEnd::GoOn;
     }
     qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wallMs / 1000.0 << "s, and stays where it is";
+    // A proxy that went down mid-upload looks like a refused file to the page.
+    if (outcome != UploadOutcome::ProxyFailed && lane.session->proxyUnusable(account)) {
+        outcome = UploadOutcome::ProxyFailed;
+        evidenceFacts.reason = QStringLiteral("the proxy is not usable: %1 (%2)").arg(lane.session->proxyFailure(), evidenceFacts.reason);
+    }
+    const bool proxyFailed = outcome == UploadOutcome::ProxyFailed;
     const bool loggedOut = outcome == UploadOutcome::LoggedOut;
-    setRowText(account, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
+    setRowText(account, AccountTable::Status,
+               proxyFailed ? QStringLiteral("代理不可用") : loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
     evidenceFacts.time = QDateTime::currentDateTime();
     evidenceFacts.accountId = account.id;
     evidenceFacts.video = video;
     evidence::save(evidenceFacts);
-    report(account, video, identity.title, loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
+    report(account, video, identity.title, proxyFailed ? "proxy failed" : loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
     const bool refused = outcome == UploadOutcome::Refused;
-    noteOutcome(loggedOut || refused ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step));
+    noteOutcome(loggedOut || refused || proxyFailed ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step));
     bool setAside = false;
     if (refused) {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         setAside = ++m_refusals[video] >= kRefusalsBeforeSetAside;
         if (setAside)
             m_refusals.remove(video);
@@ -565,7 +572,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
             report(account, video, identity.title, "set aside", reason, 0, 0);
         }
     }
-    return loggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
+    return loggedOut || proxyFailed ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
 }
 
 UploadJob::Settled UploadJob::settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video)
@@ -692,7 +699,7 @@ void UploadJob::disposeOfPublished(const JobAccount &account, const QString &vid
     // The journal keeps it as published: it never goes out again, and the
     // account goes on with its next video.
     {
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         m_undisposable.insert(video);
     }
     const bool deleting = m_form.isChecked(QStringLiteral("单选框_删除"));
@@ -712,7 +719,7 @@ void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &
     QString after;
     if (landingRecorded) {
         disposeOfPublished(account, videoPath, identity);
-        QMutexLocker lock(&m_laneMutex);
+        std::lock_guard lock(m_laneMutex);
         if (m_undisposable.contains(videoPath))
             after = m_table.cellOf(account.id, row, AccountTable::Status);
     } else {
