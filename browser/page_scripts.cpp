@@ -66,20 +66,23 @@ std::string actionablePoint(std::string_view selector, int offset)
            // a page that is not in view (a tab behind another, a minimised
            // window) gets no frames at all, and the click must not wait for one.
            "const tick=()=>new Promise(r=>{let t=0;requestAnimationFrame(f=>{clearTimeout(t);r(f);});t=setTimeout(()=>r(0),100);});"
-           // Stable is the element's own box, the same in two frames: the
-           // second must have begun after the first box was taken (one that
-           // had begun before shows what that box showed). A hidden page gets
-           // no frames; its animations go by the clock, so a tick will do.
-           // An animation running on it or a box around it that leaves the
-           // box where it is (a glow, a pulse) does not matter; one just
-           // starting does: it holds its first keyframe until a frame gives it
-           // a start time, so it shows the same box twice before it moves.
-           "const starting=()=>!document.hidden&&document.getAnimations().some(n=>n.pending&&n.effect&&n.effect.target&&n.effect.target.contains(e));"
-           "const wasStarting=starting(),a=box(),since=performance.now();"
-           "for(let i=0;i<10;++i){const f=await tick();if(f>since||(!f&&document.hidden))break;}"
+           // Stable is the element's own box, the same across a frame. With an
+           // animation running on it, a box around it or inside it, the frame
+           // must have begun after the first box was taken: one already under
+           // way shows what that box showed, and a slide would pass for still.
+           // Without one, the next frame will do (it comes at once). A running
+           // animation that leaves the box where it is (a glow, a pulse) does
+           // not matter; one just starting does: it holds its first keyframe
+           // until a frame gives it a start time, so it shows the same box
+           // twice before it moves. A hidden page gets no frames and its
+           // animations go by the clock: a tick will do there.
+           "const near=n=>{const t=n.effect&&n.effect.target;return n.playState==='running'&&!!t&&(t.contains(e)||e.contains(t));};"
+           "const animated=()=>document.hidden?[]:document.getAnimations().filter(near);"
+           "const before=animated(),a=box(),since=performance.now();"
+           "for(let i=0;i<10;++i){const f=await tick();if(f?f>since||!before.length:document.hidden)break;}"
            "const b=box();"
            "if(!a||!b)return{s:'no box'};"
-           "if(wasStarting||starting()||a.some((x,i)=>Math.abs(x-b[i])>0.5))return{s:'moving'};"
+           "if(a.some((x,i)=>Math.abs(x-b[i])>0.5)||before.some(n=>n.pending)||animated().some(n=>n.pending))return{s:'moving'};"
            "const x=b[0]+b[2]/2,y=b[1]+b[3]/2;"
            "const h=document.elementFromPoint(x,y);"
            "if(!h||!(h===e||e.contains(h))){let n='';if(h){n=h.tagName.toLowerCase();if(h.id)n+='#'+h.id;"
