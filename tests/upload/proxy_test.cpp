@@ -199,12 +199,11 @@ TEST_F(ProxyTest, AWrongPasswordFailsAtOnceAndTheStudioSeesNothingOfTheAccount)
 }
 
 // The proxy goes away while the file is on its way: the attempt fails as a
-// proxy failure, nothing of the account reaches the studio directly, and
-// with the proxy back the next run publishes through it.
+// proxy failure and nothing of the account reaches the studio directly.
 TEST_F(ProxyTest, AProxyThatStopsMidUploadFailsTheAttemptAndNeverFallsBackToDirect)
 {
     startSimulatorWithProxies({"--stall-at", "50"});
-    const QString clip = makeClip(addAccount("100", "midway", m_run.file("videos/100")) + "/a.mp4");
+    makeClip(addAccount("100", "midway", m_run.file("videos/100")) + "/a.mp4");
     setProxy("100", tinyproxyUrl(kPassword));
     const int mark = requestCount();
     QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
@@ -224,15 +223,6 @@ TEST_F(ProxyTest, AProxyThatStopsMidUploadFailsTheAttemptAndNeverFallsBackToDire
     EXPECT_TRUE(runReport().contains("proxy failed"));
     EXPECT_TRUE(ledger().isEmpty());
     EXPECT_EQ(clientsOf("midway", mark), QSet<QString>{"127.0.0.2"});
-
-    ASSERT_TRUE(m_sim->setKnobs({{"stall-at", "-1"}}));
-    startTinyproxy();
-    const int again = requestCount();
-    ASSERT_TRUE(runUntilDone(120000));
-    ASSERT_EQ(ledger().size(), 1);
-    EXPECT_EQ(ledger().first().value("user").toString(), "midway");
-    EXPECT_EQ(clientsOf("midway", again), QSet<QString>{"127.0.0.2"});
-    EXPECT_TRUE(ledgerHoldsFile(sha256Of(clip)) || !QFile::exists(clip));
 }
 
 // "检测代理" from the list: a working proxy, a wrong password, a stopped one.
