@@ -90,6 +90,13 @@ for id in 100 101; do
   printf '{"昵称":"自动获取","素材目录":"%s","缓存id":"%s"}\n' "$folder" "$id" > "$run_dir/data/list/$id.json"
   chromium --headless=new "${browser_flags[@]}" --user-data-dir="$run_dir/huancun/tolvar$id" \
     --dump-dom "$origin/login?name=${users[$id]}" >/dev/null 2>&1
+  # The browser wrote the login to the profile on its way out: one started afresh on it shows the user.
+  page=$(chromium --headless=new "${browser_flags[@]}" --user-data-dir="$run_dir/huancun/tolvar$id" \
+    --dump-dom "$origin/upload" 2>/dev/null) || true
+  if [[ $page != *"user-info__username\">${users[$id]}</span>"* ]]; then
+    echo "demo: the browser profile of account $id is not logged in to the simulator" >&2
+    exit 1
+  fi
   for clip in 风景 city; do
     n=$((n + 1))
     file=$folder/${clip}$n.mp4

@@ -80,11 +80,8 @@ protected:
 
     void login(const QString &id, const QString &user)
     {
-        QProcess chromium;
-        chromium.start("chromium", QStringList{"--headless=new", "--user-data-dir=" + m_run.file("huancun/tolvar" + id), "--dump-dom"} + kBrowserFlags
-                                       + QStringList{m_sim->url("/login?name=" + QUrl::toPercentEncoding(user))});
-        chromium.waitForFinished(60000);
-        ASSERT_TRUE(chromium.readAllStandardOutput().contains(user.toUtf8()));
+        QString error;
+        ASSERT_TRUE(m_sim->logInProfile(m_run.file("huancun/tolvar" + id), user, kBrowserFlags, &error)) << error.toStdString();
     }
 
     void startProgram(QProcess &program)

@@ -6,9 +6,45 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTcpSocket>
+#include <QUrl>
 #include <QUrlQuery>
 
 namespace testsupport {
+
+namespace {
+
+// A headless browser on the profile prints the page at `url` and ends by
+// itself. It is never cut short: a browser killed on its way out has not
+// written its profile.
+bool dumpPage(const QString &profileDir, const QString &url, const QStringList &flags, QByteArray *dom, QString *error)
+{
+    QProcess chromium;
+    chromium.start(QStringLiteral("chromium"),
+                   QStringList{"--headless=new", "--user-data-dir=" + profileDir, "--dump-dom"} + flags + QStringList{url});
+    constexpr int kOwnEndMs = 180000;
+    if (!chromium.waitForFinished(kOwnEndMs)) {
+        if (error)
+            *error = QStringLiteral("the browser for %1 did not end by itself: %2").arg(url, chromium.errorString());
+        return false;
+    }
+    if (chromium.exitStatus() != QProcess::NormalExit || chromium.exitCode() != 0) {
+        if (error)
+            *error = QStringLiteral("the browser for %1 ended with exit code %2 (%3)")
+                         .arg(url)
+                         .arg(chromium.exitCode())
+                         .arg(chromium.exitStatus() == QProcess::NormalExit ? "normal exit" : "crashed");
+        return false;
+    }
+    *dom = chromium.readAllStandardOutput();
+    return true;
+}
+
+bool showsUser(const QByteArray &dom, const QString &user)
+{
+    return dom.contains("<span class=\"user-info__username\">" + user.toHtmlEscaped().toUtf8() + "</span>");
+}
+
+} // namespace
 
 QByteArray SimResponse::header(const QByteArray &name) const
 {
@@ -57,6 +93,26 @@ SimProcess::SimProcess(const QStringList &knobs, const QString &dataDir, const Q
 SimProcess::~SimProcess()
 {
     stop();
+}
+
+bool SimProcess::logInProfile(const QString &profileDir, const QString &user, const QStringList &browserFlags, QString *error) const
+{
+    QByteArray dom;
+    if (!dumpPage(profileDir, url("/login?name=" + QString::fromLatin1(QUrl::toPercentEncoding(user))), browserFlags, &dom, error))
+        return false;
+    if (!showsUser(dom, user)) {
+        if (error)
+            *error = QStringLiteral("the studio did not show %1 after the login").arg(user);
+        return false;
+    }
+    if (!dumpPage(profileDir, url("/upload"), browserFlags, &dom, error))
+        return false;
+    if (!showsUser(dom, user)) {
+        if (error)
+            *error = QStringLiteral("a browser started afresh on %1 was not logged in as %2").arg(profileDir, user);
+        return false;
+    }
+    return true;
 }
 
 int SimProcess::stop()

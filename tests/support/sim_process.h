@@ -50,6 +50,13 @@ public:
     // Flips knobs while running, e.g. setKnobs({{"stall-at", "50"}}).
     bool setKnobs(const QList<QPair<QString, QString>> &knobs) const;
 
+    // Logs the browser profile in as `user` (a cookie that lasts) and makes
+    // sure the login is in the profile: a headless browser opens the login
+    // address and ends by itself (it writes its cookies on the way out), then
+    // a browser started afresh on the profile must show the user. False with
+    // the reason in `error` otherwise.
+    bool logInProfile(const QString &profileDir, const QString &user, const QStringList &browserFlags, QString *error = nullptr) const;
+
     // Sends SIGTERM and waits; returns the exit code, or -1 when it had to be killed.
     int stop();
 

@@ -9,10 +9,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <QUrl>
 
 namespace {
 const QStringList kBrowserFlags = {
@@ -76,11 +74,9 @@ QString UploadE2eTest::addAccount(const QString &id, const QString &user, const 
     doc.saveFile(accounts::accountFilePath(id));
     m_table.appendRow({QString::number(m_table.rowCount() + 1), QString(), folder, id, QString()});
     if (!user.isEmpty()) {
-        QProcess chromium;
-        chromium.start("chromium", QStringList{"--headless=new", "--user-data-dir=" + BrowserSession::profileDirectory(id), "--dump-dom"} + kBrowserFlags
-                                       + QStringList{m_sim->url("/login?name=" + QUrl::toPercentEncoding(user))});
-        chromium.waitForFinished(60000);
-        EXPECT_TRUE(chromium.readAllStandardOutput().contains(user.toUtf8())) << "login of " << user.toStdString();
+        QString error;
+        EXPECT_TRUE(m_sim->logInProfile(BrowserSession::profileDirectory(id), user, kBrowserFlags, &error))
+            << "login of " << user.toStdString() << ": " << error.toStdString();
     }
     return folder;
 }
