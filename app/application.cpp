@@ -201,7 +201,13 @@ void Application::connectUploadJob()
     m_commands->addCommand(QStringLiteral("按钮11"), [this] {
         runKeepingWindowLive("reading the browser version", [this] {
             BrowserVersionInfo info;
-            readBrowserVersion(BrowserLibrary::instance(), currentPageId, info);
+            // The job's page, else the newest page the program has open (a
+            // login window, which never becomes the job's page).
+            int page = currentPageId;
+            const QList<int> pages = BrowserLibrary::instance().form_connect_started().pageIds;
+            if (page <= 0 && !pages.isEmpty())
+                page = pages.last();
+            readBrowserVersion(BrowserLibrary::instance(), page, info);
             m_mainForm.setText(QStringLiteral("标签_版本"), browserVersionLabelText(info, QString::fromLatin1(kVersionText)));
         });
     });
