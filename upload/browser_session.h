@@ -55,6 +55,8 @@ public:
     // After a failed attempt: checks the account's proxy again; true (and
     // proxyFailure() set) when it is down or refuses the account.
     bool proxyUnusable(const JobAccount &account);
+    // The account of the last page opened or attached has a proxy.
+    bool viaProxy() const { return m_viaProxy; }
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);

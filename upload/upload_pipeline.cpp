@@ -63,8 +63,10 @@ bool UploadPipeline::uploadOneVideo()
     if (!stillInTime())
         return false;
     if (!waitUploadDone())
-        return failureEnd(tickerId, m_outcome == UploadOutcome::Refused ? QStringLiteral("the studio refused the file (\"上传失败\")")
-                                                                         : QStringLiteral("the upload did not finish"));
+        return failureEnd(tickerId, m_outcome == UploadOutcome::Refused       ? QStringLiteral("the studio refused the file (\"上传失败\")")
+                                    : m_outcome == UploadOutcome::ProxyFailed ? QStringLiteral("the upload stood still and the proxy of account %1 is not usable: %2")
+                                                                                    .arg(m_account.id, m_session.proxyFailure())
+                                                                              : QStringLiteral("the upload did not finish"));
     if (!stillInTime())
         return false;
     if (!setCover(videoPath))
@@ -136,8 +138,11 @@ bool UploadPipeline::waitUploadDone()
 {
     beginStep("waiting for the upload to finish");
     DelayWait(2, 1);
+    QString lastPercent;
+    int stillPolls = 0;
     for (;;) {
-        m_library.form_set_window_title(page(), m_library.form_dom_gettext(page(), QStringLiteral(".percent")));
+        const QString percent = m_library.form_dom_gettext(page(), QStringLiteral(".percent"));
+        m_library.form_set_window_title(page(), percent);
         DelayWait(1000);
         if (!stillInTime())
             return false;
@@ -150,6 +155,18 @@ bool UploadPipeline::waitUploadDone()
             // The studio took the file and refused it: waiting longer changes nothing.
             m_outcome = UploadOutcome::Refused;
             return false;
+        }
+        // A page whose proxy went away retries its requests for half a
+        // minute before it gives up; an upload that stands still through a
+        // proxy has the proxy asked, so a dead one fails the attempt now.
+        stillPolls = percent == lastPercent ? stillPolls + 1 : 0;
+        lastPercent = percent;
+        if (stillPolls >= 3 && m_session.viaProxy()) {
+            stillPolls = 0;
+            if (m_session.proxyUnusable(m_account)) {
+                m_outcome = UploadOutcome::ProxyFailed;
+                return false;
+            }
         }
     }
 }

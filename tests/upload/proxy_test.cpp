@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -199,14 +198,15 @@ TEST_F(ProxyTest, AWrongPasswordFailsAtOnceAndTheStudioSeesNothingOfTheAccount)
 }
 
 // The proxy goes away while the file is on its way: the attempt fails as a
-// proxy failure and nothing of the account reaches the studio directly.
+// proxy failure and nothing of the account reaches the studio directly; once
+// it is back, the next attempt publishes through it.
 TEST_F(ProxyTest, AProxyThatStopsMidUploadFailsTheAttemptAndNeverFallsBackToDirect)
 {
     startSimulatorWithProxies({"--stall-at", "50"});
     makeClip(addAccount("100", "midway", m_run.file("videos/100")) + "/a.mp4");
     setProxy("100", tinyproxyUrl(kPassword));
     const int mark = requestCount();
-    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
     pressStartStop();
     QElapsedTimer clock;
     clock.start();
@@ -218,10 +218,25 @@ TEST_F(ProxyTest, AProxyThatStopsMidUploadFailsTheAttemptAndNeverFallsBackToDire
     }
     ASSERT_TRUE(uploading);
     stopProxy(m_tinyproxy);
+    QElapsedTimer failing;
+    failing.start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_table.cell(0, AccountTable::Status), QString("代理不可用"), 120000);
+    // Soon after the upload stands still, not when the page gives up its retries.
+    EXPECT_LT(failing.elapsed(), 15000);
     ASSERT_TRUE(done.wait(120000));
-    EXPECT_EQ(m_table.cell(0, AccountTable::Status), "代理不可用");
     EXPECT_TRUE(runReport().contains("proxy failed"));
+    EXPECT_FALSE(runReport().contains(",failed,")) << "counted as a file the studio refused: " << runReport().toStdString();
     EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_EQ(clientsOf("midway", mark), QSet<QString>{"127.0.0.2"});
+
+    // With the proxy back, the next attempt publishes through it.
+    m_sim->setKnobs({{"stall-at", "-1"}});
+    startTinyproxy();
+    pressStartStop(); // the ended run still shows 停止
+    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 20000);
+    ASSERT_TRUE(runUntilDone(120000));
+    ASSERT_EQ(ledger().size(), 1);
+    EXPECT_EQ(ledger().first().value("user").toString(), "midway");
     EXPECT_EQ(clientsOf("midway", mark), QSet<QString>{"127.0.0.2"});
 }
 
