@@ -445,7 +445,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
         std::lock_guard lock(m_laneMutex);
         passOver = m_undisposable;
     }
-    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, std::max(m_table.rowOf(account.id, row), 0), passOver);
+    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row, passOver, account.id);
     if (video.isEmpty() || !QFileInfo::exists(video)) {
         qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << account.folder;
         report(account, QString(), QString(), "no video", account.folder, 0, 0);

@@ -249,14 +249,18 @@ bool isFileLocked(const QString &path)
 #endif
 }
 
-QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver)
+QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver, const QString &accountId)
 {
     // Used, held and failed videos are never material again, wherever their folders are.
     QStringList videos = listVideos(folder, form.isChecked(QStringLiteral("选择框_读取子文件夹")), setAsideFolders(form));
     videos.removeIf([&passOver](const QString &video) { return passOver.contains(video); });
     if (videos.isEmpty()) {
         form.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("视频素材目录没有视频"));
-        table.setCell(row, AccountTable::Status, QStringLiteral("没有视频"));
+        // Into the account's own row, wherever a reload has put it by now.
+        if (accountId.isEmpty())
+            table.setCell(row, AccountTable::Status, QStringLiteral("没有视频"));
+        else
+            table.setCellOf(accountId, row, AccountTable::Status, QStringLiteral("没有视频"));
         return {};
     }
     const QString chosen = form.isChecked(QStringLiteral("单选框_选择视频_随机")) ? randomEntry(videos) : videos.first();

@@ -48,11 +48,13 @@ QString besideUsedFolder(Form &form, const QString &name);
 QStringList setAsideFolders(Form &form);
 
 // The video the job uploads next from the folder, or "" (no video, locked,
-// or gone); "没有视频" goes to the status of `row`. A name of more than 30
+// or gone); "没有视频" goes to the status of the account (`accountId`, `row` its
+// row hint; `row` itself when no id is given). A name of more than 30
 // characters is cut to its first 30 first (kept when that cannot be done).
 // Files in `passOver` are left out (published videos that could not be
 // disposed of).
-QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver = {});
+QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver = {},
+                  const QString &accountId = {});
 
 // Deletes the video and its same-name cover, or moves both to the used
 // folder (made when missing) under their own names (never over an existing
