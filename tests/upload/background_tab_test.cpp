@@ -9,7 +9,6 @@
 #include "upload/job_state.h"
 
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -102,7 +101,7 @@ TEST_F(UploadE2eTest, AStudioTabBehindAnotherTabStillPublishesOnTheFirstAttempt)
         results.append(ok);
         behindToTheEnd = hidden();
     }, Qt::DirectConnection);
-    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
 
     pressStartStop();
     for (int poll = 0; poll < 600; ++poll) {

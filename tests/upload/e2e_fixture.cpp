@@ -9,7 +9,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -120,7 +119,7 @@ void UploadE2eTest::pressStartStop()
 
 bool UploadE2eTest::runUntilDone(int timeoutMs)
 {
-    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
     m_job->startStopJob();
     if (m_form.text("开始") != "停止")
         return false;

@@ -8,11 +8,42 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QObject>
 #include <QString>
+#include <QTest>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+// Records a job's signal like QSignalSpy, but the job emits from its own
+// threads (one per lane): each emission is queued to the test's thread and
+// recorded there, so the test reads its records without a race.
+class QueuedSpy : public QObject {
+public:
+    template <typename Sender, typename... Args>
+    QueuedSpy(Sender *sender, void (Sender::*signal)(Args...))
+    {
+        connect(
+            sender, signal, this, [this](Args... args) { m_calls.append(QVariantList{QVariant::fromValue(std::decay_t<Args>(args))...}); },
+            Qt::QueuedConnection);
+    }
+    qsizetype size() const { return m_calls.size(); }
+    qsizetype count() const { return m_calls.size(); }
+    bool isEmpty() const { return m_calls.isEmpty(); }
+    const QVariantList &first() const { return m_calls.first(); }
+    const QVariantList &at(qsizetype i) const { return m_calls.at(i); }
+    // Waits, handling events, until one more emission than now was recorded.
+    bool wait(int timeoutMs)
+    {
+        const qsizetype before = size();
+        return QTest::qWaitFor([&] { return size() > before; }, timeoutMs);
+    }
+
+private:
+    QList<QVariantList> m_calls;
+};
 
 // A run directory with accounts whose browser profiles are logged in to a
 // simulator of their own, real MP4 clips, and an upload job driven in

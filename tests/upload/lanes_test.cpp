@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -84,7 +83,7 @@ TEST_F(LanesTest, StopReachesEveryLaneAndStartResumesAtTheLowestUnfinishedAccoun
     addAccounts(4, 1);
     m_form.setText("编辑框_单账号上传", "1");
     m_form.setText("编辑框_同时账号数", "3");
-    QSignalSpy started(m_job.get(), &UploadJob::videoStarted);
+    QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
     pressStartStop();
     QTRY_VERIFY_WITH_TIMEOUT(started.size() >= 3, 120000);
     QTest::qWait(1500);
@@ -124,7 +123,7 @@ TEST_F(LanesTest, LanesWaitForMemoryAndGoOnWhenItIsThere)
     };
     QTRY_COMPARE_WITH_TIMEOUT(waiting(), 2, 60000);
     setLaneSettings("min_free_mb=0");
-    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
     ASSERT_TRUE(done.wait(300000));
     EXPECT_EQ(ledger().size(), 3);
     EXPECT_EQ(waiting(), 0);
@@ -140,8 +139,8 @@ TEST_F(LanesTest, TheSameFailureAgainAndAgainStopsTheRun)
     m_form.setText("编辑框_单账号上传", "1");
     m_form.setText("编辑框_同时账号数", "2");
     m_form.setText("放弃秒", "600"); // seconds of the scaled clock: half a minute
-    QSignalSpy stopped(m_job.get(), &UploadJob::stoppedByRepeatedFailures);
-    QSignalSpy finished(m_job.get(), &UploadJob::videoFinished);
+    QueuedSpy stopped(m_job.get(), &UploadJob::stoppedByRepeatedFailures);
+    QueuedSpy finished(m_job.get(), &UploadJob::videoFinished);
     pressStartStop();
     ASSERT_TRUE(stopped.wait(300000));
     const QString message = "连续3个视频在同一步骤失败（设置封面），已停止，请检查发布页面是否改版";

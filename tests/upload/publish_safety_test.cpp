@@ -16,7 +16,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -230,7 +229,7 @@ TEST_F(PublishSafetyTest, AStoppedRunNeverStartsAgainByItself)
     const QString folder = addAccount("100", "rose", m_run.file("videos/r"));
     makeClip(folder + "/r1.mp4");
     m_form.setText("编辑框_单账号上传", "1");
-    QSignalSpy started(m_job.get(), &UploadJob::videoStarted);
+    QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
     pressStartStop();
     ASSERT_TRUE(started.wait(60000));
     pressStartStop(); // stop while the browser starts

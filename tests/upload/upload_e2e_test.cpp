@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <chrono>
@@ -120,7 +119,7 @@ TEST_F(UploadE2eTest, ThreeAccountsFromNumberTwoWithTwoVideosEach)
     EXPECT_EQ(m_form.text("开始"), "开始");
     m_form.setChecked("选择框_自动循环", true);
     m_form.setText("编辑框_单账号上传", "1");
-    QSignalSpy accounts(m_job.get(), &UploadJob::accountStarted);
+    QueuedSpy accounts(m_job.get(), &UploadJob::accountStarted);
     pressStartStop();
     QTRY_VERIFY_WITH_TIMEOUT(accounts.count() >= 4, 120000);
     pressStartStop();
@@ -254,7 +253,7 @@ TEST_F(UploadE2eTest, StopInTheMiddleOfAnUploadAndResume)
     const QString clip = makeClip(folder + "/slow.mp4");
     m_form.setText("编辑框_账号序列", "2");
     m_form.setText("编辑框_单账号上传", "1");
-    QSignalSpy started(m_job.get(), &UploadJob::videoStarted);
+    QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
     pressStartStop();
     ASSERT_TRUE(started.wait(60000));
     QTest::qWait(2500); // the file is on its way
@@ -271,7 +270,7 @@ TEST_F(UploadE2eTest, StopInTheMiddleOfAnUploadAndResume)
 
     // Start resumes at the same account.
     m_sim->setKnobs({{"upload-kbps", "0"}});
-    QSignalSpy accounts(m_job.get(), &UploadJob::accountStarted);
+    QueuedSpy accounts(m_job.get(), &UploadJob::accountStarted);
     ASSERT_TRUE(runUntilDone());
     ASSERT_GE(accounts.count(), 1);
     EXPECT_EQ(accounts.at(0).at(0).toInt(), 1);
@@ -286,14 +285,14 @@ TEST_F(UploadE2eTest, ABrowserKilledMidRunIsReplacedOnTheSameProfile)
     makeClip(folder + "/k1.mp4");
     makeClip(folder + "/k2.mp4");
     m_form.setText("编辑框_单账号上传", "3");
-    QSignalSpy started(m_job.get(), &UploadJob::videoStarted);
+    QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
     pressStartStop();
     ASSERT_TRUE(started.wait(60000));
     QTest::qWait(1000);
     for (qint64 pid : BrowserLibrary::instance().browserProcessIds())
         ::kill(static_cast<pid_t>(pid), SIGKILL);
     m_sim->setKnobs({{"upload-kbps", "0"}});
-    QSignalSpy done(m_job.get(), &UploadJob::finishedByItself);
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
     ASSERT_TRUE(done.wait(120000));
     EXPECT_EQ(ledger().size(), 2);
     EXPECT_EQ(users(ledger()), (QStringList{"survivor", "survivor"}));
