@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QSettings>
 
+#include <mutex>
+
 QString ServiceConfig::path()
 {
     return rundir::join(u"data/services.ini");
@@ -12,6 +14,11 @@ QString ServiceConfig::path()
 
 ServiceConfig ServiceConfig::load()
 {
+    // One reader at a time: lanes read this file at once, and QSettings
+    // shares its parsed copy of a file between threads behind a lock inside
+    // Qt, which the thread checker of the test build cannot see.
+    static std::mutex readers;
+    std::lock_guard lock(readers);
     ServiceConfig c;
     QSettings ini(path(), QSettings::IniFormat);
     auto text = [&ini](const char *key, const QString &fallback) {

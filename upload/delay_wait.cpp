@@ -41,13 +41,13 @@ void StopToken::requestStop()
 bool StopToken::stopRequested() const
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->stopped;
+    return m_state->stopped.load();
 }
 
 bool StopToken::waitFor(qint64 ms) const
 {
     std::unique_lock lock(m_state->mutex);
-    return m_state->changed.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(ms, 0)), [this] { return m_state->stopped; });
+    return m_state->changed.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(ms, 0)), [this] { return m_state->stopped.load(); });
 }
 
 StopScope::StopScope(const StopToken &token)

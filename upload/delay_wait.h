@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,9 @@ private:
     struct State {
         mutable std::mutex mutex;
         mutable std::condition_variable changed;
-        bool stopped = false;
+        // Atomic as well as guarded: the wait's predicate reads it while a
+        // stop is being requested from another thread.
+        std::atomic<bool> stopped{false};
     };
     std::shared_ptr<State> m_state;
 };
