@@ -405,33 +405,6 @@ int PublishJournal::countWithTitle(const QString &account, const QString &title)
     }));
 }
 
-const PublishJournal::Entry *PublishJournal::latestWithBytesLocked(const QByteArray &sha256Hex, qint64 size) const
-{
-    const QByteArray sha = sha256Hex.toLower();
-    const Entry *latest = nullptr;
-    for (const Entry &entry : m_index.entries) {
-        if (entry.id.size == size && entry.id.sha256Hex == sha && (!latest || entry.sequence > latest->sequence))
-            latest = &entry;
-    }
-    return latest;
-}
-
-JournalState PublishJournal::stateOf(const QByteArray &sha256Hex, qint64 size) const
-{
-    std::lock_guard lock(m_mutex);
-    const Entry *entry = latestWithBytesLocked(sha256Hex, size);
-    return entry ? entry->state : JournalState::None;
-}
-
-std::optional<VideoIdentity> PublishJournal::find(const QByteArray &sha256Hex, qint64 size) const
-{
-    std::lock_guard lock(m_mutex);
-    const Entry *entry = latestWithBytesLocked(sha256Hex, size);
-    if (!entry)
-        return std::nullopt;
-    return identityOf(*entry);
-}
-
 QByteArray sha256OfFile(const QString &path)
 {
     QFile file(path);

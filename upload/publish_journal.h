@@ -68,11 +68,6 @@ public:
     // (latest state published, draft or disposed) under exactly this title.
     int countWithTitle(const QString &account, const QString &title) const;
 
-    // Deprecated: the video of any account with these bytes that was
-    // recorded last. Kept only until every caller names the account.
-    JournalState stateOf(const QByteArray &sha256Hex, qint64 size) const;
-    std::optional<VideoIdentity> find(const QByteArray &sha256Hex, qint64 size) const;
-
 private:
     struct Entry {
         VideoIdentity id;
@@ -94,7 +89,6 @@ private:
     // The whole file into the index; false (logged, the index as it was)
     // when it could not be read to its end.
     bool readLocked();
-    const Entry *latestWithBytesLocked(const QByteArray &sha256Hex, qint64 size) const;
     static VideoIdentity identityOf(const Entry &entry);
     // Rewrites the file when it is large and mostly superseded lines.
     void compactIfDueLocked();
