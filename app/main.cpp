@@ -5,6 +5,7 @@
 #include "app/qt_message_presenter.h"
 #include "base/diagnostic_log.h"
 #include "base/gbk.h"
+#include "base/regex_jit.h"
 #include "base/run_directory.h"
 #include "browser/browser_module.h"
 
@@ -37,6 +38,7 @@ void print(FILE *stream, const QString &text)
 
 int main(int argc, char **argv)
 {
+    disableRegexJitWhereUnsafe();
     QElapsedTimer sinceStart;
     sinceStart.start();
     const CommandLine commandLine = parseCommandLine(rawArguments(argc, argv));

@@ -1,5 +1,6 @@
 #include "tests/support/test_main.h"
 
+#include "base/regex_jit.h"
 #include "tests/support/crash_trace.h"
 
 #include <QByteArray>
@@ -49,6 +50,7 @@ void checkMessage(QtMsgType type, const QMessageLogContext &context, const QStri
 
 void prepareTestProcess()
 {
+    disableRegexJitWhereUnsafe();
     installCrashTrace();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
