@@ -372,8 +372,9 @@ TEST_F(WineE2e, AStalledUploadLeavesItsScreenshotAndReason)
     EXPECT_TRUE(report.contains(windowsPath(clip) + QStringLiteral(",卡住了,failed,"))) << report.toStdString();
 }
 
-// Chromium killed in the middle of an upload: the calls in flight fail at
-// once (none waits out its time-out), the next video starts a fresh browser
+// Chromium killed in the middle of an upload: tolvar.exe hears of the end at
+// once (a call in flight then fails, and every later call fails at once
+// instead of waiting out its time-out), the next video starts a fresh browser
 // and publishes, and the interrupted one goes again.
 TEST_F(WineE2e, ABrowserKilledMidUploadIsReplacedAndTheVideoPublished)
 {
@@ -389,19 +390,21 @@ TEST_F(WineE2e, ABrowserKilledMidUploadIsReplacedAndTheVideoPublished)
     ASSERT_TRUE(waitFor([&] { readOutput(0); return !hostEvents("files").isEmpty(); }, 60000)) << hostLog().toStdString();
     QThread::msleep(800);
     ASSERT_TRUE(publishesOf(sha).isEmpty());
+    // The pipe's end reaches tolvar.exe through the relay; whether a call was
+    // in flight at that moment or the job was between two of them is chance.
+    const QString diagnostics = m_run.file("logs/tolvar.log");
+    const auto browserEnds = [&] { return testsupport::readAll(diagnostics).count("closed its pipe"); };
+    const qsizetype endsBefore = browserEnds();
     QElapsedTimer sinceKill;
     sinceKill.start();
     m_host.write("kill tolvar100\n");
     ASSERT_TRUE(m_host.waitForBytesWritten(2000));
-    // The pipe's end reaches tolvar.exe through the relay and fails the call in flight.
-    const QString diagnostics = m_run.file("logs/tolvar.log");
-    ASSERT_TRUE(waitFor([&] { return testsupport::readAll(diagnostics).contains("calls in flight failed"); }, 30000))
-        << testsupport::readAll(diagnostics).toStdString();
+    ASSERT_TRUE(waitFor([&] { return browserEnds() > endsBefore; }, 30000)) << testsupport::readAll(diagnostics).toStdString();
     const qint64 failedAfterMs = sinceKill.elapsed();
     m_sim->setKnobs({{"upload-kbps", "0"}});
     ASSERT_TRUE(runUntil([&] { return allPublishedAndMoved({{clip, sha}, {next, nextSha}}); }, 120000));
 
-    std::printf("the calls in flight failed %lld ms after the browser was killed\n", static_cast<long long>(failedAfterMs));
+    std::printf("tolvar.exe heard of the browser's end %lld ms after it was killed\n", static_cast<long long>(failedAfterMs));
     EXPECT_LT(failedAfterMs, 3000);
     EXPECT_EQ(hostEvents("killed").size(), 1) << hostLog().toStdString();
     const QStringList starts = hostEvents("start");
