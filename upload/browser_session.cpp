@@ -15,6 +15,7 @@
 #include "upload/log.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QScopeGuard>
@@ -196,7 +197,13 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
 
 bool BrowserSession::waitForUploadBox(int pageId)
 {
-    for (int poll = 0; poll < 20; ++poll) {
+    // Twenty polls half a second apart. With the waits shrunk for tests those
+    // twenty may end before a busy machine has loaded the page at all; a page
+    // not yet loaded then gets the rest of the ten seconds, which the polls
+    // take by themselves at full scale.
+    QElapsedTimer clock;
+    clock.start();
+    for (int poll = 1;; ++poll) {
         DelayWait(500);
         // A proxy that failed leaves the browser's error page: no use waiting.
         if (m_viaProxy && m_library.form_get_page_url(pageId).startsWith(QStringLiteral("chrome-error:")))
@@ -207,8 +214,18 @@ bool BrowserSession::waitForUploadBox(int pageId)
         m_library.form_set_window_title(pageId, QStringLiteral("上传载入中=") + QString::number(position));
         if (position != -1)
             return true;
+        if (poll >= 20 && (clock.elapsed() >= 10000 || studioDocumentLoaded(pageId)))
+            return false;
     }
-    return false;
+}
+
+bool BrowserSession::studioDocumentLoaded(int pageId)
+{
+    // A browser's first document is an empty about:blank that is "complete"
+    // while the studio's address is still on its way: only a page of the
+    // web that finished loading counts.
+    return m_library.evaluateScript(pageId, QStringLiteral("document.readyState === 'complete' && /^https?:$/.test(location.protocol)"))
+        == QStringLiteral("true");
 }
 
 int BrowserSession::newestPageOn(const QString &profile) const
@@ -293,7 +310,7 @@ bool BrowserSession::showsLogin(int pageId)
     // loading on a busy machine is no sign of anything.
     const QString address = m_library.form_get_page_url(pageId);
     const bool loginAddress = QUrl(address).path().contains(QStringLiteral("login"), Qt::CaseInsensitive);
-    const bool loaded = m_library.evaluateScript(pageId, QStringLiteral("document.readyState")) == QStringLiteral("\"complete\"");
+    const bool loaded = studioDocumentLoaded(pageId);
     const bool noUser = m_library.form_dom_gettext(pageId, QStringLiteral(".user-info__username")).trimmed().isEmpty();
     const bool noUploadBox = !m_library.form_get_html(pageId).contains(QStringLiteral("点击上传或将"));
     const bool loggedOut = loginAddress || (loaded && noUser && noUploadBox);

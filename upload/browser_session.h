@@ -78,6 +78,7 @@ private:
     bool isLoginPage(int pageId) const;
     // After the upload box never showed: is the page the studio's login?
     bool showsLogin(int pageId);
+    bool studioDocumentLoaded(int pageId);
     // The account's proxy, checked from this machine; false (and
     // m_proxyFailure set) when it cannot be used.
     bool proxyUsable(const QString &cacheId, BrowserStartOptions *options);

@@ -326,6 +326,19 @@ TEST_F(UploadE2eTest, ALoggedOutAccountIsMarkedAndSkippedAndTheNextPublishes)
     EXPECT_EQ(ledger()[0].value("user").toString(), "dave");
 }
 
+// A studio slow to answer its upload page: the browser's empty first
+// document is no sign of a logout, the page is waited for and the video goes.
+TEST_F(UploadE2eTest, AStudioPageSlowToComeIsWaitedForNotTakenForALogout)
+{
+    startSimulator({"--page-delay", "1500"});
+    const QString folder = addAccount("100", "erin", m_run.file("videos/slow"));
+    makeClip(folder + "/slow.mp4");
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_NE(m_table.cell(0, AccountTable::Status), "未登录");
+    ASSERT_EQ(ledger().size(), 1);
+    EXPECT_EQ(ledger()[0].value("user").toString(), "erin");
+}
+
 TEST_F(UploadE2eTest, OpenUploadPageWritesTheUserAndLoginsSurviveARestart)
 {
     startSimulator();

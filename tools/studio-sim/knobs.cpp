@@ -39,6 +39,7 @@ const KnobSpec kSpecs[] = {
     {"login-expires-after", &KnobValues::loginExpiresAfter, 0, 1000000, "a user's login ends after this many publishes (0 = never)"},
     {"late-landing", &KnobValues::lateLanding, 0, 600000, "ms: the submit dialog closes on confirm, the landing address comes this much later"},
     {"list-delay", &KnobValues::listDelay, 0, 600000, "ms before the content pages render their list of videos"},
+    {"page-delay", &KnobValues::pageDelay, 0, 600000, "ms the upload and content pages take to answer"},
     {"update-down", &KnobValues::updateDown, 0, 0, "update servers (1,2,3) that answer 503 on every path"},
     {"update-probe-bad", &KnobValues::updateProbeBad, 0, 0, "update servers whose test.txt reads \"ok \""},
     {"update-version", &KnobValues::updateVersion, 0, 0, "the version offered in index.json"},

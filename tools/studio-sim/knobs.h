@@ -26,6 +26,7 @@ struct KnobValues {
     long long loginExpiresAfter = 0; // a user's login ends after this many publishes (0 = never)
     long long lateLanding = 0;      // ms: the submit dialog closes on confirm and the landing comes this much later
     long long listDelay = 300;      // ms before the content pages render their list (a script of the page)
+    long long pageDelay = 0;        // ms the upload and content pages take to answer (a busy studio)
 
     std::string updateDown;         // servers ("1,2,3") that answer 503
     std::string updateProbeBad;     // servers whose test.txt reads "ok " instead of "ok"

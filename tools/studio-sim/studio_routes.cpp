@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <thread>
 
 namespace studiosim {
 
@@ -96,6 +97,9 @@ void handlePage(SimContext &ctx, const httplib::Request &req, httplib::Response 
         res.set_redirect("/login");
         return;
     }
+    // A busy studio: the page comes, but late.
+    if (const long long delay = ctx.knobs.snapshot().pageDelay; delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (upload) {
         // A login that expires: after so many publishes the next upload page
         // asks the user to log in again.
