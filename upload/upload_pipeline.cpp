@@ -66,7 +66,9 @@ bool UploadPipeline::uploadOneVideo()
         return failureEnd(tickerId, m_outcome == UploadOutcome::Refused       ? QStringLiteral("the studio refused the file (\"上传失败\")")
                                     : m_outcome == UploadOutcome::ProxyFailed ? QStringLiteral("the upload stood still and the proxy of account %1 is not usable: %2")
                                                                                     .arg(m_account.id, m_session.proxyFailure())
-                                                                              : QStringLiteral("the upload did not finish"));
+                                    : m_library.form_page_isactive(page()) == 0
+                                        ? QStringLiteral("the page closed before the upload finished (its browser ended or the tab was closed)")
+                                        : QStringLiteral("the upload did not finish"));
     if (!stillInTime())
         return false;
     if (!setCover(videoPath))
@@ -147,6 +149,10 @@ bool UploadPipeline::waitUploadDone()
         if (!stillInTime())
             return false;
         const QString status = m_library.form_dom_gettext(page(), QStringLiteral(".status"));
+        // A browser that ended, or a tab the user closed, shows nothing ever
+        // again: the attempt ends now, not at its time limit.
+        if (status.isEmpty() && m_library.form_page_isactive(page()) == 0)
+            return false;
         m_lastSeen = status;
         processPendingEvents();
         if (status == QStringLiteral("上传成功"))

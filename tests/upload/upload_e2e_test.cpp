@@ -285,6 +285,9 @@ TEST_F(UploadE2eTest, ABrowserKilledMidRunIsReplacedOnTheSameProfile)
     makeClip(folder + "/k1.mp4");
     makeClip(folder + "/k2.mp4");
     m_form.setText("编辑框_单账号上传", "3");
+    QList<qint64> wall;
+    QObject::connect(m_job.get(), &UploadJob::videoFinished, m_job.get(), [&](int, const QString &, bool, qint64 ms) { wall.append(ms); },
+                     Qt::DirectConnection);
     QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
     pressStartStop();
     ASSERT_TRUE(started.wait(60000));
@@ -294,6 +297,9 @@ TEST_F(UploadE2eTest, ABrowserKilledMidRunIsReplacedOnTheSameProfile)
     m_sim->setKnobs({{"upload-kbps", "0"}});
     QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
     ASSERT_TRUE(done.wait(120000));
+    // The attempt whose browser died ended with it, not at its time limit.
+    ASSERT_FALSE(wall.isEmpty());
+    EXPECT_LT(wall[0], 300 * 1000 * 0.05 / 2);
     EXPECT_EQ(ledger().size(), 2);
     EXPECT_EQ(users(ledger()), (QStringList{"survivor", "survivor"}));
 }
