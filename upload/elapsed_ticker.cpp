@@ -8,6 +8,7 @@
 #include <QHash>
 
 #include <mutex>
+#include <vector>
 
 namespace {
 std::mutex g_registryMutex;
@@ -40,11 +41,19 @@ std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row
 
 void ElapsedTicker::haltAll()
 {
-    std::lock_guard lock(g_registryMutex);
-    for (const auto &weak : std::as_const(g_registry)) {
-        if (const auto ticker = weak.lock())
-            ticker->m_token.requestStop();
+    // Held past the lock: a lane may let go of its ticker meanwhile, and
+    // whoever holds the last reference runs the destructor, which takes the
+    // lock itself.
+    std::vector<std::shared_ptr<ElapsedTicker>> tickers;
+    {
+        std::lock_guard lock(g_registryMutex);
+        for (const auto &weak : std::as_const(g_registry)) {
+            if (auto ticker = weak.lock())
+                tickers.push_back(std::move(ticker));
+        }
     }
+    for (const auto &ticker : tickers)
+        ticker->m_token.requestStop();
 }
 
 int ElapsedTicker::liveCount()

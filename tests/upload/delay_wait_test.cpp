@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 TEST(DelayWait, UnitCodesAndTheUiThreadStaysLive)
@@ -88,6 +89,26 @@ TEST(TimeLimit, TheTickerCountsIntoTheRowAndStopsWhenTheLimitFires)
     const QString last = table.cell(0, AccountTable::Status);
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     EXPECT_EQ(table.cell(0, AccountTable::Status), last);
+}
+
+// Stop (or a run that stops itself) halts every ticker while lanes end
+// theirs: a halt that ends up holding the last reference to a ticker must
+// still let it go. This once hung a run for good.
+TEST(TimeLimit, HaltingAllTickersWhileLanesEndTheirsNeverHangs)
+{
+    testsupport::TempRunDir run;
+    AccountTable table;
+    table.appendRow({"1"});
+    std::atomic<bool> done{false};
+    std::thread halter([&] {
+        while (!done)
+            ElapsedTicker::haltAll();
+    });
+    for (int i = 0; i < 3000; ++i)
+        ElapsedTicker::start(table, 0).reset();
+    done = true;
+    halter.join();
+    EXPECT_EQ(ElapsedTicker::liveCount(), 0);
 }
 
 TEST(BrowserSessionText, ProfileFolderAndWindowSize)
