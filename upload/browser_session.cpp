@@ -214,6 +214,9 @@ bool BrowserSession::waitForUploadBox(int pageId)
         m_library.form_set_window_title(pageId, QStringLiteral("上传载入中=") + QString::number(position));
         if (position != -1)
             return true;
+        // A page whose browser ended, or whose tab was closed, shows nothing ever again.
+        if (m_library.form_page_isactive(pageId) == 0)
+            return false;
         if (poll >= 20 && (clock.elapsed() >= 10000 || studioDocumentLoaded(pageId)))
             return false;
     }
