@@ -70,11 +70,21 @@ void startWorkingSetTrimmer()
     });
 }
 
-BrowserSession::BrowserSession(Form &form, AccountTable &table, BrowserLibrary &library)
+BrowserSession::BrowserSession(Form &form, AccountTable &table, BrowserLibrary &library, LaneState &lane)
     : m_form(form)
     , m_table(table)
     , m_library(library)
+    , m_lane(lane)
     , m_screenSize([] { return QSize(1920, 1080); })
+{
+}
+
+BrowserSession::BrowserSession(const BrowserSession &other, LaneState &lane)
+    : m_form(other.m_form)
+    , m_table(other.m_table)
+    , m_library(other.m_library)
+    , m_lane(lane)
+    , m_screenSize(other.m_screenSize)
 {
 }
 
@@ -155,11 +165,11 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     if (!proxyUsable(cacheId, &options))
         return 0;
     options.windowSize = windowSizeText(m_screenSize());
-    options.windowPosition = windowPositionText(m_screenSize(), forTheJob ? lane().number : 1);
+    options.windowPosition = windowPositionText(m_screenSize(), forTheJob ? m_lane.number : 1);
     options.headless = config.browserHeadless;
     options.extraArgs = config.browserExtraArgs;
     if (forTheJob)
-        lane().pageId = 0; // never another account's page while this one starts
+        m_lane.pageId = 0; // never another account's page while this one starts
     const int browser = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
     const int page = browser > 0 ? newestPageOn(profile) : 0;
     if (page > 0 && !forTheJob) {
@@ -176,8 +186,8 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         checkStop();
     }
     if (forTheJob) {
-        lane().browserId = browser;
-        lane().pageId = page;
+        m_lane.browserId = browser;
+        m_lane.pageId = page;
     }
     m_loggedOut = false;
     if (!waitForUploadBox(page)) {
@@ -273,7 +283,7 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
 {
     // Only a page on this account's own profile will do: a browser of another
     // account still open would publish under that account's login.
-    lane().pageId = 0;
+    m_lane.pageId = 0;
     m_loggedOut = false;
     m_proxyFailure.clear();
     m_viaProxy = !accounts::proxyTextOf(account.id).trimmed().isEmpty();
@@ -302,7 +312,7 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
         blameProxy(account.id);
         m_loggedOut = m_proxyFailure.isEmpty() && showsLogin(own);
     }
-    lane().pageId = own;
+    m_lane.pageId = own;
     return own;
 }
 

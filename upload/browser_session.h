@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upload/job_state.h"
+
 #include <QSize>
 #include <QString>
 
@@ -23,7 +25,12 @@ struct JobAccount {
 // upload page, reused while the job stays on the account.
 class BrowserSession final {
 public:
-    BrowserSession(Form &form, AccountTable &table, BrowserLibrary &library);
+    // The session of `lane`: its page is the one the lane's pipeline works on.
+    BrowserSession(Form &form, AccountTable &table, BrowserLibrary &library, LaneState &lane = LaneState::first());
+    // Another lane's session on the same form, table, library and screen.
+    BrowserSession(const BrowserSession &other, LaneState &lane);
+
+    LaneState &lane() const { return m_lane; }
 
     // The primary screen's size (the window is half its width, 0.8 of its height).
     void setScreenSize(std::function<QSize()> screenSize) { m_screenSize = std::move(screenSize); }
@@ -88,6 +95,7 @@ private:
     Form &m_form;
     AccountTable &m_table;
     BrowserLibrary &m_library;
+    LaneState &m_lane;
     std::function<QSize()> m_screenSize;
     bool m_loggedOut = false;
     QString m_proxyFailure;

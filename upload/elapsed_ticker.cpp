@@ -16,10 +16,9 @@ QHash<int, std::weak_ptr<ElapsedTicker>> g_registry;
 std::atomic<int> g_nextId{1};
 } // namespace
 
-ElapsedTicker::ElapsedTicker(AccountTable &table, int row, const QString &accountId)
+ElapsedTicker::ElapsedTicker(AccountTable &table, int row, const QString &accountId, LaneState &owner)
     : m_id(g_nextId++)
 {
-    LaneState &owner = lane();
     m_thread = std::thread([this, &table, row, accountId, &owner] { run(table, row, accountId, owner); });
 }
 
@@ -30,10 +29,10 @@ ElapsedTicker::~ElapsedTicker()
     g_registry.remove(m_id);
 }
 
-std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row, const QString &accountId)
+std::shared_ptr<ElapsedTicker> ElapsedTicker::start(AccountTable &table, int row, const QString &accountId, LaneState &lane)
 {
-    auto ticker = std::make_shared<ElapsedTicker>(table, row, accountId);
-    lane().tickerId = ticker->id();
+    auto ticker = std::make_shared<ElapsedTicker>(table, row, accountId, lane);
+    lane.tickerId = ticker->id();
     std::lock_guard lock(g_registryMutex);
     g_registry.insert(ticker->id(), ticker);
     return ticker;
@@ -83,11 +82,10 @@ void ElapsedTicker::stop()
 void ElapsedTicker::run(AccountTable &table, int row, const QString &accountId, LaneState &owner)
 {
     StopScope scope(m_token);
-    LaneScope laneScope(owner);
     diagnostics::setThreadName(laneThreadName("ticker", owner.number));
     try {
         for (;;) {
-            const int seconds = ++lane().elapsedSeconds;
+            const int seconds = ++owner.elapsedSeconds;
             const QString text = QStringLiteral("耗时：%1/%2").arg(seconds).arg(giveUpSeconds.load());
             if (accountId.isEmpty())
                 table.setCell(row, AccountTable::Status, text);
@@ -99,11 +97,10 @@ void ElapsedTicker::run(AccountTable &table, int row, const QString &accountId, 
     }
 }
 
-bool checkGiveUp()
+bool checkGiveUp(LaneState &state)
 {
     checkStop();
     const int limit = giveUpSeconds;
-    LaneState &state = lane();
     if (limit == 0 || state.elapsedSeconds <= limit)
         return true;
     const int tickerId = state.tickerId;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upload/delay_wait.h"
+#include "upload/job_state.h"
 
 #include <QString>
 
@@ -9,16 +10,14 @@
 #include <thread>
 
 class AccountTable;
-class LaneState;
 
 // Counts the seconds of the current video once a second and shows
 // "耗时：<n>/<limit>" in the status cell of the row being worked on.
 class ElapsedTicker final {
 public:
     // Shows the count in the status cell of `row` (of the account `accountId`
-    // wherever its row is now, when given), counting for the calling
-    // thread's lane.
-    ElapsedTicker(AccountTable &table, int row, const QString &accountId = {});
+    // wherever its row is now, when given), counting the seconds of `lane`.
+    ElapsedTicker(AccountTable &table, int row, const QString &accountId = {}, LaneState &lane = LaneState::first());
     ~ElapsedTicker();
 
     // Its handle for the job context.
@@ -28,7 +27,7 @@ public:
 
     // The running ticker whose handle is `id` (null when none).
     static std::shared_ptr<ElapsedTicker> find(int id);
-    static std::shared_ptr<ElapsedTicker> start(AccountTable &table, int row, const QString &accountId = {});
+    static std::shared_ptr<ElapsedTicker> start(AccountTable &table, int row, const QString &accountId = {}, LaneState &lane = LaneState::first());
     // Stop pressed: every ticker stops counting at once (without waiting for
     // its thread; the job ends each one as it unwinds).
     static void haltAll();
@@ -44,6 +43,6 @@ private:
     std::atomic<bool> m_stopped{false};
 };
 
-// True = go on; false = the limit was passed: the page is closed, the
-// ticker ended, and the video abandoned.
-bool checkGiveUp();
+// True = go on; false = the lane's video passed the limit: its page is
+// closed, its ticker ended, and the video abandoned.
+bool checkGiveUp(LaneState &lane = LaneState::first());

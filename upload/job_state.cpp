@@ -15,7 +15,6 @@ namespace {
 
 std::mutex g_lanesMutex;
 std::vector<LaneState *> g_lanes;
-thread_local LaneState *t_lane = nullptr;
 
 } // namespace
 
@@ -57,22 +56,6 @@ void LaneState::forEach(const std::function<void(LaneState &)> &visit)
     std::lock_guard lock(g_lanesMutex);
     for (LaneState *state : g_lanes)
         visit(*state);
-}
-
-LaneState &lane()
-{
-    return t_lane ? *t_lane : LaneState::first();
-}
-
-LaneScope::LaneScope(LaneState &state)
-    : m_previous(t_lane)
-{
-    t_lane = &state;
-}
-
-LaneScope::~LaneScope()
-{
-    t_lane = m_previous;
 }
 
 const char *laneThreadName(const char *base, int laneNumber)

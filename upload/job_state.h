@@ -20,8 +20,9 @@ extern std::atomic<int> currentTickerId;
 // Several accounts can be worked on at once, each in a lane of its own. What
 // belongs to the one video being worked on (its page and browser, its
 // seconds, its ticker) belongs to a lane: lane 1's is the process-wide state
-// above, every other lane has its own. A thread works for lane 1 unless a
-// LaneScope binds it to another; a video's ticker works for its video's lane.
+// above, every other lane has its own. A lane's state is handed to what
+// works for it (its browser session, its pipeline, its ticker), never found
+// through the calling thread, so nothing a lane does moves another's.
 class LaneState final {
 public:
     // A lane of its own (number 2 and up).
@@ -47,21 +48,6 @@ private:
     std::atomic<int> m_browserId{0};
     std::atomic<int> m_elapsedSeconds{0};
     std::atomic<int> m_tickerId{0};
-};
-
-// The calling thread's lane.
-LaneState &lane();
-
-// Binds the calling thread to a lane for the scope's lifetime.
-class LaneScope final {
-public:
-    explicit LaneScope(LaneState &state);
-    ~LaneScope();
-    LaneScope(const LaneScope &) = delete;
-    LaneScope &operator=(const LaneScope &) = delete;
-
-private:
-    LaneState *m_previous = nullptr;
 };
 
 // "job", "job 2" …: a thread name that lives as long as the process.

@@ -157,10 +157,12 @@ void UploadJob::runUploadJob()
     diagnostics::setThreadName("job");
     // Read on the job thread: after years of use the journal is long.
     m_journal = std::make_unique<PublishJournal>();
+    m_pass = std::make_unique<PassProgress>();
     {
         std::lock_guard lock(m_laneMutex);
         // A new run tries the used folder again: the user may have mended it.
         m_undisposable.clear();
+        m_claimed.clear();
         m_published = m_failed = 0;
         m_failureKey.clear();
         m_failureStreak = 0;
@@ -191,6 +193,7 @@ void UploadJob::runPass()
     m_form.setText(QStringLiteral("分组框_控制"), QStringLiteral("当前设置，每个账号发布%1个视频后切换").arg(perAccount));
     if (leadingInt(m_form.text(kSequence)) > count)
         m_form.setText(kSequence, QStringLiteral("1"));
+    m_pass->begin(m_form.text(kSequence));
     {
         std::lock_guard lock(m_laneMutex);
         m_nextNumber = 1;
@@ -207,7 +210,7 @@ void UploadJob::runPass()
         auto lane = std::make_unique<Lane>();
         lane->number = number;
         lane->ownState = std::make_unique<LaneState>(number);
-        lane->ownSession = std::make_unique<BrowserSession>(m_session);
+        lane->ownSession = std::make_unique<BrowserSession>(m_session, *lane->ownState);
         lane->session = lane->ownSession.get();
         others.push_back(std::move(lane));
     }
@@ -215,7 +218,6 @@ void UploadJob::runPass()
         Lane *l = lane.get();
         threads.emplace_back([this, l, count, perAccount] {
             StopScope scope(m_token);
-            LaneScope laneScope(l->state());
             diagnostics::setThreadName(laneThreadName("job", l->number));
             try {
                 runLane(*l, count, perAccount);
@@ -238,6 +240,8 @@ void UploadJob::runPass()
     }
     joinOthers();
     checkStop();
+    // Through to its end: the next Start or loop begins a pass of its own.
+    m_pass->clear();
     // A pass over an empty list must not spin when looping.
     if (count == 0)
         DelayWait(900);
@@ -250,8 +254,9 @@ void UploadJob::runLane(Lane &lane, int count, int videosPerAccount)
         const int number = takeAccount(count);
         if (number == 0)
             return;
-        runAccount(lane, number, videosPerAccount);
-        finishAccount(number);
+        const QString id = m_table.cell(number - 1, AccountTable::AccountId);
+        const bool ran = runAccount(lane, number, videosPerAccount);
+        finishAccount(number, id, ran);
     }
 }
 
@@ -259,27 +264,66 @@ int UploadJob::takeAccount(int count)
 {
     std::lock_guard lock(m_laneMutex);
     // The box is read again at every account: the user may move it on.
-    const int number = std::max(m_nextNumber, leadingInt(m_form.text(kSequence)));
+    int number = std::max(m_nextNumber, leadingInt(m_form.text(kSequence)));
+    // Accounts this pass has finished already (before a Stop or a restart)
+    // publish no second quota (a later row with the same id is refused, and
+    // says so, in runAccount).
+    const auto finished = [this](int n) {
+        const QString id = m_table.cell(n - 1, AccountTable::AccountId);
+        return m_pass->isFinished(id) && m_table.rowOf(id) == n - 1;
+    };
+    while (number <= count && finished(number)) {
+        qCInfo(lcUpload) << "account" << number << "has finished this pass already";
+        ++number;
+    }
+    m_nextNumber = number + 1;
     if (number > count)
         return 0;
-    m_nextNumber = number + 1;
     m_inProgress.append(number);
     return number;
 }
 
-void UploadJob::finishAccount(int number)
+void UploadJob::finishAccount(int number, const QString &accountId, bool ran)
 {
     {
         std::lock_guard lock(m_laneMutex);
         m_inProgress.removeOne(number);
-        if (m_lanes == 1)
-            return; // the account's own end has moved the box on
-        // The lowest account not finished yet: Stop then Start never skips
-        // an account another lane had only half done.
-        const int lowest = m_inProgress.isEmpty() ? m_nextNumber : *std::min_element(m_inProgress.cbegin(), m_inProgress.cend());
-        m_form.setText(kSequence, QString::number(lowest));
+        if (m_lanes > 1) {
+            // The lowest account not finished yet: Stop then Start never
+            // skips an account another lane had only half done.
+            const int lowest = m_inProgress.isEmpty() ? std::min(m_nextNumber, m_table.rowCount() + 1)
+                                                      : *std::min_element(m_inProgress.cbegin(), m_inProgress.cend());
+            m_form.setText(kSequence, QString::number(lowest));
+        }
+        // With one lane the account's own end has moved the box on.
+        if (ran)
+            m_pass->finish(accountId, m_form.text(kSequence));
     }
     showRunStatus();
+}
+
+QString UploadJob::refusal(const JobAccount &account)
+{
+    const QString unsafe = accountid::whyUnsafe(account.id);
+    if (!unsafe.isEmpty()) {
+        // An empty id would mean another account's profile, and one that is
+        // no plain name could reach outside the run directory.
+        qCWarning(lcUpload).noquote() << "account" << account.row + 1 << "is not run: its id" << account.id << "cannot name its files --" << unsafe;
+        m_table.setCell(account.row, AccountTable::Status, QStringLiteral("账号标识无效"));
+        report(account, QString(), QString(), "skipped", QStringLiteral("the account id \"%1\" cannot be used: %2").arg(account.id, unsafe), 0, 0);
+        return unsafe;
+    }
+    const int first = m_table.rowOf(account.id);
+    if (first >= 0 && first < account.row) {
+        // A copied account file: two lanes on one profile would share one
+        // browser, and one lane's file would go into the other's form.
+        const QString reason = QStringLiteral("account %1 has the id %2 of account %3; one profile is never run twice").arg(account.row + 1).arg(account.id).arg(first + 1);
+        qCWarning(lcUpload).noquote() << reason;
+        m_table.setCell(account.row, AccountTable::Status, QStringLiteral("账号标识重复"));
+        report(account, QString(), QString(), "skipped", reason, 0, 0);
+        return reason;
+    }
+    return {};
 }
 
 void UploadJob::waitForMemory(int row, const QString &accountId)
@@ -320,11 +364,24 @@ void UploadJob::showRunStatus()
     m_form.setPartText(QStringLiteral("状态条1"), 1, text);
 }
 
-void UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
+bool UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
 {
     const int row = number - 1;
-    currentRow = row;
-    const QString id = m_table.cell(row, AccountTable::AccountId);
+    // The lane's own snapshot of the account for its whole turn, from one
+    // read of its row: the user selecting, moving, deleting or reloading rows
+    // never redirects it (and the lane never moves the window's row).
+    const QStringList cells = m_table.row(row);
+    JobAccount account;
+    account.row = row;
+    account.id = cells.value(AccountTable::AccountId);
+    account.folder = cells.value(AccountTable::Folder);
+    const QString id = account.id;
+    if (!refusal(account).isEmpty()) {
+        if (m_lanes == 1)
+            m_form.setText(kSequence, QString::number(number + 1));
+        DelayWait(900);
+        return false;
+    }
     if (m_lanes > 1)
         waitForMemory(row, id);
     const auto guardDone = qScopeGuard([this] {
@@ -337,7 +394,7 @@ void UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
     showRunStatus();
     for (int attempt = 0; attempt < videosPerAccount; ++attempt) {
         // A logged-out account would only wait out the limit again and again.
-        if (runOneAttempt(lane, row) == AttemptEnd::SkipAccount) {
+        if (runOneAttempt(lane, account) == AttemptEnd::SkipAccount) {
             qCWarning(lcUpload) << "account" << number << "cannot publish now; its remaining attempts of this round are skipped";
             break;
         }
@@ -352,6 +409,7 @@ void UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
     if (m_form.isChecked(QStringLiteral("选择框_2账号间隔")))
         DelayWait(leadingInt(m_form.text(QStringLiteral("编辑框_账号间隔"))), 1);
     processPendingEvents();
+    return true;
 }
 
 void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QString &stepName)
@@ -418,34 +476,23 @@ void UploadJob::report(const JobAccount &account, const QString &video, const QS
     runreport::append(r);
 }
 
-UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
+UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &turn)
 {
-    // The job's own snapshot of the account for the whole video, from one
-    // read of its row: the user selecting rows or reloading the list never
-    // redirects it.
-    const QStringList cells = m_table.row(row);
-    JobAccount account;
-    account.row = row;
-    account.id = cells.value(AccountTable::AccountId);
-    account.folder = cells.value(AccountTable::Folder);
-    const QString unsafe = accountid::whyUnsafe(account.id);
-    if (!unsafe.isEmpty()) {
-        // An empty id would mean another account's profile, and one that is
-        // no plain name could reach outside the run directory.
-        qCWarning(lcUpload).noquote() << "account" << row + 1 << "is not run: its id" << account.id << "cannot name its files --" << unsafe;
-        if (!cells.isEmpty())
-            m_table.setCell(row, AccountTable::Status, QStringLiteral("账号标识无效"));
-        report(account, QString(), QString(), "skipped", QStringLiteral("the account id \"%1\" cannot be used: %2").arg(account.id, unsafe), 0, 0);
+    JobAccount account = turn;
+    const int row = account.row;
+    // Only an empty folder falls back to the default one: a folder that is
+    // set and missing (a drive or share offline) is never replaced by the
+    // folder of whichever row the user clicked last.
+    if (account.folder.isEmpty()) {
+        account.folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
+    } else if (!QFileInfo::exists(account.folder)) {
+        qCWarning(lcUpload).noquote() << "account" << row + 1 << "publishes nothing this round: its material folder" << account.folder << "does not exist";
+        setRowText(account, AccountTable::Status, QStringLiteral("素材目录不存在"));
+        report(account, QString(), QString(), "no video", QStringLiteral("the material folder %1 does not exist").arg(account.folder), 0, 0);
         return AttemptEnd::SkipAccount;
     }
-    if (account.folder.isEmpty() || !QFileInfo::exists(account.folder))
-        account.folder = m_form.text(QStringLiteral("编辑框_视频素材目录"));
-    QSet<QString> passOver;
-    {
-        std::lock_guard lock(m_laneMutex);
-        passOver = m_undisposable;
-    }
-    const QString video = videofiles::pickVideo(m_form, m_table, account.folder, row, passOver, account.id);
+    const QString video = claimVideo(account, account.folder);
+    const auto release = qScopeGuard([this, &video] { releaseVideo(video); });
     if (video.isEmpty() || !QFileInfo::exists(video)) {
         qCInfo(lcUpload).noquote() << "account" << row + 1 << "has no video to publish in" << account.folder;
         report(account, QString(), QString(), "no video", account.folder, 0, 0);
@@ -480,6 +527,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
     lane.state().elapsedSeconds = 0;
     bool ok = false;
     bool landingRecorded = false;
+    bool knownByHash = false;
     UploadOutcome outcome = UploadOutcome::Failed;
     FailureFacts evidenceFacts;
     QString failureKey;
@@ -487,7 +535,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
     wall.start();
     const qint64 waitedBefore = waitedOnThisThread();
     {
-        const auto ticker = ElapsedTicker::start(m_table, row, account.id);
+        const auto ticker = ElapsedTicker::start(m_table, row, account.id, lane.state());
         if (firstLane)
             context.setValue(QStringLiteral("耗时句柄"), QString::number(ticker->id()));
         setRowText(account, AccountTable::Publishing, video);
@@ -499,6 +547,15 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
         SubmitHooks hooks;
         hooks.beforeSubmit = [&] {
             identity.sha256Hex = hash.valid() ? hash.get() : identity.sha256Hex;
+            // Its bytes decide, not its name: a used clip put back under
+            // another name is the same video of this account.
+            const JournalState before = identity.sha256Hex.isEmpty() ? JournalState::None : m_journal->stateOf(identity.sha256Hex, identity.size, account.id);
+            if (before == JournalState::Published || before == JournalState::Draft || before == JournalState::Disposed || before == JournalState::Submitting) {
+                qCWarning(lcUpload).noquote() << "video" << video << "not submitted: account" << account.id << "has submitted these bytes before, as"
+                                              << m_journal->find(identity.sha256Hex, identity.size, account.id).value_or(VideoIdentity{}).name;
+                knownByHash = true;
+                return false;
+            }
             // No press without its record on disk: a crash after it must
             // never lead to a second publish.
             if (identity.sha256Hex.isEmpty() || !m_journal->record(identity, JournalState::Submitting)) {
@@ -523,6 +580,11 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
     const qint64 wallMs = wall.elapsed();
     const qint64 waitMs = waitedOnThisThread() - waitedBefore;
     emit videoFinished(row, video, ok, wallMs, waitMs, m_runClock.elapsed(), waitedOnThisThread() - m_runWaitedBefore);
+    if (knownByHash) {
+        // Settled as a video the journal knows by name would have been.
+        const Settled settled = settleKnownVideo(lane, account, video, identity.sha256Hex);
+        return settled == Settled::YesLoggedOut ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
+    }
     const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
     if (ok) {
         {
@@ -532,7 +594,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
         noteOutcome(Outcome::Published);
         qCInfo(lcUpload).noquote() << "video" << video << (draft ? "saved as a draft" : "published") << "in" << wallMs / 1000.0 << "s";
         report(account, video, identity.title, draft ? "draft" : "published", QString(), wallMs, waitMs);
-        countDownAfterPublish(account, video, identity, published, landingRecorded);
+        countDownAfterPublish(lane, account, video, identity, published, landingRecorded);
         return AttemptEnd::GoOn;
     }
     qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wallMs / 1000.0 << "s, and stays where it is";
@@ -543,6 +605,9 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
     }
     const bool proxyFailed = outcome == UploadOutcome::ProxyFailed;
     const bool loggedOut = outcome == UploadOutcome::LoggedOut;
+    // No page of its own (its login window is open, its browser cannot
+    // start) is the account's trouble, not a sign that the studio changed.
+    const bool noPage = outcome == UploadOutcome::NoPage;
     setRowText(account, AccountTable::Status,
                proxyFailed ? QStringLiteral("代理不可用") : loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
     evidenceFacts.time = QDateTime::currentDateTime();
@@ -551,7 +616,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
     evidence::save(evidenceFacts);
     report(account, video, identity.title, proxyFailed ? "proxy failed" : loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
     const bool refused = outcome == UploadOutcome::Refused;
-    noteOutcome(loggedOut || refused || proxyFailed ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step));
+    noteOutcome(loggedOut || refused || proxyFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step));
     bool setAside = false;
     if (refused) {
         std::lock_guard lock(m_laneMutex);
@@ -572,17 +637,58 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, int row)
             report(account, video, identity.title, "set aside", reason, 0, 0);
         }
     }
-    return loggedOut || proxyFailed ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
+    return loggedOut || proxyFailed || noPage ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
 }
 
-UploadJob::Settled UploadJob::settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video)
+QString UploadJob::claimKey(const QString &video)
+{
+    const QString path = QFileInfo(video).absoluteFilePath();
+#ifdef Q_OS_WIN
+    return path.toCaseFolded();
+#else
+    return path;
+#endif
+}
+
+QString UploadJob::claimVideo(const JobAccount &account, const QString &folder)
+{
+    // One pick at a time: the listing, a shortened name and the claim go
+    // together, so two lanes on one folder never leave with the same file.
+    std::lock_guard pick(m_pickMutex);
+    QSet<QString> passOver;
+    {
+        std::lock_guard lock(m_laneMutex);
+        passOver = m_undisposable;
+    }
+    for (;;) {
+        const QString video = videofiles::pickVideo(m_form, m_table, folder, account.row, passOver, account.id);
+        if (video.isEmpty())
+            return {};
+        std::lock_guard lock(m_laneMutex);
+        if (!m_claimed.contains(claimKey(video))) {
+            m_claimed.insert(claimKey(video));
+            return video;
+        }
+        passOver.insert(video); // another lane's: the next one
+    }
+}
+
+void UploadJob::releaseVideo(const QString &video)
+{
+    if (video.isEmpty())
+        return;
+    std::lock_guard lock(m_laneMutex);
+    m_claimed.remove(claimKey(video));
+}
+
+UploadJob::Settled UploadJob::settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video, const QByteArray &sha256Hex)
 {
     // The cheap test first: only a file whose size and name the journal
     // knows is hashed.
     const QFileInfo file(video);
-    if (!m_journal->mayHold(file.size(), file.fileName()))
+    if (sha256Hex.isEmpty() && !m_journal->mayHold(file.size(), file.fileName()))
         return Settled::No;
-    const QByteArray sha = sha256OfFile(video);
+    const QByteArray sha = sha256Hex.isEmpty() ? sha256OfFile(video) : sha256Hex;
     // The same clip in another account's folder is another video.
     const JournalState state = m_journal->stateOf(sha, file.size(), account.id);
     const std::optional<VideoIdentity> known = m_journal->find(sha, file.size(), account.id);
@@ -710,7 +816,7 @@ void UploadJob::disposeOfPublished(const JobAccount &account, const QString &vid
     report(account, video, identity.title, "not disposed", reason, 0, 0);
 }
 
-void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &videoPath, const VideoIdentity &identity, int published,
+void UploadJob::countDownAfterPublish(Lane &lane, const JobAccount &account, const QString &videoPath, const VideoIdentity &identity, int published,
                                       bool landingRecorded)
 {
     const int row = account.row;
@@ -729,7 +835,7 @@ void UploadJob::countDownAfterPublish(const JobAccount &account, const QString &
     for (int k = 1; k <= wait; ++k) {
         const QString text = QStringLiteral("延时%1秒后继续").arg(wait - k);
         setRowText(account, AccountTable::Status, text);
-        m_library.form_set_window_title(lane().pageId, text);
+        m_library.form_set_window_title(lane.state().pageId, text);
         DelayWait(1, 1);
         processPendingEvents();
     }

@@ -2,6 +2,7 @@
 
 #include "upload/browser_session.h"
 #include "upload/delay_wait.h"
+#include "upload/pass_progress.h"
 #include "upload/publish_journal.h"
 
 #include <QElapsedTimer>
@@ -68,12 +69,18 @@ private:
     void runPass();
     // One lane's part of a pass: accounts as they are dealt, until none is left.
     void runLane(Lane &lane, int count, int videosPerAccount);
-    void runAccount(Lane &lane, int number, int videosPerAccount);
+    // True when the account ran its turn (false: it was refused).
+    bool runAccount(Lane &lane, int number, int videosPerAccount);
     // The next account number no lane has taken yet (from 编辑框_账号序列
-    // on); 0 when the pass has none left.
+    // on) and that this pass has not finished; 0 when the pass has none left.
     int takeAccount(int count);
-    // 编辑框_账号序列 then shows the lowest number not finished yet.
-    void finishAccount(int number);
+    // 编辑框_账号序列 then shows the lowest number not finished yet; an
+    // account that ran its turn is finished for the pass (`ran`).
+    void finishAccount(int number, const QString &accountId, bool ran);
+    // Why the account cannot run at all ("" when it can): an id that cannot
+    // name its files, or one an earlier row already has (one profile never
+    // has two lanes). The row and the report say so.
+    QString refusal(const JobAccount &account);
     // With several lanes a browser starts only while the machine has the
     // memory for it (one lane always may: the run never stalls for good).
     void waitForMemory(int row, const QString &accountId);
@@ -82,7 +89,12 @@ private:
     // skip the rest of its quota this round (not logged in, an id that
     // cannot name its files).
     enum class AttemptEnd { GoOn, SkipAccount };
-    AttemptEnd runOneAttempt(Lane &lane, int row);
+    AttemptEnd runOneAttempt(Lane &lane, const JobAccount &account);
+    // The next video of the folder that no other lane holds, claimed for
+    // this lane until releaseVideo(); "" when there is none.
+    QString claimVideo(const JobAccount &account, const QString &folder);
+    void releaseVideo(const QString &video);
+    static QString claimKey(const QString &video);
     // Counts attempts in a row failing the same way; stops the run at the
     // limit. A logged-out account or a file the studio refused is no sign
     // that the studio changed and never counts towards it.
@@ -98,7 +110,9 @@ private:
     // account's content pages (published when found, held otherwise). True
     // when the video was settled so and is not to be uploaded.
     enum class Settled { No, Yes, YesLoggedOut };
-    Settled settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video);
+    // `sha256Hex` when the video's hash is known already: the journal is then
+    // asked whatever the file's name.
+    Settled settleKnownVideo(Lane &lane, const JobAccount &account, const QString &video, const QByteArray &sha256Hex = {});
     enum class StudioAnswer { InStudio, NotInStudio, CannotTell };
     // Whether the account's content pages list one more video of this title
     // than the journal knows to be there already.
@@ -109,7 +123,7 @@ private:
     // Deletes or moves a published video; when that fails it is never
     // picked again this run and the row and the report say why.
     void disposeOfPublished(const JobAccount &account, const QString &video, const VideoIdentity &identity);
-    void countDownAfterPublish(const JobAccount &account, const QString &videoPath, const VideoIdentity &identity, int published, bool landingRecorded);
+    void countDownAfterPublish(Lane &lane, const JobAccount &account, const QString &videoPath, const VideoIdentity &identity, int published, bool landingRecorded);
     void joinFinishedThread();
 
     Form &m_form;
@@ -121,6 +135,7 @@ private:
     std::atomic<bool> m_running{false};
     QString m_origin;
     std::unique_ptr<PublishJournal> m_journal; // read at each start; shared by the lanes
+    std::unique_ptr<PassProgress> m_pass;      // the accounts finished in this pass
     int m_lanesOverride = 0;
     int m_lanes = 1; // of the current run
     // What the lanes share, under m_laneMutex.
@@ -130,6 +145,10 @@ private:
     // Published videos that could not be deleted or moved: never picked
     // again, so the account goes on with its next video.
     QSet<QString> m_undisposable;
+    // Videos a lane has picked and not let go yet (claimKey): two accounts
+    // sharing a folder never take the same file.
+    QSet<QString> m_claimed;
+    std::mutex m_pickMutex; // one pick (list, rename, claim) at a time
     // Dealing accounts to lanes in one pass.
     int m_nextNumber = 1;
     QList<int> m_inProgress;

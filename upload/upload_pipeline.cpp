@@ -25,7 +25,7 @@ UploadPipeline::UploadPipeline(Form &form, BrowserLibrary &library, BrowserSessi
 
 int UploadPipeline::page() const
 {
-    return lane().pageId;
+    return m_session.lane().pageId;
 }
 
 void UploadPipeline::setVideo(const JobAccount &account, const QString &videoPath, int tickerId)
@@ -48,8 +48,10 @@ bool UploadPipeline::uploadOneVideo()
         m_outcome = UploadOutcome::ProxyFailed;
         return failureEnd(tickerId, QStringLiteral("the proxy of account %1 is not usable: %2").arg(m_account.id, m_session.proxyFailure()));
     }
-    if (opened <= 0)
+    if (opened <= 0) {
+        m_outcome = UploadOutcome::NoPage;
         return failureEnd(tickerId, QStringLiteral("no page on the profile of account %1 could be opened").arg(m_account.id));
+    }
     if (m_session.loggedOut()) {
         m_outcome = UploadOutcome::LoggedOut;
         return failureEnd(tickerId, QStringLiteral("account %1 is not logged in: the studio shows its login").arg(m_account.id));
@@ -101,9 +103,9 @@ bool UploadPipeline::stillInTime()
 {
     const int limit = giveUpSeconds;
     // The page goes when the limit passes: its picture is taken first.
-    if (limit > 0 && lane().elapsedSeconds > limit && m_evidence.png.isEmpty())
+    if (limit > 0 && m_session.lane().elapsedSeconds > limit && m_evidence.png.isEmpty())
         evidence::capturePage(m_library, page(), m_evidence);
-    if (checkGiveUp())
+    if (checkGiveUp(m_session.lane()))
         return true;
     QString why = QStringLiteral("its time limit of %1 s passed").arg(limit);
     if (!m_lastSeen.isEmpty())
@@ -121,7 +123,7 @@ bool UploadPipeline::failureEnd(int tickerId, const QString &reason)
         m_reason = reason;
         evidence::capturePage(m_library, page(), m_evidence);
     }
-    lane().elapsedSeconds = 0;
+    m_session.lane().elapsedSeconds = 0;
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();
     return false;

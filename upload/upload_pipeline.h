@@ -18,6 +18,7 @@ enum class UploadOutcome {
     Refused,    // the studio refused the file itself (its status read "上传失败")
     LoggedOut,  // the studio showed its login page instead of the upload page
     ProxyFailed, // the account's proxy is down or refuses the account
+    NoPage,     // no page of the account's own could be had (its login window is open, its browser cannot start)
 };
 
 // Hooks around the one press that may publish: `beforeSubmit` runs before

@@ -5,7 +5,9 @@
 #include "browser/browser_library.h"
 #include "tests/support/test_main.h"
 #include "upload/elapsed_ticker.h"
+#include "upload/run_report.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
@@ -151,4 +153,53 @@ TEST_F(LanesTest, TheSameFailureAgainAndAgainStopsTheRun)
     EXPECT_EQ(m_form.partText("状态条1", 1), message);
     EXPECT_LT(finished.size(), 6);
     EXPECT_TRUE(ledger().isEmpty());
+}
+
+// A matrix laid out as users lay them out, with two lanes: two accounts on
+// one pool folder, an account whose folder is offline, a row copied from
+// another without a new id, and an account the interrupted pass had
+// finished. Each clip of the pool goes out once; nothing goes out from the
+// default folder, under a borrowed profile, or a second time in one pass.
+TEST_F(LanesTest, EveryAccountKeepsItsOwnFolderProfileAndPass)
+{
+    startSimulator();
+    const QString pool = m_run.file("videos/pool");
+    addAccount("100", "user0", pool);
+    addAccount("101", "user1", pool);
+    QSet<QByteArray> poolClips;
+    for (int c = 1; c <= 2; ++c)
+        poolClips.insert(sha256Of(makeClip(pool + QStringLiteral("/p%1.mp4").arg(c))));
+    addAccount("102", "user2", m_run.file("videos/offline-share"));
+    ASSERT_TRUE(QDir(m_run.file("videos/offline-share")).removeRecursively());
+    const QString fallback = makeClip(m_run.file("videos/clicked-last/q1.mp4"));
+    m_form.setText("编辑框_视频素材目录", m_run.file("videos/clicked-last"));
+    const QString copiedFolder = m_run.file("videos/copy");
+    QDir().mkpath(copiedFolder);
+    const QString copied = makeClip(copiedFolder + "/e1.mp4");
+    m_table.appendRow({"4", QString(), copiedFolder, "100", QString()});
+    const QString finishedClip = makeClip(addAccount("104", "user4", m_run.file("videos/f")) + "/f1.mp4");
+    ASSERT_TRUE(testsupport::writeAll(m_run.file("data/pass.json"), R"({"start":"1","sequence":"1","finished":["104"]})"));
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_同时账号数", "2");
+    currentRow = 1; // the row the user selected: the window's commands act on it
+    ASSERT_TRUE(runUntilDone(400000));
+    EXPECT_EQ(currentRow.load(), 1) << "a lane moved the window's row";
+
+    const QList<QJsonObject> entries = ledger();
+    QSet<QByteArray> published;
+    for (const QJsonObject &e : entries) {
+        const QByteArray sha = e.value("file_sha256").toString().toLatin1();
+        EXPECT_TRUE(poolClips.contains(sha)) << e.value("file_name").toString().toStdString() << " went out under " << e.value("user").toString().toStdString();
+        EXPECT_FALSE(published.contains(sha)) << e.value("file_name").toString().toStdString() << " went out twice";
+        published.insert(sha);
+    }
+    EXPECT_EQ(published, poolClips);
+    EXPECT_EQ(m_table.cell(2, AccountTable::Status), "素材目录不存在");
+    EXPECT_TRUE(QFile::exists(fallback));
+    EXPECT_EQ(m_table.cell(3, AccountTable::Status), "账号标识重复");
+    EXPECT_TRUE(QFile::exists(copied));
+    EXPECT_TRUE(QFile::exists(finishedClip));
+    EXPECT_FALSE(QFile::exists(m_run.file("data/pass.json"))) << "a pass gone through to its end is not resumed";
+    const QByteArray report = testsupport::readAll(runreport::reportPath(QDate::currentDate()));
+    EXPECT_TRUE(report.contains("offline-share does not exist")) << report.constData();
 }

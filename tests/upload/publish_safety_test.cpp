@@ -415,3 +415,50 @@ TEST_F(PublishSafetyTest, TheLoginWindowOfTheJobsOwnAccountIsNeverItsPage)
     EXPECT_NE(currentPageId.load(), login);
     BrowserLibrary::instance().form_close_browser(login);
 }
+
+// A used clip moved back into the folder under another name (a sync tool's
+// "风景1 (2).mp4") is the same video of the same account: it is never
+// submitted again, and the row and the report say when it went out.
+TEST_F(PublishSafetyTest, AUsedClipPutBackUnderAnotherNameNeverGoesOutAgain)
+{
+    startSimulator();
+    const QString folder = addAccount("100", "pia", m_run.file("videos/p"));
+    const QString clip = makeClip(folder + "/风景1.mp4");
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("编辑框_使用过视频目录", m_run.file("used"));
+    QDir().mkpath(m_run.file("used"));
+    m_form.setChecked("单选框_移动", true);
+    ASSERT_TRUE(runUntilDone());
+    ASSERT_EQ(ledger().size(), 1);
+    ASSERT_TRUE(QFile::rename(m_run.file("used/风景1.mp4"), folder + "/风景1 (2).mp4"));
+    ASSERT_TRUE(runAgainUntilDone());
+    EXPECT_EQ(ledger().size(), 1);
+    EXPECT_TRUE(m_table.cell(0, AccountTable::Status).startsWith("已于")) << m_table.cell(0, AccountTable::Status).toStdString();
+    EXPECT_FALSE(QFile::exists(folder + "/风景1 (2).mp4"));
+    EXPECT_TRUE(testsupport::readAll(runreport::reportPath(QDate::currentDate())).contains("already published"));
+}
+
+// An account with no page of its own (its login window is open) ends its
+// own round; its attempts never count towards the stop on repeated failures,
+// and the next account publishes.
+TEST_F(PublishSafetyTest, AnAccountWithoutAPageOfItsOwnNeverStopsTheRun)
+{
+    startSimulator();
+    addAccount("100", "quin", m_run.file("videos/q"));
+    makeClip(m_run.file("videos/q/q1.mp4"));
+    const QString folder = addAccount("101", "rosa", m_run.file("videos/r"));
+    makeClip(folder + "/r1.mp4");
+    QByteArray ini = testsupport::readAll(m_run.file("data/services.ini"));
+    ASSERT_TRUE(testsupport::writeAll(m_run.file("data/services.ini"), ini + "[lanes]\nsame_failure_stop=2\n"));
+    m_form.setText("编辑框_单账号上传", "3");
+    m_form.setText("放弃秒", "400"); // seconds of the scaled clock
+    BrowserSession login(m_form, m_table, BrowserLibrary::instance());
+    login.initBrowserLibrary();
+    const int page = login.openUploadPage(0, "100", false);
+    ASSERT_GT(page, 0);
+    ASSERT_TRUE(runUntilDone());
+    EXPECT_FALSE(m_job->stoppedOnRepeatedFailures());
+    ASSERT_EQ(ledger().size(), 1);
+    EXPECT_EQ(ledger().first().value("user").toString(), "rosa");
+    BrowserLibrary::instance().form_close_browser(page);
+}
