@@ -74,15 +74,19 @@ std::string actionablePoint(std::string_view selector, int offset)
            // animation that leaves the box where it is (a glow, a pulse) does
            // not matter; one just starting does: it holds its first keyframe
            // until a frame gives it a start time, so it shows the same box
-           // twice before it moves. A hidden page gets no frames and its
-           // animations go by the clock: a tick will do there.
+           // twice before it moves. Whether it was starting is read before
+           // the wait: the frame that gives it its start time may come
+           // before the second box is taken (a busy machine skips frames),
+           // and the animation, no longer pending, still shows its first
+           // keyframe. A hidden page gets no frames and its animations go by
+           // the clock: a tick will do there.
            "const near=n=>{const t=n.effect&&n.effect.target;return n.playState==='running'&&!!t&&(t.contains(e)||e.contains(t));};"
            "const animated=()=>document.hidden?[]:document.getAnimations().filter(near);"
-           "const before=animated(),a=box(),since=performance.now();"
+           "const before=animated(),starting=before.some(n=>n.pending),a=box(),since=performance.now();"
            "for(let i=0;i<10;++i){const f=await tick();if(f?f>since||!before.length:document.hidden)break;}"
            "const b=box();"
            "if(!a||!b)return{s:'no box'};"
-           "if(a.some((x,i)=>Math.abs(x-b[i])>0.5)||before.some(n=>n.pending)||animated().some(n=>n.pending))return{s:'moving'};"
+           "if(starting||a.some((x,i)=>Math.abs(x-b[i])>0.5)||animated().some(n=>n.pending))return{s:'moving'};"
            "const x=b[0]+b[2]/2,y=b[1]+b[3]/2;"
            "const h=document.elementFromPoint(x,y);"
            "if(!h||!(h===e||e.contains(h))){let n='';if(h){n=h.tagName.toLowerCase();if(h.id)n+='#'+h.id;"

@@ -128,20 +128,15 @@ TEST_F(BrowserOperations, ClicksWaitUntilAPersonCouldClickAndLandOnTheElement)
 {
     ASSERT_TRUE(lib().form_forward_url(m_page, s_server->url("/actionable")));
     ASSERT_TRUE(showing("/actionable", "#mask1"));
-    // Under the mask for another half second: the click waits for it to go.
-    QElapsedTimer t;
-    t.start();
+    // Under the mask for another half second, hidden for a while, sliding:
+    // each click waits for its element. The page's log tells what happened:
+    // a click on the mask, one beside its element, or one on an element
+    // still sliding would each show there.
     EXPECT_TRUE(lib().form_dom_click(m_page, "#covered"));
-    EXPECT_GE(t.elapsed(), 200);
-    // Hidden for a while, then moving: each click waits for its element.
     ASSERT_EQ(lib().evaluateScript(m_page, "hideFor('shown',400)"), "1");
-    t.restart();
     EXPECT_TRUE(lib().form_dom_click(m_page, "#shown"));
-    EXPECT_GE(t.elapsed(), 300);
     ASSERT_EQ(lib().evaluateScript(m_page, "startMoving()"), "1");
-    t.restart();
     EXPECT_TRUE(lib().form_dom_click(m_page, "#moving"));
-    EXPECT_GE(t.elapsed(), 400);
     // In a rotated box on the link's first line, scrolled away in its box,
     // far below the view.
     for (const char *id : {"#wrapped", "#inner", "#far"})
@@ -159,10 +154,7 @@ TEST_F(BrowserOperations, AnEndlessPulseAroundAButtonDoesNotHoldItsClickButASlid
     ASSERT_EQ(lib().evaluateScript(m_page, "document.getAnimations().filter(a=>a.playState==='running').length"), "2");
     EXPECT_TRUE(lib().form_dom_click(m_page, "#publish"));
     ASSERT_EQ(lib().evaluateScript(m_page, "startGliding()"), "1");
-    QElapsedTimer t;
-    t.start();
     EXPECT_TRUE(lib().form_dom_click(m_page, "#glider"));
-    EXPECT_GE(t.elapsed(), 400);
     EXPECT_EQ(log(), QStringLiteral("publish:true:true;glider:true:true;"));
 }
 

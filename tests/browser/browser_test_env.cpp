@@ -56,8 +56,12 @@ body{margin:0;height:4000px}
 <div id="mask1" class="mask"></div>
 <script>
 function note(s){document.getElementById('log').textContent+=s+';'}
+// Each click says whether it was trusted, whether it landed on its element,
+// and, if the element was still sliding when it came, that too.
+const sliding=t=>t.getAnimations().some(a=>a.playState==='running'&&a.effect.getKeyframes().some(k=>k.transform||k.left));
 for(const b of document.querySelectorAll('button,a'))b.addEventListener('click',e=>{
-  const t=e.target.closest('button,a');note(t.id+':'+e.isTrusted+':'+(document.elementFromPoint(e.clientX,e.clientY)===e.target));});
+  const t=e.target.closest('button,a');
+  note(t.id+':'+e.isTrusted+':'+(document.elementFromPoint(e.clientX,e.clientY)===e.target)+(sliding(t)?':sliding':''));});
 document.getElementById('mask1').addEventListener('click',()=>note('mask1'));
 setTimeout(()=>document.getElementById('mask1').remove(),500);
 function hideFor(id,ms){const e=document.getElementById(id);e.style.visibility='hidden';setTimeout(()=>e.style.visibility='visible',ms);return 1;}
