@@ -405,7 +405,7 @@ int PublishJournal::countWithTitle(const QString &account, const QString &title)
     }));
 }
 
-QByteArray sha256OfFile(const QString &path)
+QByteArray sha256OfFile(const QString &path, const std::atomic<bool> *abandon)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -422,6 +422,10 @@ QByteArray sha256OfFile(const QString &path)
         }
         if (got == 0)
             break;
+        if (abandon && *abandon) {
+            qCInfo(lcUpload) << "the hash of" << path << "is no longer wanted; it stops";
+            return {};
+        }
         hash.addData(QByteArrayView(block.constData(), got));
     }
     return hash.result().toHex();

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <optional>
 #include <mutex>
 
@@ -109,5 +110,5 @@ QString journalStateName(JournalState state);
 JournalState journalStateFromName(QStringView name);
 
 // SHA-256 of a file's bytes in lower-case hex, read in 1 MiB blocks; empty on
-// a read error (logged).
-QByteArray sha256OfFile(const QString &path);
+// a read error (logged), or when `abandon` is set before the last block.
+QByteArray sha256OfFile(const QString &path, const std::atomic<bool> *abandon = nullptr);

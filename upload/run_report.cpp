@@ -34,19 +34,32 @@ bool isThrottledLocked(const AttemptRecord &r)
     return since >= 0 && since < kNoVideoEverySeconds;
 }
 
-void removeOldReportsLocked(const QString &folder, const QDate &today)
+// Reports go by their date, counted back from the line being written; but
+// a clock that jumped ahead (a year, a dead battery's date) must not take
+// every real report with it: the count starts no later than the newest
+// other report was last written.
+void removeOldReportsLocked(const QString &folder, const QString &writing, const QDate &today)
 {
     if (!today.isValid() || (folder == g_prunedFolder && today == g_prunedOn))
         return;
     g_prunedFolder = folder;
     g_prunedOn = today;
     static const QRegularExpression kReportName(QStringLiteral("^report-(\\d{4}-\\d{2}-\\d{2})\\.csv$"));
-    const QDate oldest = today.addDays(-kKeepDays);
     const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("report-*.csv")}, QDir::Files);
+    QDate newest;
+    for (const QFileInfo &file : files) {
+        const QDate written = file.lastModified().date();
+        if (file.absoluteFilePath() != writing && written.isValid() && (!newest.isValid() || written > newest))
+            newest = written;
+    }
+    const QDate reference = newest.isValid() && newest < today ? newest : today;
+    if (reference != today)
+        qCInfo(lcUpload) << "old run reports counted from" << reference << "when the newest report was written, not from" << today;
+    const QDate oldest = reference.addDays(-kKeepDays);
     for (const QFileInfo &file : files) {
         const QRegularExpressionMatch match = kReportName.match(file.fileName());
         const QDate date = match.hasMatch() ? QDate::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd")) : QDate();
-        if (!date.isValid() || date >= oldest)
+        if (!date.isValid() || date >= oldest || file.absoluteFilePath() == writing)
             continue;
         if (QFile::remove(file.absoluteFilePath()))
             qCInfo(lcUpload) << "removed the run report" << file.absoluteFilePath() << "older than" << kKeepDays << "days";
@@ -87,7 +100,7 @@ bool append(const AttemptRecord &r)
     const QString path = reportPath(r.time.date());
     const QString folder = QFileInfo(path).absolutePath();
     QDir().mkpath(folder);
-    removeOldReportsLocked(folder, r.time.date());
+    removeOldReportsLocked(folder, QFileInfo(path).absoluteFilePath(), r.time.date());
     QFile file(path);
     const bool fresh = !file.exists() || file.size() == 0;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {

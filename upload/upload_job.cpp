@@ -9,6 +9,7 @@
 #include "browser/browser_library.h"
 #include "form/form.h"
 #include "upload/available_memory.h"
+#include "upload/background_hash.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/failure_evidence.h"
 #include "upload/job_state.h"
@@ -27,7 +28,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <future>
 #include <vector>
 
 namespace {
@@ -522,7 +522,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
     identity.size = file.size();
     identity.name = file.fileName();
     identity.account = account.id;
-    std::future<QByteArray> hash = std::async(std::launch::async, [video] { return sha256OfFile(video); });
+    BackgroundHash hash(video);
 
     lane.state().elapsedSeconds = 0;
     bool ok = false;
@@ -546,7 +546,8 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         identity.title = pipeline.titleFor(video);
         SubmitHooks hooks;
         hooks.beforeSubmit = [&] {
-            identity.sha256Hex = hash.valid() ? hash.get() : identity.sha256Hex;
+            if (identity.sha256Hex.isEmpty())
+                identity.sha256Hex = hash.result();
             // Its bytes decide, not its name: a used clip put back under
             // another name is the same video of this account.
             const JournalState before = identity.sha256Hex.isEmpty() ? JournalState::None : m_journal->stateOf(identity.sha256Hex, identity.size, account.id);
@@ -628,7 +629,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         // A file the studio refuses again and again would block the account
         // for good in order mode: it goes aside and the account goes on.
         if (identity.sha256Hex.isEmpty())
-            identity.sha256Hex = hash.valid() ? hash.get() : sha256OfFile(video);
+            identity.sha256Hex = hash.result();
         const QString folder = videofiles::failedFolder(m_form);
         if (videofiles::moveWithCover(video, folder)) {
             const QString reason = QStringLiteral("the studio refused the file %1 times in a row (上传失败)").arg(kRefusalsBeforeSetAside);

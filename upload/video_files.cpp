@@ -34,8 +34,11 @@ QStringList filesIn(const QString &folder, const QString &pattern)
     dir.setFilter(QDir::Files | QDir::Hidden | QDir::System);
     dir.setSorting(QDir::Name | QDir::IgnoreCase);
     QStringList out;
+    // Regular files only: a named pipe called "x.mp4" would hold whoever
+    // opens it for good (the system entries Windows marks are files).
     for (const QFileInfo &info : dir.entryInfoList())
-        out.append(QDir::toNativeSeparators(info.absoluteFilePath()));
+        if (info.isFile())
+            out.append(QDir::toNativeSeparators(info.absoluteFilePath()));
     return out;
 }
 
@@ -221,17 +224,30 @@ bool isFileLocked(const QString &path)
     if (!QFileInfo::exists(path))
         return false;
 #ifdef Q_OS_WIN
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return true;
+    // Read access that shares only reading is refused while another program
+    // writes the file. Only that refusal means locked: a read-only file, an
+    // access rule or a long path is no writer, and the upload says what it
+    // meets there.
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+            return true;
+        qCInfo(lcUpload) << "cannot open" << path << "to see whether it is in use -- error" << error << "; taken as free";
+        return false;
+    }
     CloseHandle(h);
     return false;
 #else
     // A read lease is refused while any process has the file open for writing.
+    // Never blocking: whatever the name, no open may wait on the file.
     keepSigioHarmless();
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        qCInfo(lcUpload) << "cannot open" << path << "to see whether it is in use --" << qt_error_string(errno);
         return true;
+    }
     bool locked = false;
     if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
         ::fcntl(fd, F_SETLEASE, F_UNLCK);
@@ -263,13 +279,27 @@ QString pickVideo(Form &form, AccountTable &table, const QString &folder, int ro
             table.setCellOf(accountId, row, AccountTable::Status, QStringLiteral("没有视频"));
         return {};
     }
-    const QString chosen = form.isChecked(QStringLiteral("单选框_选择视频_随机")) ? randomEntry(videos) : videos.first();
-    if (isFileLocked(chosen)) {
-        qCInfo(lcUpload) << "skipped" << chosen << "-- another program has it open";
-        return {};
+    const bool random = form.isChecked(QStringLiteral("单选框_选择视频_随机"));
+    // A file another program still writes is passed over for this pick, and
+    // the next one goes: a file that stays locked never holds the account.
+    while (!videos.isEmpty()) {
+        const QString chosen = random ? randomEntry(videos) : videos.first();
+        videos.removeOne(chosen);
+        if (isFileLocked(chosen)) {
+            qCInfo(lcUpload) << "passed over" << chosen << "-- another program has it open";
+            const QString text = QStringLiteral("视频被占用，已跳过：%1").arg(fileNameOf(chosen, true));
+            if (accountId.isEmpty())
+                table.setCell(row, AccountTable::Status, text);
+            else
+                table.setCellOf(accountId, row, AccountTable::Status, text);
+            continue;
+        }
+        const QString path = shortenLongName(chosen);
+        if (QFileInfo::exists(path))
+            return path;
+        qCInfo(lcUpload) << "the video" << chosen << "went away while it was picked";
     }
-    const QString path = shortenLongName(chosen);
-    return QFileInfo::exists(path) ? path : QString();
+    return {};
 }
 
 bool disposeUsedVideo(Form &form, const QString &videoPath)

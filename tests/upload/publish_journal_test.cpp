@@ -1,4 +1,6 @@
 #include "upload/publish_journal.h"
+#include "upload/background_hash.h"
+#include "upload/delay_wait.h"
 #include "tests/support/test_support.h"
 
 #include <QCryptographicHash>
@@ -11,12 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <future>
 #include <memory>
 #include <vector>
 
 #ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -427,3 +434,42 @@ TEST(PublishJournalHash, Sha256OfFileHashesEveryByte)
     EXPECT_TRUE(sha256OfFile(run.file("missing.mp4")).isEmpty());
     EXPECT_TRUE(sha256OfFile(run.path()).isEmpty()); // a folder
 }
+
+#ifndef Q_OS_WIN
+// The hash runs beside the upload; an attempt that ends first, or a Stop,
+// never waits for it, even on a share that hangs (a pipe no one writes).
+TEST(PublishJournalHash, AHashNobodyWantsHoldsNobody)
+{
+    testsupport::TempRunDir run;
+    ASSERT_TRUE(testsupport::writeAll(run.file("v.mp4"), "bytes"));
+    EXPECT_EQ(BackgroundHash(run.file("v.mp4")).result(), QCryptographicHash::hash("bytes", QCryptographicHash::Sha256).toHex());
+
+    const QByteArray hung = QFile::encodeName(run.file("hung.mp4"));
+    ASSERT_EQ(::mkfifo(hung.constData(), 0600), 0);
+    auto letGo = std::async(std::launch::async, [&] { BackgroundHash hash(run.file("hung.mp4")); });
+    EXPECT_EQ(letGo.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+    StopToken token;
+    auto stopped = std::async(std::launch::async, [&] {
+        StopScope scope(token);
+        BackgroundHash hash(run.file("hung.mp4"));
+        try {
+            hash.result();
+        } catch (const JobStopped &) {
+            return true;
+        }
+        return false;
+    });
+    QThread::msleep(300);
+    token.requestStop();
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(stopped.get());
+    // Both readers are let go, so that their threads end with the test.
+    for (int i = 0; i < 2; ++i) {
+        const int fd = ::open(hung.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        QThread::msleep(100);
+    }
+}
+#endif

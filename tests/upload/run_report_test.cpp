@@ -73,6 +73,28 @@ TEST(RunReport, ReportsPastNinetyDaysGoAndNothingElse)
     EXPECT_TRUE(QFile::exists(run.file("logs/report-2026-12-09.csv")));
 }
 
+// One line written while the clock is a year ahead removes no real report:
+// the count goes back from when the newest report was written.
+TEST(RunReport, AClockAYearAheadLeavesTheRealReports)
+{
+    testsupport::TempRunDir run;
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto write = [&](int daysAgo) {
+        const QString path = runreport::reportPath(now.date().addDays(-daysAgo));
+        EXPECT_TRUE(testsupport::writeAll(path, "x"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadWrite));
+        EXPECT_TRUE(file.setFileTime(now.addDays(-daysAgo), QFileDevice::FileModificationTime));
+        return path;
+    };
+    const QString recent = write(10), older = write(60), old = write(120);
+    ASSERT_TRUE(runreport::append(attempt(now.addDays(365), "7", "published")));
+    EXPECT_TRUE(QFile::exists(recent));
+    EXPECT_TRUE(QFile::exists(older));
+    EXPECT_FALSE(QFile::exists(old)); // past ninety days by any clock
+    EXPECT_TRUE(QFile::exists(runreport::reportPath(now.date().addDays(365))));
+}
+
 TEST(RunReport, NoVideoAtMostOncePerAccountAnHour)
 {
     testsupport::TempRunDir run;

@@ -10,6 +10,9 @@
 #include <QProcess>
 
 #include <csignal>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -128,20 +131,33 @@ TEST_F(VideoFilesTest, TheUsedHoldAndFailedFoldersAreNeverMaterial)
     EXPECT_EQ(holdFolder(form), run.file("待确认视频"));
 }
 
-TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsLockedAndSkipped)
+// A file still being written is passed over for the next one, never for
+// good; a read-only file is no writer's; a named pipe is no video.
+TEST_F(VideoFilesTest, AFileHeldOpenForWritingIsPassedOverForTheNext)
 {
     const QString video = make("m/a.mp4");
+    const QString next = make("m/b.mp4");
     EXPECT_FALSE(isFileLocked(video));
     EXPECT_FALSE(isFileLocked(run.file("m/missing.mp4")));
     QProcess writer; // another process, as a program still writing the video
     writer.start(TOLVAR_HOLD_FILE_BIN, {QDir::toNativeSeparators(video)});
     ASSERT_TRUE(writer.waitForReadyRead(10000)) << writer.errorString().toStdString();
     EXPECT_TRUE(isFileLocked(video));
-    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), QString());
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), next);
+    EXPECT_EQ(table.cell(0, AccountTable::Status), "视频被占用，已跳过：a.mp4");
     writer.closeWriteChannel();
     ASSERT_TRUE(writer.waitForFinished(10000));
     EXPECT_FALSE(isFileLocked(video));
     EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), video);
+    ASSERT_TRUE(QFile::setPermissions(video, QFileDevice::ReadOwner | QFileDevice::ReadUser));
+    EXPECT_FALSE(isFileLocked(video));
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), video);
+#ifndef Q_OS_WIN
+    // First in order; opening it would wait for a writer for good.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(run.file("m/0.mp4")).constData(), 0600), 0);
+    EXPECT_EQ(listVideos(run.file("m"), false), (QStringList{video, next}));
+    EXPECT_EQ(pickVideo(form, table, run.file("m"), 0), video);
+#endif
 }
 
 #ifndef Q_OS_WIN
