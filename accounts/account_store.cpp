@@ -60,6 +60,17 @@ QString proxyColumnText(const QString &text, const QString &id)
     return proxy.serverText();
 }
 
+// A row other than `row` that shows the account id: two rows with one id
+// would share one browser profile (-1 when none does).
+int otherRowWithId(const AccountTable &table, const QString &id, int row)
+{
+    for (int r = 0; r < table.rowCount(); ++r) {
+        if (r != row && table.cell(r, AccountTable::AccountId) == id)
+            return r;
+    }
+    return -1;
+}
+
 QStringList accountFiles()
 {
     QStringList files;
@@ -108,8 +119,10 @@ void addAccount(Form &form, AccountTable &table)
 {
     const int row = table.appendRow();
     currentRow = row;
+    // Free as a file name and in the list: a listed account's file may be
+    // named for another id, or be gone.
     int n = 100;
-    while (QFile::exists(accountFilePath(QString::number(n))))
+    while (QFile::exists(accountFilePath(QString::number(n))) || otherRowWithId(table, QString::number(n), row) >= 0)
         ++n;
     const QString id = QString::number(n);
     const QString folder = form.text(QStringLiteral("编辑框_视频素材目录"));
@@ -145,6 +158,11 @@ void saveAccountEdits(Form &form, AccountTable &table)
     if (const QString why = accountid::whyUnsafe(id); !why.isEmpty()) {
         qCWarning(lcAccounts).noquote() << "edits refused for the account id" << id << "--" << why;
         messagebox::show(why);
+        return;
+    }
+    if (const int other = otherRowWithId(table, id, currentRow); other >= 0) {
+        qCWarning(lcAccounts).noquote() << "edits refused: account" << other + 1 << "has the id" << id << "already";
+        messagebox::show(QStringLiteral("账号标识重复"));
         return;
     }
     // A proxy the browser could not use as written is never stored.

@@ -186,6 +186,33 @@ TEST_F(AccountStoreTest, EditsWithAnUnsafeIdAreRefusedAndWriteNothing)
     EXPECT_EQ(accountDocument().value("缓存id"), QString());
 }
 
+// Two rows with one id would share one browser profile: a new account never
+// gets a listed id, and edits that would give a row another's are refused.
+TEST_F(AccountStoreTest, NoTwoAccountsGetOneId)
+{
+    writeAccount("200", R"({"昵称":"甲","素材目录":"/v/a","缓存id":"100"})"); // 100 has no file of its name
+    writeAccount("101", R"({"昵称":"乙","素材目录":"/v/b","缓存id":"101"})");
+    loadAllAccounts(table);
+    form.setText("编辑框_视频素材目录", "/v/c");
+    addAccount(form, table);
+    EXPECT_EQ(form.text("编辑框_账号标识"), "102");
+    EXPECT_FALSE(QFile::exists(accountFilePath("100")));
+
+    currentRow = table.rowOf("101");
+    const QList<QStringList> rows = table.snapshot();
+    form.setText("编辑框_账号标识", "100");
+    form.setText("编辑框_视频素材目录", "/v/b2");
+    saveAccountEdits(form, table);
+    EXPECT_EQ(presenter.shown, QStringList{"账号标识重复"});
+    EXPECT_EQ(table.snapshot(), rows);
+    EXPECT_FALSE(QFile::exists(accountFilePath("100")));
+
+    form.setText("编辑框_账号标识", "101"); // its own id is no other's
+    saveAccountEdits(form, table);
+    EXPECT_EQ(presenter.shown.size(), 1);
+    EXPECT_EQ(member("101", "素材目录"), "/v/b2");
+}
+
 TEST_F(AccountStoreTest, FilesThatCannotRunAreListedWithTheReason)
 {
     writeAccount("100", R"({"昵称":"甲","缓存id":"100"})");
