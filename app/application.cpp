@@ -214,7 +214,7 @@ void Application::connectUploadJob()
     m_accountCommands->setOpenUploadPage([this](int row, const QString &id) {
         // A login window is the user's, whether a run is going or about to
         // start: it never becomes the job's page.
-        runKeepingWindowLive("opening the upload page", [this, row, id] { m_job->session().openUploadPage(row, id, false); });
+        runKeepingWindowLive("opening the upload page", [this, row, id] { m_job->session().openLoginWindow(row, id); });
     });
     if (m_commandLine.headless) {
         // One line per account, per video start and per result.

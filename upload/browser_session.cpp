@@ -205,6 +205,15 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     return page;
 }
 
+int BrowserSession::openLoginWindow(int row, const QString &cacheId) const
+{
+    // Flags and lane state of its own: the job's lane reads this session's
+    // flags while it works, from its own thread.
+    LaneState none(0);
+    BrowserSession login(*this, none);
+    return login.openUploadPage(row, cacheId, false);
+}
+
 bool BrowserSession::waitForUploadBox(int pageId)
 {
     // Twenty polls half a second apart. With the waits shrunk for tests those

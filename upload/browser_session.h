@@ -44,6 +44,12 @@ public:
     // opened from the list never takes the job's page). Returns the page, 0
     // when none opened.
     int openUploadPage(int row, const QString &cacheId, bool forTheJob = true);
+    // The login window of the list's 配置登陆此账号: the account's upload
+    // page on a session of its own (same form, table, library and screen),
+    // so that what it finds (a login page, a failed proxy) is never taken
+    // for what the job's lane found. Any thread; returns the page, 0 when
+    // none opened.
+    int openLoginWindow(int row, const QString &cacheId) const;
     // Makes the account's own page the job's page on a fresh upload form:
     // an open page of its profile is taken to the upload address again (a
     // form left from an earlier attempt is never reused), else a browser is

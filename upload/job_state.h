@@ -25,7 +25,8 @@ extern std::atomic<int> currentTickerId;
 // through the calling thread, so nothing a lane does moves another's.
 class LaneState final {
 public:
-    // A lane of its own (number 2 and up).
+    // A lane of its own (number 2 and up; 0 for a login window's session,
+    // which belongs to no lane).
     explicit LaneState(int number);
     ~LaneState();
     LaneState(const LaneState &) = delete;

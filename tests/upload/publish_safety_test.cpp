@@ -5,6 +5,7 @@
 #include "tests/upload/e2e_fixture.h"
 
 #include "accounts/account_document.h"
+#include "accounts/account_store.h"
 #include "accounts/account_table.h"
 #include "browser/browser_library.h"
 #include "tests/support/test_main.h"
@@ -18,6 +19,9 @@
 #include <QFile>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -414,6 +418,51 @@ TEST_F(PublishSafetyTest, TheLoginWindowOfTheJobsOwnAccountIsNeverItsPage)
     EXPECT_EQ(BrowserLibrary::instance().form_page_isactive(login), 1);
     EXPECT_NE(currentPageId.load(), login);
     BrowserLibrary::instance().form_close_browser(login);
+}
+
+// Login windows the user opens during a run have sessions of their own: what
+// they find (the login page of a logged-out account, a proxy that is down)
+// is never taken for the running account's. Its upload page is late, so its
+// wait for the page spans both windows' openings.
+TEST_F(PublishSafetyTest, LoginWindowsNeverSpeakForTheRunningAccount)
+{
+    startSimulator({"--page-delay", "7000"}); // the simulator's clock, not scaled; under the ten seconds the page gets
+    const QString folder = addAccount("100", "una", m_run.file("videos/u"));
+    makeClip(folder + "/u1.mp4");
+    addAccount("101", QString(), m_run.file("videos/v")); // never logged in
+    addAccount("102", QString(), m_run.file("videos/w"));
+    AccountDocument doc;
+    ASSERT_TRUE(doc.loadFile(accounts::accountFilePath("102")));
+    doc.setValue("代理", "http://127.0.0.1:1"); // nothing listens there
+    ASSERT_TRUE(doc.saveFile(accounts::accountFilePath("102")));
+    m_form.setText("编辑框_单账号上传", "1");
+    m_form.setText("放弃秒", "2400"); // seconds of the scaled clock: two minutes
+    recordResults();
+    QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
+    pressStartStop();
+    ASSERT_TRUE(started.wait(60000));
+    BrowserLibrary &library = BrowserLibrary::instance();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !library.form_connect_started().pageIds.isEmpty(); }, 60000));
+    // As the window opens them: on a thread of its own while events go on.
+    const auto openLoginWindow = [&](int row, const QString &id) {
+        std::atomic<int> page{-1};
+        std::thread window([&] { page = m_job->session().openLoginWindow(row, id); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return page >= 0; }, 60000));
+        window.join();
+        return page.load();
+    };
+    const int login = openLoginWindow(1, "101");
+    EXPECT_GT(login, 0);
+    library.form_close_browser(login);
+    EXPECT_EQ(openLoginWindow(2, "102"), 0);
+    ASSERT_TRUE(m_sim->setKnobs({{"page-delay", "0"}}));
+    ASSERT_TRUE(done.wait(120000));
+    EXPECT_EQ(results, (QList<bool>{true}));
+    EXPECT_EQ(field(ledger(), "user"), QStringList{"una"});
+    const QString status = m_table.cell(0, AccountTable::Status);
+    EXPECT_NE(status, "未登录");
+    EXPECT_NE(status, "代理不可用");
 }
 
 // A used clip moved back into the folder under another name (a sync tool's
