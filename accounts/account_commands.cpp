@@ -19,7 +19,7 @@ AccountCommands::AccountCommands(Form &form, AccountTable &table, CommandRegistr
     , m_form(form)
     , m_table(table)
 {
-    commands.addCommand(QStringLiteral("按钮_读取所有账号"), [this] { accounts::loadAllAccounts(m_table); });
+    commands.addCommand(QStringLiteral("按钮_读取所有账号"), [this] { loadAllAccounts(); });
     commands.addCommand(QStringLiteral("按钮_修改账号信息"), [this] { accounts::saveAccountEdits(m_form, m_table); });
     commands.addCommand(QStringLiteral("按钮_删除本账号"), [this] { deleteCurrentAccount(); });
     commands.addCommand(QStringLiteral("按钮8"), [this] { browseMaterialFolder(); });
@@ -73,10 +73,25 @@ void AccountCommands::runMenuItem(const QString &item)
 
 void AccountCommands::loadAllAccountsInBackground()
 {
+    ++m_loads;
     QThread *thread = QThread::create([this] { accounts::loadAllAccounts(m_table); });
     thread->setObjectName(QStringLiteral("accounts"));
+    connect(thread, &QThread::finished, this, &AccountCommands::endLoad); // back on this thread
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
+}
+
+void AccountCommands::loadAllAccounts()
+{
+    ++m_loads;
+    accounts::loadAllAccounts(m_table);
+    endLoad();
+}
+
+void AccountCommands::endLoad()
+{
+    if (--m_loads == 0)
+        emit loadFinished();
 }
 
 void AccountCommands::deleteSelected()
@@ -85,7 +100,7 @@ void AccountCommands::deleteSelected()
         return;
     accounts::deleteAccountFile(m_table.cell(m_selected, AccountTable::AccountId));
     m_selected = -1;
-    accounts::loadAllAccounts(m_table);
+    loadAllAccounts();
 }
 
 void AccountCommands::configureLogin()

@@ -39,11 +39,20 @@ public:
 
     // Loads the list on a worker thread (start-up).
     void loadAllAccountsInBackground();
+    // A load of the list is under way, on its thread or on this one (which
+    // handles events meanwhile). User-interface thread.
+    bool isLoading() const { return m_loads > 0; }
 
     // Folder of the account's browser profile: huancun/tolvar<id>.
     static QString profileFolder(const QString &id);
 
+signals:
+    // The loads under way have all replaced the list.
+    void loadFinished();
+
 private:
+    void loadAllAccounts();
+    void endLoad();
     void deleteSelected();
     void configureLogin();
     void openUploadPage(int row, const QString &id);
@@ -57,6 +66,7 @@ private:
     Form &m_form;
     AccountTable &m_table;
     int m_selected = -1;
+    int m_loads = 0;
     std::function<void(int, const QString &)> m_openUploadPage;
     std::function<QString()> m_pickFolder;
     std::function<void(const QString &)> m_openFolder;

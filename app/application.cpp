@@ -197,7 +197,14 @@ void Application::connectUploadJob()
         const QScreen *screen = QGuiApplication::primaryScreen();
         return screen ? screen->size() : QSize(1920, 1080);
     });
-    m_commands->addCommand(QStringLiteral("开始"), [this] { m_job->startStopJob(); });
+    m_commands->addCommand(QStringLiteral("开始"), [this] { pressStartStop(); });
+    connect(m_accountCommands.get(), &AccountCommands::loadFinished, this, [this] {
+        if (!m_startWaitsForLoad)
+            return;
+        m_startWaitsForLoad = false;
+        qCInfo(lcApp) << "the account list has loaded: the Start pressed meanwhile goes ahead";
+        m_job->startStopJob();
+    });
     m_commands->addCommand(QStringLiteral("按钮11"), [this] {
         runKeepingWindowLive("reading the browser version", [this] {
             BrowserVersionInfo info;
@@ -311,6 +318,22 @@ void Application::onStartWindowClicked(const QString &name)
         else if (!tag.isEmpty())
             messagebox::show(tag);
     }
+}
+
+void Application::pressStartStop()
+{
+    // A run works on the list it finds: started before the list has loaded
+    // (--start, or a quick hand, with many account files or a cold disk), it
+    // would see no accounts at all and go back to account 1. Such a Start
+    // waits for the load; a second press meanwhile takes it back, as Stop
+    // would. Stop always acts at once.
+    if (m_mainForm.text(QStringLiteral("开始")) == QStringLiteral("开始") && m_accountCommands->isLoading()) {
+        m_startWaitsForLoad = !m_startWaitsForLoad;
+        qCInfo(lcApp) << (m_startWaitsForLoad ? "Start pressed while the account list loads: it waits for the load"
+                                              : "Start pressed again while waiting for the account list: the start is withdrawn");
+        return;
+    }
+    m_job->startStopJob();
 }
 
 void Application::toggleFromHotKey()

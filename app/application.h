@@ -61,6 +61,8 @@ private:
     void onMainWindowCreated();
     void showMainWindow();
     void toggleFromHotKey();
+    // The 开始 command, however it is pressed (button, hot key, --start).
+    void pressStartStop();
     void connectUploadJob();
     void connectServices();
     void onStartWindowClicked(const QString &name);
@@ -82,6 +84,7 @@ private:
     QString m_mainCaption;
     bool m_settingsLoaded = false;
     bool m_browserCallRunning = false;
+    bool m_startWaitsForLoad = false; // Start was pressed while the list loaded
     std::function<void()> m_exitProcess;
     // Last, so their threads end before the forms they write go away.
     std::unique_ptr<ServiceFormView> m_serviceView;
