@@ -49,8 +49,9 @@ void AccountCommands::selectRow(int row)
     currentRow = m_selected;
     const QString id = m_table.cell(m_selected, AccountTable::AccountId);
     m_form.setText(QStringLiteral("编辑框_账号标识"), id);
-    // The list shows no credentials: the editor takes the proxy from the file.
-    m_form.setText(QStringLiteral("编辑框_代理"), accounts::proxyTextOf(id));
+    // The list shows no credentials: the editor takes the proxy from the file
+    // (empty when the file cannot be read; the reader has said why).
+    m_form.setText(QStringLiteral("编辑框_代理"), accounts::proxyTextOf(id).value_or(QString()));
     const QString folder = m_table.cell(m_selected, AccountTable::Folder);
     if (!folder.isEmpty())
         m_form.setText(QStringLiteral("编辑框_视频素材目录"), folder);
@@ -191,11 +192,13 @@ void AccountCommands::checkSelectedProxyInBackground()
 
 QString AccountCommands::checkProxy(int row, const QString &id)
 {
-    const QString text = accounts::proxyTextOf(id);
     QString why;
-    const AccountProxy proxy = AccountProxy::parse(text, &why);
+    const std::optional<QString> text = accounts::proxyTextOf(id, &why);
+    const AccountProxy proxy = text ? AccountProxy::parse(*text, &why) : AccountProxy{};
     QString status;
-    if (!why.isEmpty()) {
+    if (!text) {
+        status = QStringLiteral("代理不可用：账号文件无法读取");
+    } else if (!why.isEmpty()) {
         status = QStringLiteral("代理不可用：") + why;
     } else if (proxy.isDirect()) {
         status = QStringLiteral("未设置代理");

@@ -22,14 +22,15 @@ AccountDocument::AccountDocument()
     m_doc.SetObject();
 }
 
-bool AccountDocument::loadFile(const QString &path)
+bool AccountDocument::loadFile(const QString &path, QString *why)
 {
+    QString reason;
     QByteArray bytes;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        qCWarning(lcAccounts) << "cannot read the account file" << path << "--" << file.errorString();
+        reason = QStringLiteral("cannot read the account file %1: %2").arg(path, file.errorString());
     else if (file.size() > kMaxFileBytes)
-        qCWarning(lcAccounts) << "the account file" << path << "is" << file.size() << "bytes, too large to be one; read as empty";
+        reason = QStringLiteral("the account file %1 is %2 bytes, too large to be one").arg(path).arg(file.size());
     else
         bytes = file.readAll();
     const QByteArray utf8 = gbk::decodeUtf8OrGbk(bytes).toUtf8();
@@ -39,15 +40,21 @@ bool AccountDocument::loadFile(const QString &path)
     parsed.Parse<rapidjson::kParseIterativeFlag>(utf8.constData(), static_cast<size_t>(utf8.size()));
     std::lock_guard lock(m_mutex);
     if (parsed.HasParseError() || !parsed.IsObject()) {
-        if (file.isOpen() && parsed.HasParseError())
-            qCWarning(lcAccounts) << "the account file" << path << "is no JSON:" << rapidjson::GetParseError_En(parsed.GetParseError()) << "at byte"
-                                  << parsed.GetErrorOffset();
-        else if (file.isOpen())
-            qCWarning(lcAccounts) << "the account file" << path << "holds no JSON object";
+        if (reason.isEmpty() && parsed.HasParseError())
+            reason = QStringLiteral("the account file %1 is no JSON: %2 at byte %3")
+                         .arg(path, QString::fromUtf8(rapidjson::GetParseError_En(parsed.GetParseError())))
+                         .arg(parsed.GetErrorOffset());
+        else if (reason.isEmpty())
+            reason = QStringLiteral("the account file %1 holds no JSON object").arg(path);
+        qCWarning(lcAccounts).noquote() << reason;
+        if (why)
+            *why = reason;
         m_doc.SetObject();
         return false;
     }
     m_doc.Swap(parsed);
+    if (why)
+        why->clear();
     return true;
 }
 
@@ -99,6 +106,14 @@ void AccountDocument::clear()
 {
     std::lock_guard lock(m_mutex);
     m_doc.SetObject();
+}
+
+bool AccountDocument::holdsNonText(const QString &key) const
+{
+    const QByteArray k = key.toUtf8();
+    std::lock_guard lock(m_mutex);
+    const auto it = m_doc.FindMember(rapidjson::StringRef(k.constData(), static_cast<rapidjson::SizeType>(k.size())));
+    return it != m_doc.MemberEnd() && !it->value.IsString();
 }
 
 bool AccountDocument::contains(const QString &key) const

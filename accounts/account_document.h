@@ -15,13 +15,16 @@ public:
     AccountDocument();
 
     // Tolerant: UTF-8 or GBK text, a leading byte-order mark. A file that is
-    // missing or not a JSON object leaves the document empty and gives false.
-    bool loadFile(const QString &path);
+    // missing or not a JSON object leaves the document empty and gives false,
+    // with the reason in `why` when asked for.
+    bool loadFile(const QString &path, QString *why = nullptr);
     // Writes UTF-8 JSON atomically.
     bool saveFile(const QString &path) const;
 
     // Missing members and members that are not text read as empty.
     QString value(const QString &key) const;
+    // The member is there and is not text (a number, null, an object …).
+    bool holdsNonText(const QString &key) const;
     void setValue(const QString &key, const QString &text);
     void remove(const QString &key);
     void clear();

@@ -117,6 +117,12 @@ QString BrowserLibrary::profileOfPage(int pageId) const
     return page ? page->browser->profile : QString();
 }
 
+int BrowserLibrary::browserOfPage(int pageId) const
+{
+    const auto page = d->page(pageId);
+    return page ? page->browser->id : 0;
+}
+
 bool BrowserLibrary::form_active_page(int pageId)
 {
     PageRef ref;
@@ -355,6 +361,18 @@ bool BrowserLibrary::form_close_browser(int pageId)
         return false;
     }
     d->closeBrowser(page->browser, 3000);
+    return true;
+}
+
+bool BrowserLibrary::form_browser_close(int browserId)
+{
+    const auto browser = d->browser(browserId);
+    if (!browser) {
+        qCInfo(lcBrowser) << "close: browser" << browserId << "is unknown or closed already";
+        return false;
+    }
+    qCInfo(lcBrowser) << "closing browser" << browserId << "on" << browser->profile;
+    d->closeBrowser(browser, 3000);
     return true;
 }
 

@@ -90,6 +90,9 @@ public:
     bool form_js_dialog_overwrite(int pageId);
     // Closes the browser that shows the page (the whole process).
     bool form_close_browser(int pageId);
+    // Closes the browser itself, whatever became of its pages (all closed, or
+    // crashed). False when it is unknown or closed already.
+    bool form_browser_close(int browserId);
     // {"Browser", "Protocol-Version", "User-Agent", "V8-Version",
     //  "WebKit-Version", "webSocketDebuggerUrl"} as JSON text.
     QString form_get_version(int pageId);
@@ -106,6 +109,9 @@ public:
     QList<qint64> browserProcessIds() const;
     // Absolute profile folder of the browser showing the page ("" when unknown).
     QString profileOfPage(int pageId) const;
+    // The browser of the page, also of one that has closed since (0 when
+    // unknown, or its browser has been closed).
+    int browserOfPage(int pageId) const;
 
 private:
     // Waits (up to 2 s) until the match is attached, visible and enabled.

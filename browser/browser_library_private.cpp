@@ -83,6 +83,13 @@ std::shared_ptr<PageEntry> BrowserLibraryPrivate::page(int pageId)
     return it == m_pages.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<BrowserEntry> BrowserLibraryPrivate::browser(int browserId)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_browsers.find(browserId);
+    return it == m_browsers.end() ? nullptr : it->second;
+}
+
 void BrowserLibraryPrivate::report(int pageId, int browserId, int event)
 {
     PageEventCallback callback;

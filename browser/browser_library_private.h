@@ -53,6 +53,7 @@ public:
     int openPageIn(const std::shared_ptr<BrowserEntry> &browser, const QString &url);
     bool resolve(int pageId, PageRef &ref, bool needSession);
     std::shared_ptr<PageEntry> page(int pageId);
+    std::shared_ptr<BrowserEntry> browser(int browserId);
     void closeBrowser(const std::shared_ptr<BrowserEntry> &browser, int graceMs);
     std::shared_ptr<BrowserEntry> browserWithProfile(const QString &profile);
     std::vector<std::shared_ptr<BrowserEntry>> browsers();

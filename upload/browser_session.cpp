@@ -23,6 +23,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 #include <mutex>
 #include <thread>
 
@@ -171,6 +172,8 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     if (forTheJob)
         m_lane.pageId = 0; // never another account's page while this one starts
     const int browser = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
+    if (forTheJob && browser > 0)
+        m_browserId = browser; // the session's to close, whatever becomes of its page
     const int page = browser > 0 ? newestPageOn(profile) : 0;
     if (page > 0 && !forTheJob) {
         std::lock_guard lock(g_loginMutex);
@@ -182,7 +185,7 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     }
     if (forTheJob && stopRequestedHere()) {
         // Stopped while the browser came up: it goes again, with nothing left behind.
-        m_library.form_close_browser(page);
+        closeBrowser();
         checkStop();
     }
     if (forTheJob) {
@@ -295,7 +298,12 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     m_lane.pageId = 0;
     m_loggedOut = false;
     m_proxyFailure.clear();
-    m_viaProxy = !accounts::proxyTextOf(account.id).trimmed().isEmpty();
+    // Not even a browser already open: its account may have been moved to
+    // another proxy, or off one, in the file that cannot be read now.
+    const std::optional<AccountProxy> proxy = readProxy(account.id);
+    if (!proxy)
+        return 0;
+    m_viaProxy = !proxy->isDirect();
     const QString profile = QDir(profileDirectory(account.id)).absolutePath();
     // The user's login window is the user's: the job neither takes it over
     // nor starts a second browser on its profile.
@@ -306,13 +314,15 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     const int own = newestPageOn(profile);
     if (own == 0)
         return openUploadPage(account.row, account.id);
+    m_browserId = m_library.browserOfPage(own);
+    m_lane.browserId = m_browserId;
     m_library.form_active_page(own);
     // A fresh form every attempt: one left from an earlier attempt may still
     // hold a finished upload that would go out under the new title.
     const QString origin = ServiceConfig::load().studioOrigin;
     if (!m_library.form_forward_url(own, origin + QStringLiteral("/upload"))) {
         qCWarning(lcUpload) << "the open page" << own << "of account row" << account.row + 1 << "did not load the upload page; a new browser starts";
-        m_library.form_close_browser(own);
+        closeBrowser();
         return openUploadPage(account.row, account.id);
     }
     m_loggedOut = false;
@@ -341,30 +351,53 @@ bool BrowserSession::showsLogin(int pageId)
     return loggedOut;
 }
 
-bool BrowserSession::proxyUsable(const QString &cacheId, BrowserStartOptions *options)
+std::optional<AccountProxy> BrowserSession::readProxy(const QString &cacheId)
 {
-    const QString text = accounts::proxyTextOf(cacheId.isEmpty() ? QStringLiteral("100") : cacheId);
-    m_viaProxy = !text.trimmed().isEmpty();
-    if (!m_viaProxy)
-        return true;
+    const QString id = cacheId.isEmpty() ? QStringLiteral("100") : cacheId;
     QString why;
-    const AccountProxy proxy = AccountProxy::parse(text, &why);
+    const std::optional<QString> text = accounts::proxyTextOf(id, &why);
+    if (!text) {
+        m_proxyFailure = QStringLiteral("the proxy cannot be known: %1").arg(why);
+        qCWarning(lcUpload).noquote() << "no browser for account" << id << ":" << m_proxyFailure;
+        return std::nullopt;
+    }
+    const AccountProxy proxy = AccountProxy::parse(*text, &why);
     if (!why.isEmpty()) {
         m_proxyFailure = why;
-        qCWarning(lcUpload).noquote() << "no browser for account" << cacheId << ": its proxy cannot be used --" << why;
-        return false;
+        qCWarning(lcUpload).noquote() << "no browser for account" << id << ": its proxy cannot be used --" << why;
+        return std::nullopt;
     }
+    return proxy;
+}
+
+void BrowserSession::closeBrowser()
+{
+    const int browser = std::exchange(m_browserId, 0);
+    m_lane.pageId = 0;
+    m_lane.browserId = 0;
+    if (browser > 0)
+        m_library.form_browser_close(browser);
+}
+
+bool BrowserSession::proxyUsable(const QString &cacheId, BrowserStartOptions *options)
+{
+    const std::optional<AccountProxy> proxy = readProxy(cacheId);
+    m_viaProxy = !proxy || !proxy->isDirect();
+    if (!proxy)
+        return false;
+    if (proxy->isDirect())
+        return true;
     // Checked before the browser starts: a proxy that is down or refuses the
     // account fails the attempt now, not after the page's time-outs.
-    const net::ProxyCheck check = net::checkProxy(proxy.serverText(), proxy.user, proxy.password, ServiceConfig::load().studioOrigin);
+    const net::ProxyCheck check = net::checkProxy(proxy->serverText(), proxy->user, proxy->password, ServiceConfig::load().studioOrigin);
     if (!check.usable) {
         m_proxyFailure = check.reason;
-        qCWarning(lcUpload).noquote() << "no browser for account" << cacheId << ": its proxy" << proxy.serverText() << "is not usable --" << check.reason;
+        qCWarning(lcUpload).noquote() << "no browser for account" << cacheId << ": its proxy" << proxy->serverText() << "is not usable --" << check.reason;
         return false;
     }
-    options->proxyServer = proxy.serverText();
-    options->proxyUser = proxy.user;
-    options->proxyPassword = proxy.password;
+    options->proxyServer = proxy->serverText();
+    options->proxyUser = proxy->user;
+    options->proxyPassword = proxy->password;
     return true;
 }
 

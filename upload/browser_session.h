@@ -6,8 +6,10 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class AccountTable;
+struct AccountProxy;
 class BrowserLibrary;
 struct BrowserStartOptions;
 class Form;
@@ -70,6 +72,16 @@ public:
     bool proxyUnusable(const JobAccount &account);
     // The account of the last page opened or attached has a proxy.
     bool viaProxy() const { return m_viaProxy; }
+    // The account's proxy as its file says (direct only when the file says
+    // so). nullopt, with proxyFailure() set and logged, when the file cannot
+    // be read or parsed or its proxy text is refused: such an account gets
+    // no browser, since going direct would publish from this machine's own
+    // address.
+    std::optional<AccountProxy> readProxy(const QString &cacheId);
+    // Closes the browser this session started or attached for the job, by
+    // the browser itself: its page may be gone already (a crashed renderer,
+    // a tab the studio closed) while the browser lives on.
+    void closeBrowser();
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);
@@ -106,6 +118,7 @@ private:
     bool m_loggedOut = false;
     QString m_proxyFailure;
     bool m_viaProxy = false; // the page being waited for goes through a proxy
+    int m_browserId = 0;     // the job's browser of this session (0 = none)
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

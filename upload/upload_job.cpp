@@ -223,8 +223,10 @@ void UploadJob::runPass()
                 runLane(*l, count, perAccount);
             } catch (const JobStopped &) {
                 // Lane 1 leaves its page as a stopped run always has; the
-                // other lanes' browsers are extra and go.
-                m_library.form_close_browser(l->state().pageId);
+                // other lanes' browsers are extra and go, by the browser:
+                // a Stop in the middle of opening or attaching finds the
+                // lane with no page yet.
+                l->session->closeBrowser();
             }
         });
     }
@@ -404,7 +406,9 @@ bool UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
     // (finishAccount).
     if (m_lanes == 1)
         m_form.setText(kSequence, QString::number(number + 1));
-    m_library.form_close_browser(lane.state().pageId);
+    // By the browser: a crashed or closed tab has left the lane without a
+    // page while its browser (a gigabyte) lives on.
+    lane.session->closeBrowser();
     DelayWait(900);
     if (m_form.isChecked(QStringLiteral("选择框_2账号间隔")))
         DelayWait(leadingInt(m_form.text(QStringLiteral("编辑框_账号间隔"))), 1);

@@ -4,6 +4,7 @@
 
 #include "browser/browser_library.h"
 #include "tests/support/test_main.h"
+#include "upload/browser_session.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/run_report.h"
 
@@ -37,6 +38,20 @@ protected:
     }
     QHash<QByteArray, QString> m_userOfClip;
 };
+
+// Processes of the machine whose command line names the account's browser
+// profile: what is left of its browser, whatever the library thinks.
+int processesOnProfileOf(const QString &accountId)
+{
+    const QByteArray flag = ("--user-data-dir=" + QDir(BrowserSession::profileDirectory(accountId)).absolutePath()).toUtf8();
+    int count = 0;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(flag))
+            ++count;
+    }
+    return count;
+}
 
 } // namespace
 
@@ -202,4 +217,53 @@ TEST_F(LanesTest, EveryAccountKeepsItsOwnFolderProfileAndPass)
     EXPECT_FALSE(QFile::exists(m_run.file("data/pass.json"))) << "a pass gone through to its end is not resumed";
     const QByteArray report = testsupport::readAll(runreport::reportPath(QDate::currentDate()));
     EXPECT_TRUE(report.contains("offline-share does not exist")) << report.constData();
+}
+
+// The renderer of the account's page crashes mid-upload: the lane is left
+// with no page, but the browser it started goes with the account's turn.
+TEST_F(LanesTest, ABrowserWhosePageCrashedEndsWithItsAccount)
+{
+    startSimulator({"--stall-at", "50"});
+    addAccounts(1, 1);
+    m_form.setText("编辑框_单账号上传", "1");
+    QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
+    pressStartStop();
+    ASSERT_TRUE(QTest::qWaitFor([] { return currentPageId.load() > 0; }, 60000));
+    ASSERT_GT(processesOnProfileOf("100"), 0);
+    BrowserLibrary::instance().form_forward_url(currentPageId.load(), "chrome://crash");
+    ASSERT_TRUE(done.wait(120000));
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([] { return processesOnProfileOf("100") == 0; }, 10000)) << "its browser outlived the account's turn";
+    EXPECT_TRUE(BrowserLibrary::instance().browserProcessIds().isEmpty());
+}
+
+// Stop while lane 2 waits for the upload box of the page it had open
+// already (its second video, a slow studio): lane 1 keeps its browser as a
+// stopped run always has, lane 2's goes.
+TEST_F(LanesTest, StopDuringTheUploadBoxWaitLeavesNoBrowserOfLaneTwo)
+{
+    startSimulator({"--page-delay", "5000"});
+    addAccounts(2, 2);
+    m_form.setText("编辑框_单账号上传", "2");
+    m_form.setText("编辑框_同时账号数", "2");
+    m_form.setText("放弃秒", "2400"); // the slow pages stay well inside the time limit
+    QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
+    pressStartStop();
+    // Lane 1 is the one whose page is the process-wide one.
+    ASSERT_TRUE(QTest::qWaitFor([] { return currentPageId.load() > 0; }, 60000));
+    const bool firstIs100 = BrowserLibrary::instance().profileOfPage(currentPageId.load()) == QDir(BrowserSession::profileDirectory("100")).absolutePath();
+    const QString laneTwoAccount = firstIs100 ? "101" : "100";
+    const int laneTwoRow = firstIs100 ? 1 : 0;
+    const auto startsOfLaneTwo = [&] {
+        int n = 0;
+        for (qsizetype i = 0; i < started.size(); ++i)
+            n += started.at(i).at(0).toInt() == laneTwoRow ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return startsOfLaneTwo() == 2; }, 180000));
+    QTest::qWait(1500);
+    pressStartStop();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !m_job->isRunning(); }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processesOnProfileOf(laneTwoAccount) == 0; }, 10000))
+        << "the browser of lane 2 (account " << laneTwoAccount.toStdString() << ") is left";
 }

@@ -259,3 +259,39 @@ TEST_F(ProxyTest, TheCheckCommandTellsAWorkingAStoppedAndARefusingProxyApart)
     EXPECT_EQ(commands.checkProxy(0, "100"), "代理不可用：连接被拒绝");
     EXPECT_EQ(m_table.cell(0, AccountTable::Status), "代理不可用：连接被拒绝");
 }
+
+// Accounts behind a proxy whose files went bad before their turn (a sync
+// tool's half-written copy, a file gone): neither account goes to the studio
+// at all, least of all from the machine's own address, and each attempt is a
+// proxy failure that says why.
+TEST_F(ProxyTest, AnAccountWhoseFileCannotBeReadNeverGoesDirect)
+{
+    startSimulatorWithProxies();
+    makeClip(addAccount("100", "halfWritten", m_run.file("videos/100")) + "/a.mp4");
+    makeClip(addAccount("101", "fileGone", m_run.file("videos/101")) + "/b.mp4");
+    setProxy("100", tinyproxyUrl(kPassword));
+    setProxy("101", socksUrl());
+    const QByteArray whole = testsupport::readAll(accounts::accountFilePath("100"));
+    ASSERT_TRUE(testsupport::writeAll(accounts::accountFilePath("100"), whole.left(whole.size() / 2)));
+    ASSERT_TRUE(QFile::remove(accounts::accountFilePath("101")));
+    const int mark = requestCount();
+    testsupport::LogCapture log;
+    ASSERT_TRUE(runUntilDone(60000));
+
+    EXPECT_TRUE(ledger().isEmpty());
+    EXPECT_TRUE(clientsOf("halfWritten", mark).isEmpty()) << QStringList(clientsOf("halfWritten", mark).values()).join(',').toStdString();
+    EXPECT_TRUE(clientsOf("fileGone", mark).isEmpty()) << QStringList(clientsOf("fileGone", mark).values()).join(',').toStdString();
+    EXPECT_EQ(m_table.cell(0, AccountTable::Status), "代理不可用");
+    EXPECT_EQ(m_table.cell(1, AccountTable::Status), "代理不可用");
+    const QStringList lines = runReport().split('\n');
+    const auto reportLine = [&lines](const QString &video) {
+        for (const QString &line : lines)
+            if (line.contains(video))
+                return line;
+        return QString();
+    };
+    EXPECT_TRUE(reportLine("a.mp4").contains("proxy failed") && reportLine("a.mp4").contains("is no JSON")) << reportLine("a.mp4").toStdString();
+    EXPECT_TRUE(reportLine("b.mp4").contains("proxy failed") && reportLine("b.mp4").contains("cannot read the account file")) << reportLine("b.mp4").toStdString();
+    EXPECT_FALSE(log.linesWith({"tolvar.upload", "100", "the proxy cannot be known", "is no JSON"}).isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_FALSE(log.linesWith({"tolvar.upload", "101", "the proxy cannot be known", "cannot read the account file"}).isEmpty());
+}
