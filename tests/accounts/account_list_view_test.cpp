@@ -2,6 +2,7 @@
 #include "accounts/account_table.h"
 #include "app/application.h"
 #include "tests/support/test_support.h"
+#include "tests/support/eventually.h"
 
 #include <QAbstractItemModel>
 #include <QLineEdit>
@@ -48,7 +49,7 @@ protected:
 TEST_F(AccountListViewTest, ColumnsRowsAndTheMenu)
 {
     ASSERT_NE(view, nullptr);
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
     ASSERT_EQ(view->model()->columnCount(), 19);
     EXPECT_EQ(view->model()->headerData(0, Qt::Horizontal).toString(), "序号");
     EXPECT_EQ(view->model()->headerData(17, Qt::Horizontal).toString(), "总收入");
@@ -68,7 +69,7 @@ TEST_F(AccountListViewTest, ColumnsRowsAndTheMenu)
 // editor shows the whole text from the account's file, in a box of its own.
 TEST_F(AccountListViewTest, TheProxyColumnAndItsEditBox)
 {
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
     const int row = rowWithId("102");
     EXPECT_EQ(view->model()->index(row, 18).data().toString(), "http://127.0.0.1:3128");
     select(row);
@@ -92,7 +93,7 @@ TEST_F(AccountListViewTest, TheProxyColumnAndItsEditBox)
 
 TEST_F(AccountListViewTest, SelectingARowFillsTheEditBoxesButAnEmptyFolderLeavesItsBox)
 {
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
     select(rowWithId("100"));
     EXPECT_EQ(edit("编辑框_账号标识"), "100");
     EXPECT_EQ(edit("编辑框_视频素材目录"), "/v/a");
@@ -104,12 +105,12 @@ TEST_F(AccountListViewTest, SelectingARowFillsTheEditBoxesButAnEmptyFolderLeaves
 
 TEST_F(AccountListViewTest, MovingTheFirstOfThreeRowsToTheBottom)
 {
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
     const QString firstId = view->model()->index(0, 3).data().toString();
     select(0);
     app.accountCommands().runMenuItem("此项移动到最底部");
-    QTRY_COMPARE(view->model()->rowCount(), 3);
-    QTRY_COMPARE(view->model()->index(2, 3).data().toString(), firstId);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
+    ASSERT_EVENTUALLY_EQ(view->model()->index(2, 3).data().toString(), firstId, 5000);
     QStringList numbers;
     for (int r = 0; r < 3; ++r)
         numbers.append(view->model()->index(r, 0).data().toString());
@@ -121,12 +122,12 @@ TEST_F(AccountListViewTest, MovingTheFirstOfThreeRowsToTheBottom)
 // keeps what the user typed, and currentRow stays where it was.
 TEST_F(AccountListViewTest, MovingOrDeletingTheSelectedRowLeavesTheEditorAlone)
 {
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
     select(rowWithId("100"));
     const int row = currentRow.load();
     app.mainForm().setText("编辑框_视频素材目录", "/v/typed but not saved");
     app.accountCommands().runMenuItem("此项移动到最底部");
-    QTRY_COMPARE(view->model()->index(2, 3).data().toString(), QString("100"));
+    ASSERT_EVENTUALLY_EQ(view->model()->index(2, 3).data().toString(), QString("100"), 5000);
     QTest::qWait(50);
     EXPECT_EQ(edit("编辑框_账号标识"), "100");
     EXPECT_EQ(edit("编辑框_视频素材目录"), "/v/typed but not saved");
@@ -135,7 +136,7 @@ TEST_F(AccountListViewTest, MovingOrDeletingTheSelectedRowLeavesTheEditorAlone)
     select(rowWithId("101"));
     app.mainForm().setText("编辑框_视频素材目录", "/v/another");
     app.mainForm().click("按钮_删除本账号");
-    QTRY_COMPARE(view->model()->rowCount(), 2);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 2, 5000);
     QTest::qWait(50);
     EXPECT_EQ(rowWithId("101"), -1);
     EXPECT_EQ(edit("编辑框_账号标识"), "101");
@@ -144,7 +145,7 @@ TEST_F(AccountListViewTest, MovingOrDeletingTheSelectedRowLeavesTheEditorAlone)
 
 TEST_F(AccountListViewTest, MenuItemsThatNeedARowDoNothingWithoutOne)
 {
-    QTRY_COMPARE(view->model()->rowCount(), 3);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 3, 5000);
     app.accountCommands().selectRow(-1);
     for (const char *item : {"删除此账号", "此项移动到最底部", "打开作者主页"})
         app.accountCommands().runMenuItem(item);
@@ -155,7 +156,7 @@ TEST_F(AccountListViewTest, MenuItemsThatNeedARowDoNothingWithoutOne)
     // Adding works without a selection and lands in the view.
     app.mainForm().setText("编辑框_视频素材目录", "/v/new");
     app.accountCommands().runMenuItem("添加账号");
-    QTRY_COMPARE(view->model()->rowCount(), 4);
+    ASSERT_EVENTUALLY_EQ(view->model()->rowCount(), 4, 5000);
     EXPECT_EQ(view->model()->index(3, 3).data().toString(), "103");
     EXPECT_EQ(view->model()->index(3, 4).data().toString(), "已添加");
 }

@@ -5,6 +5,7 @@
 #include "app/start_window.h"
 #include "form/window_layout.h"
 #include "tests/support/test_support.h"
+#include "tests/support/eventually.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -193,7 +194,7 @@ TEST_F(WindowTest, NoControlCoversACaption)
     EXPECT_GT(expectNoCaptionCovered(window), 40);
     ASSERT_NE(app.startWindow(), nullptr);
     app.startForm().setPartText("状态条1", 0, "版本v3.0");
-    QTRY_COMPARE(app.startWindow()->findChild<QLabel *>("状态条1#0")->text(), QString("版本v3.0"));
+    ASSERT_EVENTUALLY_EQ(app.startWindow()->findChild<QLabel *>("状态条1#0")->text(), QString("版本v3.0"), 5000);
     EXPECT_GT(expectNoCaptionCovered(app.startWindow()), 0);
 }
 
@@ -242,7 +243,7 @@ TEST_F(WindowTest, WidgetsAndFormStayInStepBothWays)
     worker->start();
     worker->wait();
     delete worker;
-    QTRY_COMPARE(find<QLineEdit>("编辑框_账号序列")->text(), QString("9"));
+    ASSERT_EVENTUALLY_EQ(find<QLineEdit>("编辑框_账号序列")->text(), QString("9"), 5000);
 
     auto *title = find<QPlainTextEdit>("编辑框_标题前");
     title->setPlainText("a\nb");
@@ -280,8 +281,8 @@ TEST_F(WindowTest, OutsideTextsShowAsTheyAreAndLabelsTakeTheLeftButtonOnly)
     auto *label = find<QLabel>("标签15");
     ASSERT_NE(part, nullptr);
     ASSERT_NE(label, nullptr);
-    QTRY_COMPARE(part->text(), markup);
-    QTRY_COMPARE(label->text(), markup);
+    ASSERT_EVENTUALLY_EQ(part->text(), markup, 5000);
+    ASSERT_EVENTUALLY_EQ(label->text(), markup, 5000);
     EXPECT_GE(part->sizeHint().width(), part->fontMetrics().horizontalAdvance(markup));
     EXPECT_EQ(label->textFormat(), Qt::PlainText);
 
@@ -329,7 +330,7 @@ TEST(StartWindowTest, EndingBeforeTheSettingsAreReadSavesNothing)
         app.startUp();
         ASSERT_NE(app.startWindow(), nullptr);
         how(app);
-        QTRY_COMPARE_WITH_TIMEOUT(exits, 1, 5000);
+        ASSERT_EVENTUALLY_EQ(exits, 1, 5000);
         EXPECT_EQ(testsupport::readAll(settings::settingsDataPath()), before);
     };
     endEarly([](Application &app) { app.startWindow()->close(); });

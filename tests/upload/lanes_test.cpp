@@ -7,6 +7,7 @@
 #include "upload/browser_session.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/run_report.h"
+#include "tests/support/eventually.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -102,13 +103,13 @@ TEST_F(LanesTest, StopReachesEveryLaneAndStartResumesAtTheLowestUnfinishedAccoun
     m_form.setText("编辑框_同时账号数", "3");
     QueuedSpy started(m_job.get(), &UploadJob::videoStarted);
     pressStartStop();
-    QTRY_VERIFY_WITH_TIMEOUT(started.size() >= 3, 120000);
+    ASSERT_EVENTUALLY(started.size() >= 3, 120000);
     QTest::qWait(1500);
     QElapsedTimer stopping;
     stopping.start();
     pressStartStop();
     EXPECT_EQ(m_form.text("开始"), "开始");
-    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning() && ElapsedTicker::liveCount() == 0, 2000);
+    ASSERT_EVENTUALLY(!m_job->isRunning() && ElapsedTicker::liveCount() == 0, 2000);
     std::printf("stop with 3 lanes: every lane and ticker ended after %lld ms\n", static_cast<long long>(stopping.elapsed()));
     EXPECT_TRUE(ledger().isEmpty());
     EXPECT_LE(BrowserLibrary::instance().browserProcessIds().size(), 1);
@@ -138,7 +139,7 @@ TEST_F(LanesTest, LanesWaitForMemoryAndGoOnWhenItIsThere)
             n += m_table.cell(row, AccountTable::Status) == "等待内存" ? 1 : 0;
         return n;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(waiting(), 2, 60000);
+    ASSERT_EVENTUALLY_EQ(waiting(), 2, 60000);
     setLaneSettings("min_free_mb=0");
     QueuedSpy done(m_job.get(), &UploadJob::finishedByItself);
     ASSERT_TRUE(done.wait(300000));
@@ -163,7 +164,7 @@ TEST_F(LanesTest, TheSameFailureAgainAndAgainStopsTheRun)
     const QString message = "连续3个视频在同一步骤失败（设置封面），已停止，请检查发布页面是否改版";
     EXPECT_EQ(stopped.first().first().toString(), message);
     EXPECT_EQ(m_form.text("开始"), "开始");
-    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 10000);
+    ASSERT_EVENTUALLY(!m_job->isRunning(), 10000);
     EXPECT_TRUE(m_job->stoppedOnRepeatedFailures());
     EXPECT_EQ(m_form.partText("状态条1", 1), message);
     EXPECT_LT(finished.size(), 6);

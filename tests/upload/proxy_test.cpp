@@ -9,6 +9,7 @@
 #include "form/command_registry.h"
 #include "tests/support/test_main.h"
 #include "upload/run_report.h"
+#include "tests/support/eventually.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -220,7 +221,7 @@ TEST_F(ProxyTest, AProxyThatStopsMidUploadFailsTheAttemptAndNeverFallsBackToDire
     stopProxy(m_tinyproxy);
     QElapsedTimer failing;
     failing.start();
-    QTRY_COMPARE_WITH_TIMEOUT(m_table.cell(0, AccountTable::Status), QString("代理不可用"), 120000);
+    ASSERT_EVENTUALLY_EQ(m_table.cell(0, AccountTable::Status), QString("代理不可用"), 120000);
     // Soon after the upload stands still, not when the page gives up its retries.
     EXPECT_LT(failing.elapsed(), 15000);
     ASSERT_TRUE(done.wait(120000));
@@ -233,7 +234,7 @@ TEST_F(ProxyTest, AProxyThatStopsMidUploadFailsTheAttemptAndNeverFallsBackToDire
     m_sim->setKnobs({{"stall-at", "-1"}});
     startTinyproxy();
     pressStartStop(); // the ended run still shows 停止
-    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 20000);
+    ASSERT_EVENTUALLY(!m_job->isRunning(), 20000);
     ASSERT_TRUE(runUntilDone(120000));
     ASSERT_EQ(ledger().size(), 1);
     EXPECT_EQ(ledger().first().value("user").toString(), "midway");

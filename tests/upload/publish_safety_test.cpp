@@ -13,6 +13,7 @@
 #include "upload/job_state.h"
 #include "upload/publish_journal.h"
 #include "upload/run_report.h"
+#include "tests/support/eventually.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -239,7 +240,7 @@ TEST_F(PublishSafetyTest, AStoppedRunNeverStartsAgainByItself)
     pressStartStop(); // stop while the browser starts
     EXPECT_EQ(m_form.text("开始"), "开始");
     pressStartStop(); // and start again at once
-    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 30000);
+    ASSERT_EVENTUALLY(!m_job->isRunning(), 30000);
     QTest::qWait(3000);
     EXPECT_FALSE(m_job->isRunning());
     EXPECT_EQ(m_form.text("开始"), "开始");

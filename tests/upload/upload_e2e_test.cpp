@@ -9,6 +9,7 @@
 #include "upload/browser_session.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/job_state.h"
+#include "tests/support/eventually.h"
 
 #include <QDir>
 #include <QFile>
@@ -121,7 +122,7 @@ TEST_F(UploadE2eTest, ThreeAccountsFromNumberTwoWithTwoVideosEach)
     m_form.setText("编辑框_单账号上传", "1");
     QueuedSpy accounts(m_job.get(), &UploadJob::accountStarted);
     pressStartStop();
-    QTRY_VERIFY_WITH_TIMEOUT(accounts.count() >= 4, 120000);
+    ASSERT_EVENTUALLY(accounts.count() >= 4, 120000);
     pressStartStop();
     m_job->waitUntilStopped();
     EXPECT_EQ(accounts.at(0).at(0).toInt(), 0); // number 4 > 3 accounts: back to the first
@@ -259,7 +260,7 @@ TEST_F(UploadE2eTest, StopInTheMiddleOfAnUploadAndResume)
     QTest::qWait(2500); // the file is on its way
     pressStartStop();
     EXPECT_EQ(m_form.text("开始"), "开始");
-    QTRY_VERIFY_WITH_TIMEOUT(!m_job->isRunning(), 3000);
+    ASSERT_EVENTUALLY(!m_job->isRunning(), 3000);
     const QString status = m_table.cell(1, AccountTable::Status);
     QTest::qWait(1500);
     EXPECT_EQ(m_table.cell(1, AccountTable::Status), status); // the row keeps its texts, the ticker is gone
@@ -381,7 +382,7 @@ TEST_F(UploadE2eTest, ALoginJustMadeSurvivesClosingItsBusyBrowserAtOnce)
     ASSERT_GT(login, 0);
     ASSERT_TRUE(lib.form_dom_input(login, ".login-name", "lena"));
     ASSERT_TRUE(lib.form_dom_click(login, ".login-submit"));
-    QTRY_COMPARE_WITH_TIMEOUT(lib.form_dom_gettext(login, ".user-info__username"), QStringLiteral("lena"), 30000);
+    ASSERT_EVENTUALLY_EQ(lib.form_dom_gettext(login, ".user-info__username"), QStringLiteral("lena"), 30000);
     {
         // Well past 3 s, well inside the 10 s the browser allows itself.
         const NetworkServiceStall stall(lib.profileOfPage(login), 5000);
