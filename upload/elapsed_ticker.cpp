@@ -105,7 +105,12 @@ bool checkGiveUp(LaneState &state)
         return true;
     const int tickerId = state.tickerId;
     state.elapsedSeconds = 0;
-    BrowserLibrary::instance().form_close_browser(state.pageId);
+    // By the lane's browser where it is known: a page that crashed has left
+    // the lane no page id to close by.
+    if (state.browserId > 0)
+        BrowserLibrary::instance().form_browser_close(state.browserId);
+    else
+        BrowserLibrary::instance().form_close_browser(state.pageId);
     if (auto ticker = ElapsedTicker::find(tickerId))
         ticker->stop();
     return false;

@@ -140,6 +140,8 @@ TEST_F(ServicesWindowTest, TheWindowStaysLiveWhileItsBrowserCallsRun)
     QByteArray ini = simServicesIni(sim.port());
     ini += "[browser]\nheadless=true\nextra_args=--no-sandbox --disable-gpu --no-first-run --disable-background-networking --disable-sync\n";
     ASSERT_TRUE(testsupport::writeAll(run.file("data/services.ini"), ini));
+    // Its file says it has no proxy: only such an account's browser goes direct.
+    ASSERT_TRUE(testsupport::writeAll(run.file("data/list/live1.json"), R"({"昵称":"","素材目录":"","缓存id":"live1","代理":""})"));
     RecordingPresenter presenter(messagebox::Answer::Ok);
     Application app{CommandLine{}};
     app.setExitProcess([] {});
