@@ -8,6 +8,8 @@
 #include "tests/support/test_support.h"
 #include "upload/upload_job.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -34,7 +36,9 @@ TEST(StartTest, AStartPressedWhileTheListLoadsRunsOnTheWholeList)
     const QString missing = run.file("missing");
     for (int i = 0; i < kAccounts; ++i) {
         const QString id = QString::number(100 + i);
-        testsupport::writeAll(accounts::accountFilePath(id), QStringLiteral(R"({"素材目录":"%1","缓存id":"%2"})").arg(missing, id).toUtf8());
+        // Through the JSON writer: a Windows path's backslashes need escapes.
+        const QJsonObject account{{QStringLiteral("素材目录"), missing}, {QStringLiteral("缓存id"), id}};
+        testsupport::writeAll(accounts::accountFilePath(id), QJsonDocument(account).toJson(QJsonDocument::Compact));
     }
     Form saved;
     declareControls(saved, mainWindowLayout());
