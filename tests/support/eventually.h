@@ -16,6 +16,6 @@
 // The same for `actual == expected`; the failure shows both values.
 #define ASSERT_EVENTUALLY_EQ(actual, expected, ms)                              \
     do {                                                                        \
-        QTest::qWaitFor([&] { return (actual) == (expected); }, ms);            \
+        (void)QTest::qWaitFor([&] { return (actual) == (expected); }, ms);      \
         ASSERT_EQ(actual, expected) << "within " << (ms) << " ms: " #actual;     \
     } while (false)
