@@ -6,6 +6,8 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
 
 using testsupport::SimProcess;
 
@@ -125,4 +127,42 @@ TEST(Notification, SignedReportsAreRecordedAndOthersRefused)
     ASSERT_TRUE(sim.setKnobs({{"fail-notify", "1"}}));
     EXPECT_EQ(sim.request("GET", target, {}, {{"Sign", signFor(t)}}).status, 500);
     EXPECT_EQ(sim.notifications().size(), 2);
+}
+
+TEST(UpdateServers, StudioDescriptionIsOfferedWithItsHash)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("studio-pages.json");
+    auto write = [&file](const QByteArray &bytes) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    };
+    ASSERT_TRUE(write("{\"version\": 4, \"pages\": {\"upload\": {}}}\n"));
+    SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
+    EXPECT_FALSE(jsonOf(sim.request("GET", "/u1/up_quorl/index.json")).contains("页面配置"));
+    EXPECT_EQ(sim.request("GET", "/u1/up_quorl/studio-pages.json").status, 404);
+
+    ASSERT_TRUE(sim.setKnobs({{"studio-description", file}}));
+    auto offered = [&sim](const char *root) {
+        return jsonOf(sim.request("GET", QByteArray(root) + "up_quorl/index.json")).value("页面配置").toObject();
+    };
+    const QJsonObject member = offered("/u2/");
+    EXPECT_EQ(member.value("版本").toInteger(-1), 4);
+    EXPECT_EQ(member.value("文件名").toString(), "studio-pages.json");
+    const auto served = sim.request("GET", "/u2/up_quorl/" + member.value("文件名").toString().toUtf8());
+    ASSERT_EQ(served.status, 200);
+    EXPECT_TRUE(served.header("Content-Type").startsWith("application/json"));
+    EXPECT_EQ(QCryptographicHash::hash(served.body, QCryptographicHash::Sha256).toHex(),
+              member.value("SHA256").toString().toLatin1());
+
+    // Read afresh on each request; the advertised hash can be overridden.
+    const QByteArray second = "{\"version\": 5}";
+    ASSERT_TRUE(write(second));
+    EXPECT_EQ(offered("/u3/").value("版本").toInteger(-1), 5);
+    EXPECT_EQ(offered("/u3/").value("SHA256").toString().toLatin1(),
+              QCryptographicHash::hash(second, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(sim.request("GET", "/u3/up_quorl/studio-pages.json").body, second);
+    ASSERT_TRUE(sim.setKnobs({{"studio-description-sha256", QString(64, '0')}}));
+    EXPECT_EQ(offered("/u1/").value("SHA256").toString(), QString(64, '0'));
 }

@@ -117,3 +117,48 @@ TEST(StudioSimKnobs, ControlEndpointReportsAndValidates)
     EXPECT_EQ(after.value("update-version").toString(), "3.0.0");
     EXPECT_FALSE(after.value("fail-quote").toBool());
 }
+
+TEST(StudioRedesign, UploadPageTakesTheNewNamesAndPutsTheCoverFirst)
+{
+    SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("byte-Dora"));
+    const QByteArray classic = client.get("/upload").body;
+    ASSERT_TRUE(sim.setKnobs({{"redesign", "1"}}));
+    const QByteArray page = client.get("/upload").body;
+
+    const QList<QByteArray> oldNames = {"m-quorl-upload", "class=\"byte-", "'.byte-", "m-button", "cannot-click",
+                                        "btn-l", "js-submit-", "video-form-item-wrapper", "class=\"percent\"",
+                                        "'.status'", "点击上传或将", ">存草稿<", "sure.textContent = '上传中'"};
+    for (const QByteArray &name : oldNames) {
+        EXPECT_TRUE(classic.contains(name)) << name.toStdString();
+        EXPECT_FALSE(page.contains(name)) << name.toStdString();
+    }
+    const QList<QByteArray> newNames = {
+        "class=\"cover-picker\" id=\"cover-box\">选择封面<", "'cover-picker--done'", ".upload-meter__value {",
+        "$('.upload-meter__state')", "拖拽视频到这里，或点击上传", "class=\"semi-radio-inner-text\">原创<",
+        "class=\"semi-checkbox-mask\"", "class=\"ui-btn red topbar__publish\"", "class=\"ui-btn red confirm\"",
+        "'.ui-btn-text'", "classList.contains('is-disabled')", "class=\"dialog-btn dialog-btn--ok disabled\"",
+        "class=\"dialog-btn dialog-btn--cancel\"", "sure.textContent = '处理中'", "<div class=\"form-field\">",
+        "'#publish-submit > button'", "<div id=\"publish-draft\" class=\"submit-item\"><button type=\"button\" class=\"ui-btn\">暂存草稿<",
+        "\"cover-tabs__item\">本地上传<"};
+    for (const QByteArray &name : newNames)
+        EXPECT_TRUE(page.contains(name)) << name.toStdString();
+    // Script words that look like class names are left alone, and so is the user's name.
+    const QList<QByteArray> kept = {"res.status", "body !== undefined", "setStatus('上传中')",
+                                    "user-info__username\">byte-Dora<"};
+    for (const QByteArray &word : kept)
+        EXPECT_TRUE(page.contains(word)) << word.toStdString();
+
+    // The cover section heads <main>: its input is the document's first file input.
+    const qsizetype main = page.indexOf("<main");
+    const qsizetype coverLabel = page.indexOf("<div class=\"form-label\">封面</div>");
+    EXPECT_LT(main, coverLabel);
+    EXPECT_LT(coverLabel, page.indexOf("<section class=\"upload-card\">"));
+    EXPECT_LT(page.indexOf("id=\"cover-input\""), page.indexOf("id=\"video-input\""));
+    EXPECT_EQ(page.count("<div class=\"form-label\">封面</div>"), 1);
+
+    // The content pages and their shared header stay as they were.
+    EXPECT_TRUE(client.get("/content?tab=video").body.contains("class=\"m-button red topbar__publish\""));
+}

@@ -27,6 +27,7 @@ struct KnobValues {
     long long lateLanding = 0;      // ms: the submit dialog closes on confirm and the landing comes this much later
     long long listDelay = 300;      // ms before the content pages render their list (a script of the page)
     long long pageDelay = 0;        // ms the upload and content pages take to answer (a busy studio)
+    bool redesign = false;          // the upload page comes in the studio's redesign (other names, same flow)
 
     std::string updateDown;         // servers ("1,2,3") that answer 503
     std::string updateProbeBad;     // servers whose test.txt reads "ok " instead of "ok"
@@ -34,6 +35,8 @@ struct KnobValues {
     std::string updateNotes = "修复已知问题，提升上传稳定性";
     std::string updateFileName = "tolvar_new.exe";
     long long updateFileSize = 1048576;
+    std::string studioDescription;       // path of a JSON file the update servers offer as the studio page description
+    std::string studioDescriptionSha256; // when set, the hash advertised for it instead of the real one
     bool failIndex = false;
     bool brokenIndex = false;
     bool failDownload = false;

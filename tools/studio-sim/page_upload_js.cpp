@@ -119,9 +119,13 @@ const char *const kUploadJs = R"JS(
 
   if (cfg.hiddenInputs) document.querySelectorAll('input[type=file]').forEach(function (i) { i.style.display = 'none'; });
   if (cfg.lateForm) {
-    var form = $('.video-form');
-    form.style.display = 'none';
-    videoInput.addEventListener('change', function () { setTimeout(function () { form.style.display = ''; }, 1000); });
+    // The cover section belongs with the form, wherever the design puts it.
+    var coverRow = $('.cover-row');
+    var late = [$('.video-form'), coverRow, coverRow.previousElementSibling];
+    late.forEach(function (e) { e.style.display = 'none'; });
+    videoInput.addEventListener('change', function () {
+      setTimeout(function () { late.forEach(function (e) { e.style.display = ''; }); }, 1000);
+    });
   }
 
   videoInput.addEventListener('change', function () {

@@ -12,17 +12,130 @@ void replaceAll(std::string &text, const std::string &from, const std::string &t
         text.replace(pos, from.size(), to);
 }
 
+// The shared header, split around the user name so that the upload page's
+// redesign can rename its classes without ever touching the name.
+constexpr const char *kHeaderBeforeName =
+    "<header class=\"topbar\">"
+    "<div class=\"topbar__logo\">创作服务平台</div>"
+    "<ul class=\"topbar__nav\"><li><a href=\"/upload\">首页</a></li>"
+    "<li><a href=\"/content?tab=video\">内容管理</a></li><li><a href=\"/upload\">数据中心</a></li></ul>"
+    "<button type=\"button\" class=\"m-button red topbar__publish\" "
+    "onclick=\"location.href='/upload'\">发布视频</button>"
+    "<div class=\"user-info\"><span class=\"user-info__avatar\"></span>"
+    "<span class=\"user-info__username\">";
+constexpr const char *kHeaderAfterName = "</span></div></header>";
+
 std::string header(const std::string &user)
 {
-    return "<header class=\"topbar\">"
-           "<div class=\"topbar__logo\">创作服务平台</div>"
-           "<ul class=\"topbar__nav\"><li><a href=\"/upload\">首页</a></li>"
-           "<li><a href=\"/content?tab=video\">内容管理</a></li><li><a href=\"/upload\">数据中心</a></li></ul>"
-           "<button type=\"button\" class=\"m-button red topbar__publish\" "
-           "onclick=\"location.href='/upload'\">发布视频</button>"
-           "<div class=\"user-info\"><span class=\"user-info__avatar\"></span>"
-           "<span class=\"user-info__username\">"
-        + htmlEscape(user) + "</span></div></header>";
+    return kHeaderBeforeName + htmlEscape(user) + kHeaderAfterName;
+}
+
+// The upload page as the studio's redesign serves it. It is derived from the
+// classic page's texts at serving time, so the two designs share one flow
+// (same script, same requests, same dialogs) and never diverge.
+//
+// One ordered table serves markup, style and script alike. Each entry is
+// written in the context it may match in (a class attribute, a quoted
+// selector, a style rule, an element's text), so that words such as
+// `res.status`, `setStatus` or `undefined` are left alone. A plain entry
+// matches only a whole class name (no letter, digit, '-' or '_' next to it);
+// a prefix entry renames every class that starts with it.
+struct Rename {
+    const char *from;
+    const char *to;
+    bool prefix;
+};
+
+const Rename kRedesign[] = {
+    // Whole class lists first, before their members are renamed one by one.
+    {"m-button red undefined", "ui-btn red confirm", false},
+    {"btn-l btn-sure ml16", "dialog-btn dialog-btn--ok", false},
+    {"m-quorl-upload", "cover-picker", true}, // with its --done modifier
+    {"byte-", "semi-", true},
+    {"m-button", "ui-btn", true}, // m-button-text too
+    {"cannot-click", "is-disabled", false},
+    {"btn-sure", "dialog-btn--ok", false},
+    {"btn-cancel", "dialog-btn--cancel", false},
+    {"btn-l", "dialog-btn", false},
+    {"video-form-item-wrapper", "form-field", false},
+    {"js-submit-draft-0", "publish-draft", false},
+    {"js-submit-0", "publish-submit", false},
+    // Short names that also occur as script words: only in selector context.
+    {"class=\"percent\"", "class=\"upload-meter__value\"", false},
+    {"'.percent'", "'.upload-meter__value'", false},
+    {".percent {", ".upload-meter__value {", false},
+    {"class=\"status\"", "class=\"upload-meter__state\"", false},
+    {"'.status'", "'.upload-meter__state'", false},
+    {".status {", ".upload-meter__state {", false},
+    // Texts.
+    {"id=\"cover-box\">上传封面<", "id=\"cover-box\">选择封面<", false},
+    {"\"cover-tabs__item\">上传封面<", "\"cover-tabs__item\">本地上传<", false},
+    {"点击上传或将视频文件拖入此区域", "拖拽视频到这里，或点击上传", false},
+    {"sure.textContent = '上传中'", "sure.textContent = '处理中'", false},
+    {">存草稿<", ">暂存草稿<", false},
+};
+
+bool isClassChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+std::string redesigned(std::string text)
+{
+    for (const Rename &r : kRedesign) {
+        const std::string from = r.from;
+        const std::string to = r.to;
+        // An edge of `from` that lies inside a class name must meet the end of that name.
+        const bool checkBefore = isClassChar(from.front());
+        const bool checkAfter = !r.prefix && isClassChar(from.back());
+        for (std::size_t pos = text.find(from); pos != std::string::npos;) {
+            const std::size_t end = pos + from.size();
+            if ((checkBefore && pos > 0 && isClassChar(text[pos - 1]))
+                || (checkAfter && end < text.size() && isClassChar(text[end]))) {
+                pos = text.find(from, pos + 1);
+                continue;
+            }
+            text.replace(pos, from.size(), to);
+            pos = text.find(from, pos + to.size());
+        }
+    }
+    return text;
+}
+
+// The redesign shows the cover section (its label and the cover row with the
+// box and its file input) at the top of <main>, before the upload card: the
+// cover input becomes the document's first file input.
+std::string coverFirst(std::string html)
+{
+    const std::size_t label = html.find("<div class=\"form-label\">封面</div>");
+    const std::size_t input = html.find("id=\"cover-input\"", label);
+    const std::size_t rowEnd = html.find("</div>", input);
+    const std::size_t main = html.find("<main class=\"main\">");
+    if (label == std::string::npos || input == std::string::npos || rowEnd == std::string::npos
+        || main == std::string::npos || main > label)
+        return html;
+    // Whole lines: from the label's indentation to the row's line break.
+    const std::size_t from = html.rfind('\n', label) + 1;
+    const std::size_t to = html.find('\n', rowEnd) + 1;
+    const std::string block = html.substr(from, to - from);
+    html.erase(from, to - from);
+    html.insert(html.find('\n', main) + 1, block);
+    return html;
+}
+
+struct UploadTexts {
+    std::string html;
+    std::string css;
+    std::string js;
+    std::string headerBeforeName;
+};
+
+const UploadTexts &uploadTexts(bool redesign)
+{
+    static const UploadTexts classic {kUploadHtml, kPageCss, kUploadJs, kHeaderBeforeName};
+    static const UploadTexts redone {redesigned(coverFirst(kUploadHtml)), redesigned(kPageCss), redesigned(kUploadJs),
+                                     redesigned(kHeaderBeforeName)};
+    return redesign ? redone : classic;
 }
 
 std::string document(const std::string &title, const std::string &body)
@@ -44,14 +157,15 @@ std::string loginPage(const std::string &error)
     return document("登录 - 创作服务平台", body);
 }
 
-std::string uploadPage(const std::string &user, const std::string &configJson)
+std::string uploadPage(const std::string &user, const std::string &configJson, bool redesign)
 {
-    std::string page = kUploadHtml;
+    const UploadTexts &t = uploadTexts(redesign);
+    std::string page = t.html;
     // The script goes in last so that text it carries is never taken for a placeholder.
-    replaceAll(page, "{{STYLE}}", kPageCss);
-    replaceAll(page, "{{HEADER}}", header(user));
+    replaceAll(page, "{{STYLE}}", t.css);
+    replaceAll(page, "{{HEADER}}", t.headerBeforeName + htmlEscape(user) + kHeaderAfterName);
     replaceAll(page, "{{CONFIG}}", configJson);
-    replaceAll(page, "{{SCRIPT}}", kUploadJs);
+    replaceAll(page, "{{SCRIPT}}", t.js);
     return page;
 }
 

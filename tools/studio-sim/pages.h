@@ -18,7 +18,9 @@ struct ContentRow {
 };
 
 std::string loginPage(const std::string &error);
-std::string uploadPage(const std::string &user, const std::string &configJson);
+// `redesign` serves the studio's redesigned upload page: other class names and
+// texts and the cover section first, with the same flow and requests.
+std::string uploadPage(const std::string &user, const std::string &configJson, bool redesign = false);
 // The list is rendered by a script of the page `listDelayMs` after it loaded,
 // as a real studio fetches it after its frame.
 std::string contentPage(const std::string &user, const std::string &tab, const std::vector<ContentRow> &rows, long long listDelayMs = 0);

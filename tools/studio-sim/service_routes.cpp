@@ -4,10 +4,14 @@
 #include "sim_context.h"
 #include "sim_util.h"
 
+#include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace studiosim {
 
@@ -31,7 +35,31 @@ char downloadByte(long long i)
     return static_cast<char>((i * 7 + 3) % 251);
 }
 
-std::string updateIndex(const SimContext &ctx, const KnobValues &k, int server)
+// The studio page description offered next to the update: read afresh on
+// every request, so a test may rewrite the file while the simulator runs.
+struct StudioDescription {
+    std::string fileName; // base name, served as ROOT/up_quorl/<fileName>
+    std::string bytes;
+};
+
+std::string studioDescriptionName(const KnobValues &k)
+{
+    return std::filesystem::path(k.studioDescription).filename().string();
+}
+
+bool readStudioDescription(const KnobValues &k, StudioDescription &out, std::string &error)
+{
+    std::ifstream in(std::filesystem::path(k.studioDescription), std::ios::binary);
+    if (!in) {
+        error = "cannot read the studio description " + k.studioDescription;
+        return false;
+    }
+    out.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    out.fileName = studioDescriptionName(k);
+    return true;
+}
+
+bool updateIndex(const SimContext &ctx, const KnobValues &k, int server, std::string &json, std::string &error)
 {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
@@ -40,8 +68,27 @@ std::string updateIndex(const SimContext &ctx, const KnobValues &k, int server)
     w.Key("更新说明"); w.String(k.updateNotes);
     w.Key("文件名"); w.String(k.updateFileName);
     w.Key("下载地址"); w.String(origin(ctx) + "/u" + std::to_string(server) + "/files/update.bin");
+    if (!k.studioDescription.empty()) {
+        // An object member: clients that read only the string members pass it by.
+        StudioDescription d;
+        if (!readStudioDescription(k, d, error))
+            return false;
+        rapidjson::Document doc;
+        doc.Parse(d.bytes.c_str(), d.bytes.size());
+        if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("version") || !doc["version"].IsInt64()) {
+            error = "the studio description has no integer \"version\": " + k.studioDescription;
+            return false;
+        }
+        w.Key("页面配置");
+        w.StartObject();
+        w.Key("版本"); w.Int64(doc["version"].GetInt64());
+        w.Key("文件名"); w.String(d.fileName);
+        w.Key("SHA256"); w.String(k.studioDescriptionSha256.empty() ? sha256Hex(d.bytes) : k.studioDescriptionSha256);
+        w.EndObject();
+    }
     w.EndObject();
-    return buffer.GetString();
+    json = buffer.GetString();
+    return true;
 }
 
 std::string announcement(const SimContext &ctx)
@@ -69,7 +116,17 @@ void handleUpdate(SimContext &ctx, const httplib::Request &req, httplib::Respons
             return sendText(res, 500, "error");
         if (k.brokenIndex)
             return sendJson(res, 200, "{\"版本\": \"" + k.updateVersion + "\", ");
-        return sendJson(res, 200, updateIndex(ctx, k, server));
+        std::string json, error;
+        if (!updateIndex(ctx, k, server, json, error))
+            return sendText(res, 500, error);
+        return sendJson(res, 200, json);
+    }
+    if (!k.studioDescription.empty() && path == "up_quorl/" + studioDescriptionName(k)) {
+        StudioDescription d;
+        std::string error;
+        if (!readStudioDescription(k, d, error))
+            return sendText(res, 500, error);
+        return sendJson(res, 200, d.bytes);
     }
     if (path == "gonggao.json") {
         if (k.failAnnouncement)

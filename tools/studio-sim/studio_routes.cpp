@@ -110,7 +110,8 @@ void handlePage(SimContext &ctx, const httplib::Request &req, httplib::Response 
             res.set_redirect("/login");
             return;
         }
-        sendHtml(res, 200, uploadPage(*user, pageConfig(ctx.knobs.snapshot())));
+        const KnobValues k = ctx.knobs.snapshot();
+        sendHtml(res, 200, uploadPage(*user, pageConfig(k), k.redesign));
         return;
     }
     const std::string tab = req.get_param_value("tab");
