@@ -26,7 +26,9 @@
 #include "service/fatal_error_handler.h"
 #include "service/update_check.h"
 #include "service/version_watch.h"
+#include "studio/studio_source.h"
 #include "upload/job_state.h"
+#include "upload/page_check.h"
 #include "upload/upload_job.h"
 
 #include <QDesktopServices>
@@ -147,6 +149,7 @@ void Application::runStartTasks()
 {
     m_startTimer->stop();
     runlog::appendRunLog(QStringLiteral("启动窗口创建完毕"));
+    studio::StudioDescriptions::instance().reload();
     fatalerror::installFatalErrorHandler();
     fatalerror::reportPreviousCrash();
     disclaimer::acceptDisclaimer();
@@ -218,6 +221,12 @@ void Application::connectUploadJob()
             m_mainForm.setText(QStringLiteral("标签_版本"), browserVersionLabelText(info, QString::fromLatin1(kVersionText)));
         });
     });
+    m_commands->addCommand(QStringLiteral("按钮_检测发布页面"), [this] {
+        runKeepingWindowLive("checking the upload page", [this] {
+            const PageCheckResult check = checkUploadPage(m_job->session(), m_accountTable, BrowserLibrary::instance(), 0);
+            m_mainForm.setPartText(QStringLiteral("状态条1"), 1, check.message);
+        });
+    });
     m_accountCommands->setOpenUploadPage([this](int row, const QString &id) {
         // A login window is the user's, whether a run is going or about to
         // start: it never becomes the job's page.
@@ -244,19 +253,24 @@ void Application::connectUploadJob()
     if (m_commandLine.headless) {
         // Nobody watches a headless run: it ends, with its own exit code,
         // once every lane has unwound.
-        connect(m_job.get(), &UploadJob::stoppedByRepeatedFailures, this, [this](const QString &message) {
-            std::printf("run stopped: %s\n", qUtf8Printable(message));
-            std::fflush(stdout);
-            g_exitCode = 3;
-            auto *poll = new QTimer(this);
-            connect(poll, &QTimer::timeout, this, [this, poll] {
-                if (m_job->isRunning())
-                    return;
-                poll->stop();
-                m_commands->destroyHandling();
-            });
-            poll->start(100);
-        }, Qt::QueuedConnection);
+        const auto endWith = [this](int code) {
+            return [this, code](const QString &message) {
+                std::printf("run stopped: %s\n", qUtf8Printable(message));
+                std::fflush(stdout);
+                g_exitCode = code;
+                auto *poll = new QTimer(this);
+                connect(poll, &QTimer::timeout, this, [this, poll] {
+                    if (m_job->isRunning())
+                        return;
+                    poll->stop();
+                    m_commands->destroyHandling();
+                });
+                poll->start(100);
+            };
+        };
+        connect(m_job.get(), &UploadJob::stoppedByRepeatedFailures, this, endWith(3), Qt::QueuedConnection);
+        // A redesigned page stops the run before any video.
+        connect(m_job.get(), &UploadJob::stoppedByPageCheck, this, endWith(4), Qt::QueuedConnection);
     }
     if (m_commandLine.headless || m_commandLine.exitWhenDone) {
         connect(m_job.get(), &UploadJob::finishedByItself, this, [this](qint64 wallMs, qint64 waitMs) {

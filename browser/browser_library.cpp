@@ -40,7 +40,44 @@ std::string member(const rapidjson::Value &object, const char *name)
                                                             : std::string();
 }
 
+// Why a call that got no usable answer failed.
+ElementStatus statusOfError(const std::string &error)
+{
+    if (error == "closed" || error == "target closed")
+        return ElementStatus::PageClosed;
+    if (error == "target crashed")
+        return ElementStatus::TargetCrashed;
+    if (error == "timeout")
+        return ElementStatus::TimedOut;
+    return ElementStatus::Failed;
+}
+
+void tell(ElementStatus *status, ElementStatus value)
+{
+    if (status)
+        *status = value;
+}
+
+bool isGone(const std::string &error)
+{
+    return error == "closed" || error == "target closed" || error == "target crashed";
+}
+
 } // namespace
+
+const char *elementStatusText(ElementStatus status)
+{
+    switch (status) {
+    case ElementStatus::Ok: return "ok";
+    case ElementStatus::NoMatch: return "no match";
+    case ElementStatus::NotActionable: return "not actionable";
+    case ElementStatus::PageClosed: return "page closed";
+    case ElementStatus::TimedOut: return "call timed out";
+    case ElementStatus::TargetCrashed: return "target crashed";
+    case ElementStatus::Failed: return "failed";
+    }
+    return "failed";
+}
 
 BrowserLibrary::BrowserLibrary() : d(std::make_unique<BrowserLibraryPrivate>()) {}
 
@@ -180,22 +217,34 @@ bool BrowserLibrary::form_set_window_title(int pageId, const QString &title)
     return d->resolve(pageId, ref, true) && d->evaluate(ref, pagescripts::setTitle(utf8(title))).ok;
 }
 
-int BrowserLibrary::form_dom_isexist(int pageId, const QString &selector)
+int BrowserLibrary::form_dom_isexist(int pageId, const QString &selector, ElementStatus *status)
 {
     PageRef ref;
-    if (selector.isEmpty() || !d->resolve(pageId, ref, true))
+    tell(status, ElementStatus::Failed);
+    if (selector.isEmpty())
         return 0;
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return 0;
+    }
     const CdpReply reply = d->evaluate(ref, pagescripts::exists(utf8(selector)));
     const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
-    return value && value->IsBool() && value->GetBool() ? 1 : 0;
+    const bool found = value && value->IsBool() && value->GetBool();
+    tell(status, !reply.ok ? statusOfError(reply.error) : found ? ElementStatus::Ok : ElementStatus::NoMatch);
+    return found ? 1 : 0;
 }
 
-bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int index)
+bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int index, ElementStatus *status)
 {
     PageRef ref;
     const int offset = pagescripts::matchOffset(index);
-    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+    tell(status, ElementStatus::Failed);
+    if (selector.isEmpty() || offset < 0)
         return false;
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return false;
+    }
     // As a person would: only once the element can take the click, at the
     // point where it would land. One protocol round trip per poll; each poll
     // compares the box from one animation frame to the next, or across a
@@ -210,8 +259,10 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
     for (;;) {
         const CdpReply reply = d->evaluate(ref, script, true, true);
         const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
-        if (!reply.ok && (reply.error == "closed" || reply.error == "target closed" || reply.error == "target crashed"))
+        if (!reply.ok && isGone(reply.error)) {
+            tell(status, statusOfError(reply.error));
             return false;
+        }
         why = value && value->IsObject() ? member(*value, "s") : reply.error;
         if (why == "ok" && value->HasMember("x") && (*value)["x"].IsNumber() && (*value)["y"].IsNumber()) {
             x = (*value)["x"].GetDouble();
@@ -222,6 +273,9 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
         if (why == "no such element" || waited.elapsed() >= kActionableWaitMs) {
             qCDebug(lcBrowser).noquote() << "click:" << selector << "match" << index << "on page" << pageId << "not clicked after"
                                          << waited.elapsed() << "ms:" << QString::fromStdString(why);
+            tell(status, why == "no such element" ? ElementStatus::NoMatch
+                         : reply.ok               ? ElementStatus::NotActionable
+                                                  : statusOfError(reply.error));
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
@@ -241,10 +295,14 @@ bool BrowserLibrary::form_dom_click(int pageId, const QString &selector, int ind
     const bool clicked = std::all_of(replies.begin(), replies.end(), [](const CdpReply &r) { return r.ok; });
     qCDebug(lcBrowser).noquote() << "click:" << selector << "match" << index << "on page" << pageId << "actionable after" << found
                                  << "ms, pressed after" << waited.elapsed() << "ms";
+    if (clicked)
+        tell(status, ElementStatus::Ok);
+    else
+        tell(status, statusOfError(std::find_if(replies.begin(), replies.end(), [](const CdpReply &r) { return !r.ok; })->error));
     return clicked;
 }
 
-bool BrowserLibrary::waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset)
+bool BrowserLibrary::waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset, ElementStatus *status)
 {
     const std::string script = pagescripts::editableState(utf8(selector), offset);
     QElapsedTimer waited;
@@ -255,86 +313,131 @@ bool BrowserLibrary::waitEditable(PageRef &ref, int pageId, const QString &selec
         const std::string state = value && value->IsString() ? std::string(value->GetString(), value->GetStringLength()) : reply.error;
         if (state == "ok")
             return true;
-        if (!reply.ok && (reply.error == "closed" || reply.error == "target closed" || reply.error == "target crashed"))
+        if (!reply.ok && isGone(reply.error)) {
+            tell(status, statusOfError(reply.error));
             return false;
+        }
         if (state == "no such element" || waited.elapsed() >= kActionableWaitMs) {
             qCDebug(lcBrowser).noquote() << "input:" << selector << "match" << index << "on page" << pageId << "--" << QString::fromStdString(state);
+            tell(status, state == "no such element" ? ElementStatus::NoMatch
+                         : reply.ok                 ? ElementStatus::NotActionable
+                                                    : statusOfError(reply.error));
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
 }
 
-QString BrowserLibrary::form_dom_gettext(int pageId, const QString &selector, int index)
+QString BrowserLibrary::form_dom_gettext(int pageId, const QString &selector, int index, ElementStatus *status)
 {
     PageRef ref;
     const int offset = pagescripts::matchOffset(index);
-    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true))
+    tell(status, ElementStatus::Failed);
+    if (selector.isEmpty() || offset < 0)
         return {};
-    return stringValue(BrowserLibraryPrivate::evaluatedValue(d->evaluate(ref, pagescripts::text(utf8(selector), offset))));
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return {};
+    }
+    const CdpReply reply = d->evaluate(ref, pagescripts::text(utf8(selector), offset));
+    const rapidjson::Value *value = BrowserLibraryPrivate::evaluatedValue(reply);
+    // The script answers null when nothing matches.
+    tell(status, !reply.ok ? statusOfError(reply.error) : value && !value->IsNull() ? ElementStatus::Ok : ElementStatus::NoMatch);
+    return stringValue(value);
 }
 
-bool BrowserLibrary::form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index)
+bool BrowserLibrary::form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index, ElementStatus *status)
 {
     PageRef ref;
     const int offset = pagescripts::matchOffset(index);
-    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true) || !waitEditable(ref, pageId, selector, index, offset))
+    tell(status, ElementStatus::Failed);
+    if (selector.isEmpty() || offset < 0)
+        return false;
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return false;
+    }
+    if (!waitEditable(ref, pageId, selector, index, offset, status))
         return false;
     const CdpReply reply = d->evaluate(ref, pagescripts::setValue(utf8(selector), offset, utf8(value)));
     const rapidjson::Value *done = BrowserLibraryPrivate::evaluatedValue(reply);
     const bool set = done && done->IsBool() && done->GetBool();
     if (!set)
         qCDebug(lcBrowser) << "set value:" << selector << "match" << index << "is not on page" << pageId;
+    tell(status, set ? ElementStatus::Ok : reply.ok ? ElementStatus::NoMatch : statusOfError(reply.error));
     return set;
 }
 
-bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const QString &text, int index)
+bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const QString &text, int index, ElementStatus *status)
 {
     PageRef ref;
     const int offset = pagescripts::matchOffset(index);
-    if (selector.isEmpty() || offset < 0 || !d->resolve(pageId, ref, true) || !waitEditable(ref, pageId, selector, index, offset))
+    tell(status, ElementStatus::Failed);
+    if (selector.isEmpty() || offset < 0)
+        return false;
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return false;
+    }
+    if (!waitEditable(ref, pageId, selector, index, offset, status))
         return false;
     const CdpReply reply = d->evaluate(ref, pagescripts::focusForInput(utf8(selector), offset));
     const rapidjson::Value *focused = BrowserLibraryPrivate::evaluatedValue(reply);
     if (!focused || !focused->IsBool() || !focused->GetBool()) {
         qCDebug(lcBrowser) << "input:" << selector << "match" << index << "is not on page" << pageId << "or takes no focus";
+        tell(status, reply.ok ? ElementStatus::NotActionable : statusOfError(reply.error));
         return false;
     }
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        tell(status, ElementStatus::Ok);
         return true;
-    return ref.browser->connection->call("Input.insertText", CdpParams().text("text", utf8(text)).json(), ref.sessionId,
-                                         d->m_callTimeoutMs)
-        .ok;
+    }
+    const CdpReply typed = ref.browser->connection->call("Input.insertText", CdpParams().text("text", utf8(text)).json(), ref.sessionId,
+                                                         d->m_callTimeoutMs);
+    tell(status, typed.ok ? ElementStatus::Ok : statusOfError(typed.error));
+    return typed.ok;
 }
 
 bool BrowserLibrary::form_upload_file(int pageId, int ordinal, const QString &path)
 {
+    return uploadFileTo(pageId, QStringLiteral("input[type=file]"), ordinal, path);
+}
+
+bool BrowserLibrary::uploadFileTo(int pageId, const QString &selector, int index, const QString &path, ElementStatus *status)
+{
     PageRef ref;
-    const int offset = pagescripts::matchOffset(ordinal);
+    const int offset = pagescripts::matchOffset(index);
     const QFileInfo file(path);
+    tell(status, ElementStatus::Failed);
     // The page would accept a missing file and the upload would never start.
     if (!file.isFile()) {
         qCWarning(lcBrowser) << "upload: no file" << path;
         return false;
     }
-    if (offset < 0 || !d->resolve(pageId, ref, true))
+    if (selector.isEmpty() || offset < 0)
         return false;
-    const CdpReply found = d->evaluate(ref, pagescripts::element("input[type=file]", offset), false);
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return false;
+    }
+    const CdpReply found = d->evaluate(ref, pagescripts::element(utf8(selector), offset), false);
     const auto remote = found.result().FindMember("result");
-    if (!found.ok || remote == found.result().MemberEnd() || !remote->value.IsObject())
+    if (!found.ok || remote == found.result().MemberEnd() || !remote->value.IsObject()) {
+        tell(status, statusOfError(found.error));
         return false;
+    }
     const std::string objectId = member(remote->value, "objectId");
     if (objectId.empty()) {
-        qCWarning(lcBrowser) << "upload: page" << pageId << "has no file input number" << ordinal;
+        qCWarning(lcBrowser) << "upload: page" << pageId << "has no file input" << selector << "number" << index;
+        tell(status, ElementStatus::NoMatch);
         return false;
     }
     const std::string absolute = utf8(file.absoluteFilePath());
-    const bool ok = ref.browser->connection
-                        ->call("DOM.setFileInputFiles", CdpParams().texts("files", {absolute}).text("objectId", objectId).json(), ref.sessionId,
-                               d->m_callTimeoutMs)
-                        .ok;
+    const CdpReply set = ref.browser->connection->call("DOM.setFileInputFiles", CdpParams().texts("files", {absolute}).text("objectId", objectId).json(),
+                                                       ref.sessionId, d->m_callTimeoutMs);
     ref.browser->connection->post("Runtime.releaseObject", CdpParams().text("objectId", objectId).json(), ref.sessionId);
-    return ok;
+    tell(status, set.ok ? ElementStatus::Ok : statusOfError(set.error));
+    return set.ok;
 }
 
 // Dialog events need the Page domain on every session of the browser.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/element_status.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -78,13 +80,16 @@ public:
     bool form_forward_url(int pageId, const QString &url);
     bool form_set_window_title(int pageId, const QString &title);
 
-    int form_dom_isexist(int pageId, const QString &selector); // 1 = a match exists
-    bool form_dom_click(int pageId, const QString &selector, int index = 0);
-    QString form_dom_gettext(int pageId, const QString &selector, int index = 0);
-    bool form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index = 0);
-    bool form_dom_input(int pageId, const QString &selector, const QString &text, int index = 0);
+    // The element operations; `status`, when given, says why one failed.
+    int form_dom_isexist(int pageId, const QString &selector, ElementStatus *status = nullptr); // 1 = a match exists
+    bool form_dom_click(int pageId, const QString &selector, int index = 0, ElementStatus *status = nullptr);
+    QString form_dom_gettext(int pageId, const QString &selector, int index = 0, ElementStatus *status = nullptr);
+    bool form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index = 0, ElementStatus *status = nullptr);
+    bool form_dom_input(int pageId, const QString &selector, const QString &text, int index = 0, ElementStatus *status = nullptr);
     // ordinal counts the page's input[type=file] elements like an element index.
     bool form_upload_file(int pageId, int ordinal, const QString &path);
+    // The same for the index-th match of any selector that finds a file input.
+    bool uploadFileTo(int pageId, const QString &selector, int index, const QString &path, ElementStatus *status = nullptr);
     // Later alerts, confirms, prompts and leave-page prompts of this page's
     // browser are accepted as soon as they open.
     bool form_js_dialog_overwrite(int pageId);
@@ -115,7 +120,7 @@ public:
 
 private:
     // Waits (up to 2 s) until the match is attached, visible and enabled.
-    bool waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset);
+    bool waitEditable(PageRef &ref, int pageId, const QString &selector, int index, int offset, ElementStatus *status);
 
     std::unique_ptr<BrowserLibraryPrivate> d;
 };

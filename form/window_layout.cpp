@@ -121,6 +121,7 @@ QList<ControlDef> buildMainLayout()
 
         // Page "浏览器".
         def("按钮11", K::Button, kBrowserPage, QStringLiteral("获取当前浏览器版本"), {8, 8, 150, 30}),
+        def("按钮_检测发布页面", K::Button, kBrowserPage, QStringLiteral("检测发布页面"), {8, 46, 150, 30}),
         def("标签_版本", K::Label, kBrowserPage, t, {166, 8, 410, 120}),
         def("标签15", K::Label, kBrowserPage, QStringLiteral("软件运行位置"), {8, 136, 568, 22}),
         def("分组框15", K::GroupBox, kBrowserPage, QStringLiteral("浏览器信息（浏览器能正常打开，不用理会这里的内容）"), {8, 166, 570, 200}),

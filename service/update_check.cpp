@@ -8,6 +8,7 @@
 #include "service/log.h"
 #include "service/service_view.h"
 #include "service/service_wait.h"
+#include "service/studio_delivery.h"
 #include "service/url_reader.h"
 
 #include <QDir>
@@ -150,6 +151,7 @@ void UpdateCheck::runUpdate()
     runlog::appendRunLog(QStringLiteral("启动升级程序检查"));
     const JsonFields info = readJsonFromUrl(updateRoot() + APP_PATH_SEGMENT + QStringLiteral("/index.json"));
     runlog::appendRunLog(QStringLiteral("升级文件获取到数据"));
+    takeOfferedStudioDescription(info, updateRoot() + APP_PATH_SEGMENT + u'/');
     const QString version = info.value(QStringLiteral("版本"));
     const QString address = info.value(QStringLiteral("下载地址"));
     // Only a document that names another version and where to get it is an

@@ -2,6 +2,7 @@
 
 #include "base/diagnostic_log.h"
 #include "service/service_view.h"
+#include "service/studio_delivery.h"
 #include "service/update_check.h"
 #include "service/url_reader.h"
 
@@ -34,8 +35,10 @@ void VersionWatch::stop()
 
 QString VersionWatch::latestVersionText() const
 {
-    const service::JsonFields info
-        = service::readJsonFromUrl(m_rootA + service::APP_PATH_SEGMENT + QStringLiteral("/index.json"));
+    const QString folder = m_rootA + service::APP_PATH_SEGMENT + u'/';
+    const service::JsonFields info = service::readJsonFromUrl(folder + QStringLiteral("index.json"));
+    // A newer studio description is taken from the next video on.
+    service::takeOfferedStudioDescription(info, folder);
     return QStringLiteral("当前：") + service::LOCAL_VERSION + QStringLiteral("   最新版：") + info.value(QStringLiteral("版本"));
 }
 

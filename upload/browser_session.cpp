@@ -10,6 +10,7 @@
 #include "browser/browser_library.h"
 #include "form/form.h"
 #include "net/proxy_check.h"
+#include "studio/studio_source.h"
 #include "upload/delay_wait.h"
 #include "upload/job_state.h"
 #include "upload/log.h"
@@ -33,7 +34,28 @@
 #include <malloc.h>
 #endif
 
+using studio::Role;
+
 namespace {
+
+std::shared_ptr<const studio::StudioDescription> description()
+{
+    return studio::StudioDescriptions::instance().current();
+}
+
+// The first selector of the role that finds the element gives its text.
+QString roleText(BrowserLibrary &library, int pageId, Role role)
+{
+    const auto studio = description();
+    QString text;
+    for (const studio::Selector &s : studio->selectors(role)) {
+        ElementStatus status = ElementStatus::NoMatch;
+        text = library.form_dom_gettext(pageId, s.css, s.index, &status);
+        if (status != ElementStatus::NoMatch)
+            break;
+    }
+    return text;
+}
 
 // Login windows the user opened from the list (the window's thread starts
 // them while the lanes of a run work on their own).
@@ -171,7 +193,7 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     options.extraArgs = config.browserExtraArgs;
     if (forTheJob)
         m_lane.pageId = 0; // never another account's page while this one starts
-    const int browser = m_library.form_browser_start(config.studioOrigin + QStringLiteral("/upload"), options);
+    const int browser = m_library.form_browser_start(config.studioOrigin + description()->path(Role::UploadPath), options);
     if (forTheJob && browser > 0)
         m_browserId = browser; // the session's to close, whatever becomes of its page
     const int page = browser > 0 ? newestPageOn(profile) : 0;
@@ -199,7 +221,7 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         m_loggedOut = m_proxyFailure.isEmpty() && showsLogin(page);
     }
     m_library.form_set_window_title(page, QStringLiteral("载入成功"));
-    const QString nickname = m_library.form_dom_gettext(page, QStringLiteral(".user-info__username"));
+    const QString nickname = roleText(m_library, page, Role::UserName);
     // Into the account's own row, wherever it is by now.
     if (cacheId.isEmpty())
         m_table.setCell(row, AccountTable::Nickname, nickname);
@@ -225,13 +247,15 @@ bool BrowserSession::waitForUploadBox(int pageId)
     // take by themselves at full scale.
     QElapsedTimer clock;
     clock.start();
+    const auto studio = description();
+    const QString uploadBoxText = studio->text(Role::UploadBoxText);
     for (int poll = 1;; ++poll) {
-        DelayWait(500);
+        DelayWait(studio->waitMs(Role::WaitUploadBoxPoll));
         // A proxy that failed leaves the browser's error page: no use waiting.
         if (m_viaProxy && m_library.form_get_page_url(pageId).startsWith(QStringLiteral("chrome-error:")))
             return false;
         const QString html = m_library.form_get_html(pageId);
-        const qsizetype found = html.indexOf(QStringLiteral("点击上传或将"));
+        const qsizetype found = html.indexOf(uploadBoxText);
         const qsizetype position = found < 0 ? -1 : found + 1;
         m_library.form_set_window_title(pageId, QStringLiteral("上传载入中=") + QString::number(position));
         if (position != -1)
@@ -320,7 +344,7 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     // A fresh form every attempt: one left from an earlier attempt may still
     // hold a finished upload that would go out under the new title.
     const QString origin = ServiceConfig::load().studioOrigin;
-    if (!m_library.form_forward_url(own, origin + QStringLiteral("/upload"))) {
+    if (!m_library.form_forward_url(own, origin + description()->path(Role::UploadPath))) {
         qCWarning(lcUpload) << "the open page" << own << "of account row" << account.row + 1 << "did not load the upload page; a new browser starts";
         closeBrowser();
         return openUploadPage(account.row, account.id);
@@ -340,11 +364,12 @@ bool BrowserSession::showsLogin(int pageId)
     // Only a page that says so: the login address, or a page that finished
     // loading with neither the upload box nor a signed-in user. A page still
     // loading on a busy machine is no sign of anything.
+    const auto studio = description();
     const QString address = m_library.form_get_page_url(pageId);
-    const bool loginAddress = QUrl(address).path().contains(QStringLiteral("login"), Qt::CaseInsensitive);
+    const bool loginAddress = QUrl(address).path().contains(studio->text(Role::LoginPathText), Qt::CaseInsensitive);
     const bool loaded = studioDocumentLoaded(pageId);
-    const bool noUser = m_library.form_dom_gettext(pageId, QStringLiteral(".user-info__username")).trimmed().isEmpty();
-    const bool noUploadBox = !m_library.form_get_html(pageId).contains(QStringLiteral("点击上传或将"));
+    const bool noUser = roleText(m_library, pageId, Role::UserName).trimmed().isEmpty();
+    const bool noUploadBox = !m_library.form_get_html(pageId).contains(studio->text(Role::UploadBoxText));
     const bool loggedOut = loginAddress || (loaded && noUser && noUploadBox);
     if (loggedOut)
         qCWarning(lcUpload).noquote() << "page" << pageId << "shows the studio's login, not the upload page:" << address;

@@ -3,6 +3,7 @@
 #include "base/atomic_file.h"
 #include "base/run_directory.h"
 #include "browser/browser_library.h"
+#include "studio/page_census.h"
 #include "upload/log.h"
 #include "upload/video_files.h"
 
@@ -34,12 +35,16 @@ QString failuresFolder()
     return rundir::join(u"logs/failures");
 }
 
-void capturePage(BrowserLibrary &library, int pageId, FailureFacts &facts)
+void capturePage(BrowserLibrary &library, int pageId, FailureFacts &facts, const studio::StudioDescription *description)
 {
     if (pageId <= 0 || library.form_page_isactive(pageId) == 0)
         return;
     facts.address = library.form_get_page_url(pageId);
     facts.png = library.captureScreenshot(pageId);
+    if (description) {
+        const std::optional<studio::Census> census = studio::takeCensus(library, pageId, *description);
+        facts.census = census ? census->text() : QString();
+    }
 }
 
 QString save(const FailureFacts &facts)
@@ -55,10 +60,12 @@ QString save(const FailureFacts &facts)
     const QByteArray &png = facts.png;
     if (!png.isEmpty() && !writeFileAtomic(stem + QStringLiteral(".png"), png))
         qCWarning(lcUpload) << "the screenshot of the failure" << stem << "was not saved";
-    const QString text = QStringLiteral("time: %1\naccount: %2\nvideo: %3\nstep: %4\nreason: %5\npage: %6\nlast seen: %7\nscreenshot: %8\n")
-                             .arg(facts.time.toString(Qt::ISODate), facts.accountId, facts.video, facts.step, facts.reason,
-                                  address.isEmpty() ? QStringLiteral("(none)") : address, facts.lastSeen,
-                                  png.isEmpty() ? QStringLiteral("(none: no page to show)") : QFileInfo(stem + QStringLiteral(".png")).fileName());
+    QString text = QStringLiteral("time: %1\naccount: %2\nvideo: %3\nstep: %4\nreason: %5\npage: %6\nlast seen: %7\nscreenshot: %8\n")
+                       .arg(facts.time.toString(Qt::ISODate), facts.accountId, facts.video, facts.step, facts.reason,
+                            address.isEmpty() ? QStringLiteral("(none)") : address, facts.lastSeen,
+                            png.isEmpty() ? QStringLiteral("(none: no page to show)") : QFileInfo(stem + QStringLiteral(".png")).fileName());
+    text += QStringLiteral("roles of the studio description on the page then:\n")
+        + (facts.census.isEmpty() ? QStringLiteral("  (none: the page gave no answer)\n") : facts.census);
     if (!writeFileAtomic(stem + QStringLiteral(".txt"), text.toUtf8()))
         return {};
     prune();

@@ -5,6 +5,9 @@
 #include <QString>
 
 class BrowserLibrary;
+namespace studio {
+class StudioDescription;
+}
 
 // What a failed video leaves under logs/failures/: a screenshot of the page
 // and a text beside it with the step, the page address, the last texts read
@@ -20,14 +23,17 @@ struct FailureFacts {
     QString lastSeen;
     QString address;  // the page's address when it failed
     QByteArray png;   // its screenshot then (empty: no page to show)
+    // Every element role of the studio description and whether the page
+    // showed it then, one line each (empty: no page to ask).
+    QString census;
 };
 
 namespace evidence {
 
 QString failuresFolder();
-// The page's address and screenshot, taken at the moment of the failure
-// (before the time limit closes the page).
-void capturePage(BrowserLibrary &library, int pageId, FailureFacts &facts);
+// The page's address, screenshot and census of roles, taken at the moment
+// of the failure (before the time limit closes the page).
+void capturePage(BrowserLibrary &library, int pageId, FailureFacts &facts, const studio::StudioDescription *description = nullptr);
 // Saves the pair (the text also when there is no page to show); returns the
 // text file's path, "" when nothing could be written.
 QString save(const FailureFacts &facts);

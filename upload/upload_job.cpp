@@ -8,12 +8,14 @@
 #include "base/service_config.h"
 #include "browser/browser_library.h"
 #include "form/form.h"
+#include "studio/studio_source.h"
 #include "upload/available_memory.h"
 #include "upload/background_hash.h"
 #include "upload/elapsed_ticker.h"
 #include "upload/failure_evidence.h"
 #include "upload/job_state.h"
 #include "upload/log.h"
+#include "upload/page_check.h"
 #include "upload/run_report.h"
 #include "upload/upload_pipeline.h"
 #include "upload/video_files.h"
@@ -172,6 +174,10 @@ void UploadJob::runUploadJob()
     bool byItself = false;
     qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "on" << m_origin << "with" << m_lanes << (m_lanes == 1 ? "lane" : "lanes");
     try {
+        if (!pageCheckPasses()) {
+            m_running = false;
+            return;
+        }
         do {
             runPass();
         } while (m_form.isChecked(QStringLiteral("选择框_自动循环")));
@@ -183,6 +189,30 @@ void UploadJob::runUploadJob()
     m_running = false;
     if (byItself)
         emit finishedByItself(m_runClock.elapsed(), waitedOnThisThread() - m_runWaitedBefore);
+}
+
+bool UploadJob::pageCheckPasses()
+{
+    // The user's own description may have been edited since the last run.
+    studio::StudioDescriptions::instance().reload();
+    if (m_table.rowCount() == 0)
+        return true;
+    const int first = std::max(leadingInt(m_form.text(kSequence)), 1) - 1;
+    const PageCheckResult check = checkUploadPage(m_session, m_table, m_library, first);
+    m_form.setPartText(QStringLiteral("状态条1"), 1, check.message);
+    if (check.kind != PageCheckResult::Redesigned)
+        return true;
+    m_form.setText(kStart, kStart);
+    qCCritical(lcUpload).noquote() << "run stopped before any video:" << check.message;
+    AttemptRecord r;
+    r.time = QDateTime::currentDateTime();
+    r.result = QStringLiteral("run stopped");
+    r.reason = check.message;
+    runreport::append(r);
+    emit stoppedByPageCheck(check.message);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [message = check.message] { messagebox::show(message); }, Qt::QueuedConnection);
+    return false;
 }
 
 void UploadJob::runPass()
@@ -416,7 +446,7 @@ bool UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
     return true;
 }
 
-void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QString &stepName)
+void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QString &stepName, const QString &missingRole)
 {
     const int limit = ServiceConfig::load().lanesSameFailureStop;
     QString message;
@@ -433,7 +463,8 @@ void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QS
             m_failureStreak = failureKey == m_failureKey ? m_failureStreak + 1 : 1;
             m_failureKey = failureKey;
             if (limit > 0 && m_failureStreak >= limit && !m_stoppedOnFailures.exchange(true))
-                message = QStringLiteral("连续%1个视频在同一步骤失败（%2），已停止，请检查发布页面是否改版").arg(m_failureStreak).arg(stepName);
+                message = QStringLiteral("连续%1个视频在同一步骤失败（%2），已停止，请检查发布页面是否改版").arg(m_failureStreak).arg(stepName)
+                    + (missingRole.isEmpty() ? QString() : QStringLiteral("：找不到 ") + missingRole);
         }
     }
     showRunStatus();
@@ -535,6 +566,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
     UploadOutcome outcome = UploadOutcome::Failed;
     FailureFacts evidenceFacts;
     QString failureKey;
+    QString missingRole;
     QElapsedTimer wall;
     wall.start();
     const qint64 waitedBefore = waitedOnThisThread();
@@ -580,6 +612,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         evidenceFacts.reason = pipeline.failureReason();
         evidenceFacts.lastSeen = pipeline.lastSeen();
         failureKey = pipeline.failedStep() + (pipeline.abandoned() ? QStringLiteral(" / time limit") : QStringLiteral(" / failed"));
+        missingRole = pipeline.missingRole();
         ticker->stop();
     }
     const qint64 wallMs = wall.elapsed();
@@ -621,7 +654,8 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
     evidence::save(evidenceFacts);
     report(account, video, identity.title, proxyFailed ? "proxy failed" : loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
     const bool refused = outcome == UploadOutcome::Refused;
-    noteOutcome(loggedOut || refused || proxyFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step));
+    noteOutcome(loggedOut || refused || proxyFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step),
+                missingRole);
     bool setAside = false;
     if (refused) {
         std::lock_guard lock(m_laneMutex);
@@ -755,8 +789,9 @@ UploadJob::StudioAnswer UploadJob::askStudio(BrowserSession &session, const JobA
         return StudioAnswer::CannotTell;
     }
     int listed = 0;
-    for (const char *tab : {"/content?tab=video", "/content?tab=draft"}) {
-        const QString address = m_origin + QString::fromLatin1(tab);
+    const auto studio = studio::StudioDescriptions::instance().current();
+    for (const studio::Role tab : {studio::Role::ContentVideos, studio::Role::ContentDrafts}) {
+        const QString address = m_origin + studio->path(tab);
         if (!m_library.form_forward_url(page, address)) {
             qCWarning(lcUpload).noquote() << "the content page" << address << "did not load";
             return StudioAnswer::CannotTell;
@@ -779,13 +814,24 @@ int UploadJob::countListedTitles(int page, const QString &title)
     // Whole titles of the list's items, never text of the page: "【每日】1"
     // is no "【每日】10". The list is the page's own script's work, so it
     // is waited for (its items or its empty-list text), not a fixed time.
-    const QString literal = QString::fromUtf8(QJsonDocument(QJsonArray{title}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    // Titles and selectors go in as JSON literals: page text never becomes code.
+    const auto studio = studio::StudioDescriptions::instance().current();
+    const auto literal = [](const QJsonValue &value) {
+        return QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)).mid(1).chopped(1).trimmed();
+    };
+    const auto cssList = [&](studio::Role role) {
+        QJsonArray list;
+        for (const studio::Selector &s : studio->selectors(role))
+            list.append(s.css);
+        return literal(list);
+    };
     const QString script = QStringLiteral(
-                               "(() => { const items = document.querySelectorAll('.content-item');"
-                               " if (!items.length && !document.querySelector('.content-empty')) return -1;"
-                               " let n = 0; for (const t of document.querySelectorAll('.content-item__title'))"
+                               "(() => { const all = l => { for (const s of l) { const f = document.querySelectorAll(s); if (f.length) return f; } return []; };"
+                               " const items = all(%2);"
+                               " if (!items.length && !all(%3).length) return -1;"
+                               " let n = 0; for (const t of all(%4))"
                                " if (t.textContent.trim() === %1) ++n; return n; })()")
-                               .arg(literal.trimmed());
+                               .arg(literal(title), cssList(studio::Role::ContentItem), cssList(studio::Role::ContentEmpty), cssList(studio::Role::ContentItemTitle));
     constexpr qint64 kListWaitMs = 15000;
     QElapsedTimer waited;
     waited.start();

@@ -62,10 +62,16 @@ signals:
     // The run stopped itself after attempts in a row failed at one step (the
     // studio's page has likely changed); with the message shown.
     void stoppedByRepeatedFailures(const QString &message);
+    // The check of the upload page before the run found a role of the
+    // studio description missing: no video was touched; with the message.
+    void stoppedByPageCheck(const QString &message);
 
 private:
     struct Lane;
     void runUploadJob();
+    // The upload page checked once per run, before any video; false when
+    // the page lacks a role (the run then ends, stopped).
+    bool pageCheckPasses();
     void runPass();
     // One lane's part of a pass: accounts as they are dealt, until none is left.
     void runLane(Lane &lane, int count, int videosPerAccount);
@@ -99,7 +105,7 @@ private:
     // limit. A logged-out account or a file the studio refused is no sign
     // that the studio changed and never counts towards it.
     enum class Outcome { Published, Failed, FailedNotCounted };
-    void noteOutcome(Outcome outcome, const QString &failureKey = {}, const QString &stepName = {});
+    void noteOutcome(Outcome outcome, const QString &failureKey = {}, const QString &stepName = {}, const QString &missingRole = {});
     // A text of the account's own row, wherever the row is now.
     void setRowText(const JobAccount &account, int column, const QString &text);
     // One line of the run report.

@@ -3,6 +3,8 @@
 #include "accounts/account_document.h"
 #include "browser/browser_library.h"
 #include "form/form.h"
+#include "studio/page_census.h"
+#include "studio/studio_source.h"
 #include "upload/browser_session.h"
 #include "upload/delay_wait.h"
 #include "upload/elapsed_ticker.h"
@@ -10,17 +12,75 @@
 #include "upload/log.h"
 #include "upload/video_files.h"
 
-namespace {
-const QString kCoverBox = QStringLiteral(".m-quorl-upload");
-const QString kNoCover = QStringLiteral("上传封面");
-} // namespace
+using studio::Role;
 
 UploadPipeline::UploadPipeline(Form &form, BrowserLibrary &library, BrowserSession &session, const QString &studioOrigin)
     : m_form(form)
     , m_library(library)
     , m_session(session)
     , m_origin(studioOrigin)
+    , m_studio(studio::StudioDescriptions::instance().current())
 {
+}
+
+template <typename Op>
+auto UploadPipeline::bySelectors(Role role, int index, bool noteMissing, Op op) -> decltype(op(QString(), 0, nullptr))
+{
+    const QList<studio::Selector> &selectors = studio().selectors(role);
+    decltype(op(QString(), 0, nullptr)) result{};
+    ElementStatus status = ElementStatus::NoMatch;
+    for (const studio::Selector &s : selectors) {
+        result = op(s.css, index < 0 ? s.index : index, &status);
+        if (status != ElementStatus::NoMatch)
+            return result;
+    }
+    if (noteMissing) {
+        const QString named = studio::roleWithSelector(studio(), role);
+        if (!m_missing.contains(named))
+            m_missing.append(named);
+        qCDebug(lcUpload).noquote() << m_video << "-- nothing on page" << page() << "matches role" << studio::infoOf(role).name;
+    }
+    return result;
+}
+
+bool UploadPipeline::click(Role role, int index)
+{
+    return bySelectors(role, index, true, [this](const QString &css, int i, ElementStatus *st) { return m_library.form_dom_click(page(), css, i, st); });
+}
+
+QString UploadPipeline::textOf(Role role, int index, bool noteMissing)
+{
+    return bySelectors(role, index, noteMissing,
+                       [this](const QString &css, int i, ElementStatus *st) { return m_library.form_dom_gettext(page(), css, i, st); });
+}
+
+bool UploadPipeline::exists(Role role)
+{
+    // Absence is what these reads wait for: it is no missing role.
+    return bySelectors(role, -1, false, [this](const QString &css, int, ElementStatus *st) { return m_library.form_dom_isexist(page(), css, st); }) == 1;
+}
+
+bool UploadPipeline::setValue(Role role, const QString &value)
+{
+    return bySelectors(role, -1, true,
+                       [this, &value](const QString &css, int i, ElementStatus *st) { return m_library.form_dom_setvalue(page(), css, value, i, st); });
+}
+
+bool UploadPipeline::type(Role role, const QString &text)
+{
+    return bySelectors(role, -1, true,
+                       [this, &text](const QString &css, int i, ElementStatus *st) { return m_library.form_dom_input(page(), css, text, i, st); });
+}
+
+bool UploadPipeline::upload(Role role, const QString &path)
+{
+    return bySelectors(role, -1, true,
+                       [this, &path](const QString &css, int i, ElementStatus *st) { return m_library.uploadFileTo(page(), css, i, path, st); });
+}
+
+void UploadPipeline::pause(Role wait)
+{
+    DelayWait(studio().waitMs(wait));
 }
 
 int UploadPipeline::page() const
@@ -56,7 +116,9 @@ bool UploadPipeline::uploadOneVideo()
         m_outcome = UploadOutcome::LoggedOut;
         return failureEnd(tickerId, QStringLiteral("account %1 is not logged in: the studio shows its login").arg(m_account.id));
     }
-    DelayWait(1000);
+    // A description new since the last video is proved on this page first.
+    m_studio = studio::StudioDescriptions::instance().verified(studio::selectorCheckOn(m_library, page()));
+    pause(Role::WaitAfterAttach);
     // The file goes only to a page of this account's own login.
     if (!m_session.isOwnPage(page(), m_account.id))
         return failureEnd(tickerId, QStringLiteral("page %1 is not on the profile of account %2").arg(page()).arg(m_account.id));
@@ -65,7 +127,7 @@ bool UploadPipeline::uploadOneVideo()
     if (!stillInTime())
         return false;
     if (!waitUploadDone())
-        return failureEnd(tickerId, m_outcome == UploadOutcome::Refused       ? QStringLiteral("the studio refused the file (\"上传失败\")")
+        return failureEnd(tickerId, m_outcome == UploadOutcome::Refused       ? QStringLiteral("the studio refused the file (\"%1\")").arg(studio().text(Role::UploadFailedText))
                                     : m_outcome == UploadOutcome::ProxyFailed ? QStringLiteral("the upload stood still and the proxy of account %1 is not usable: %2")
                                                                                     .arg(m_account.id, m_session.proxyFailure())
                                     : m_library.form_page_isactive(page()) == 0
@@ -74,7 +136,7 @@ bool UploadPipeline::uploadOneVideo()
     if (!stillInTime())
         return false;
     if (!setCover(videoPath))
-        return failureEnd(tickerId, QStringLiteral("the cover box still says \"%1\"").arg(kNoCover));
+        return failureEnd(tickerId, QStringLiteral("the cover box still says \"%1\"").arg(studio().text(Role::CoverEmptyText)));
     fillTitle(videoPath);
     if (!stillInTime())
         return false;
@@ -83,7 +145,7 @@ bool UploadPipeline::uploadOneVideo()
         return false;
     if (m_form.isChecked(QStringLiteral("选择框_同步抖音"))) {
         // Original works carry the watermark box before the sync box.
-        m_library.form_dom_click(page(), QStringLiteral(".byte-checkbox-mask"), original ? 2 : 0);
+        click(Role::OptionCheckbox, original ? 2 : 0);
     }
     if (submitVideo()) {
         m_outcome = UploadOutcome::Published;
@@ -96,6 +158,7 @@ void UploadPipeline::beginStep(const char *step)
 {
     m_step = step;
     m_lastSeen.clear();
+    m_missing.clear();
     qCDebug(lcUpload).noquote() << m_video << "--" << step;
 }
 
@@ -104,10 +167,12 @@ bool UploadPipeline::stillInTime()
     const int limit = giveUpSeconds;
     // The page goes when the limit passes: its picture is taken first.
     if (limit > 0 && m_session.lane().elapsedSeconds > limit && m_evidence.png.isEmpty())
-        evidence::capturePage(m_library, page(), m_evidence);
+        evidence::capturePage(m_library, page(), m_evidence, m_studio.get());
     if (checkGiveUp(m_session.lane()))
         return true;
     QString why = QStringLiteral("its time limit of %1 s passed").arg(limit);
+    if (!m_missing.isEmpty())
+        why += QStringLiteral("; nothing on the page matched %1").arg(m_missing.join(QStringLiteral(", ")));
     if (!m_lastSeen.isEmpty())
         why += QStringLiteral("; the page last showed \"%1\"").arg(m_lastSeen.left(200));
     qCWarning(lcUpload).noquote() << "video" << m_video << "abandoned while" << m_step << "--" << why;
@@ -119,9 +184,11 @@ bool UploadPipeline::stillInTime()
 bool UploadPipeline::failureEnd(int tickerId, const QString &reason)
 {
     if (!m_abandoned) { // else the time limit has said why
-        qCWarning(lcUpload).noquote() << "video" << m_video << "failed while" << m_step << "--" << reason;
         m_reason = reason;
-        evidence::capturePage(m_library, page(), m_evidence);
+        if (!m_missing.isEmpty())
+            m_reason += QStringLiteral("; nothing on the page matched %1").arg(m_missing.join(QStringLiteral(", ")));
+        qCWarning(lcUpload).noquote() << "video" << m_video << "failed while" << m_step << "--" << m_reason;
+        evidence::capturePage(m_library, page(), m_evidence, m_studio.get());
     }
     m_session.lane().elapsedSeconds = 0;
     if (auto ticker = ElapsedTicker::find(tickerId))
@@ -133,33 +200,33 @@ void UploadPipeline::uploadVideoFile(const QString &videoPath)
 {
     beginStep("handing the file to the upload input");
     m_library.form_set_window_title(page(), QStringLiteral("开始上传"));
-    if (!m_library.form_upload_file(page(), 1, videoPath))
+    if (!upload(Role::VideoInput, videoPath))
         qCWarning(lcUpload).noquote() << "the file" << videoPath << "did not reach the upload input of page" << page();
-    DelayWait(3, 1);
+    pause(Role::WaitAfterFile);
 }
 
 bool UploadPipeline::waitUploadDone()
 {
     beginStep("waiting for the upload to finish");
-    DelayWait(2, 1);
+    pause(Role::WaitBeforeProgress);
     QString lastPercent;
     int stillPolls = 0;
     for (;;) {
-        const QString percent = m_library.form_dom_gettext(page(), QStringLiteral(".percent"));
+        const QString percent = textOf(Role::UploadPercent);
         m_library.form_set_window_title(page(), percent);
-        DelayWait(1000);
+        pause(Role::WaitProgressPoll);
         if (!stillInTime())
             return false;
-        const QString status = m_library.form_dom_gettext(page(), QStringLiteral(".status"));
+        const QString status = textOf(Role::UploadStatus);
         // A browser that ended, or a tab the user closed, shows nothing ever
         // again: the attempt ends now, not at its time limit.
         if (status.isEmpty() && m_library.form_page_isactive(page()) == 0)
             return false;
         m_lastSeen = status;
         processPendingEvents();
-        if (status == QStringLiteral("上传成功"))
+        if (status == studio().text(Role::UploadDoneText))
             return true;
-        if (status == QStringLiteral("上传失败")) {
+        if (status == studio().text(Role::UploadFailedText)) {
             // The studio took the file and refused it: waiting longer changes nothing.
             m_outcome = UploadOutcome::Refused;
             return false;
@@ -196,31 +263,33 @@ bool UploadPipeline::setCover(const QString &videoPath)
 {
     beginStep("setting the cover");
     m_library.form_set_window_title(page(), QStringLiteral("开始设置封面"));
-    if (m_library.form_dom_gettext(page(), kCoverBox) != kNoCover)
+    const QString noCover = studio().text(Role::CoverEmptyText);
+    if (textOf(Role::CoverBox) != noCover)
         return true;
-    m_library.form_dom_click(page(), kCoverBox);
-    DelayWait(1, 1);
+    click(Role::CoverBox);
+    pause(Role::WaitCoverStep);
     if (!m_form.isChecked(QStringLiteral("单选框_系统封面_随机"))) {
         const QString picture = videofiles::chooseCoverFile(m_form, videoPath);
         if (!picture.isEmpty()) {
-            m_library.form_dom_click(page(), QStringLiteral("ul > li:nth-child(2)"), 3);
-            m_library.form_upload_file(page(), 2, picture);
+            click(Role::CoverLocalTab);
+            upload(Role::CoverInput, picture);
         }
     }
-    if (!waitWhile([this] { return m_library.form_dom_isexist(page(), QStringLiteral(".m-button.red.cannot-click")) == 1; }))
+    if (!waitWhile([this] { return exists(Role::CoverConfirmDisabled); }))
         return false;
-    m_library.form_dom_click(page(), QStringLiteral(".m-button.red"), 2);
-    if (!waitWhile([this] { return m_library.form_dom_isexist(page(), QStringLiteral(".btn-l.btn-sure.ml16.disabled")) == 1; }))
+    click(Role::CoverConfirm);
+    if (!waitWhile([this] { return exists(Role::CropOkDisabled); }))
         return false;
-    DelayWait(1, 1);
-    m_library.form_dom_click(page(), QStringLiteral(".btn-l.btn-sure.ml16"));
-    DelayWait(1, 1);
-    m_library.form_dom_click(page(), QStringLiteral(".m-button.red.undefined"));
-    DelayWait(2, 1);
-    if (!waitWhile([this] { return m_library.form_dom_gettext(page(), QStringLiteral("button[class^=btn-l]"), 2) == QStringLiteral("上传中"); }))
+    pause(Role::WaitCoverStep);
+    click(Role::CropOk);
+    pause(Role::WaitCoverStep);
+    click(Role::CoverFinalConfirm);
+    pause(Role::WaitAfterCoverConfirm);
+    const QString uploading = studio().text(Role::CoverUploadingText);
+    if (!waitWhile([this, &uploading] { return textOf(Role::CoverDialogButton, -1, false) == uploading; }))
         return false;
-    DelayWait(1, 1);
-    return m_library.form_dom_gettext(page(), kCoverBox) != kNoCover;
+    pause(Role::WaitCoverStep);
+    return textOf(Role::CoverBox) != noCover;
 }
 
 QString UploadPipeline::titleFor(const QString &videoPath) const
@@ -231,13 +300,12 @@ QString UploadPipeline::titleFor(const QString &videoPath) const
 void UploadPipeline::fillTitle(const QString &videoPath)
 {
     beginStep("typing the title");
-    const QString field = QStringLiteral("div.video-form-item-wrapper > div > div > div > input");
     const QString title = titleFor(videoPath);
-    m_library.form_dom_setvalue(page(), field, QString());
-    DelayWait(300);
-    if (!m_library.form_dom_input(page(), field, title))
+    setValue(Role::TitleInput, QString());
+    pause(Role::WaitAfterTitleClear);
+    if (!type(Role::TitleInput, title))
         qCWarning(lcUpload).noquote() << "the title" << title << "could not be typed: page" << page() << "has no title field";
-    DelayWait(500);
+    pause(Role::WaitAfterTitle);
 }
 
 bool UploadPipeline::setOptions()
@@ -246,27 +314,27 @@ bool UploadPipeline::setOptions()
     bool watermark = false;
     const bool original = m_form.isChecked(QStringLiteral("单选框_原创"));
     if (original) {
-        m_library.form_dom_click(page(), QStringLiteral(".byte-radio-inner-text"), 1);
+        click(Role::OriginalRadio);
         if (m_form.isChecked(QStringLiteral("选择框_加水印"))) {
             watermark = true;
-            m_library.form_dom_click(page(), QStringLiteral(".byte-checkbox-mask"));
+            click(Role::OptionCheckbox);
         }
     } else {
-        m_library.form_dom_click(page(), QStringLiteral(".byte-radio-inner-text"), 2);
+        click(Role::RepostRadio);
     }
-    DelayWait(3, 1);
-    if (m_library.form_dom_isexist(page(), QStringLiteral(".byte-checkbox.byte-checkbox-checked")) == 1)
-        m_library.form_dom_click(page(), QStringLiteral("byte-checkbox-mask"), watermark ? 2 : 1);
+    pause(Role::WaitAfterOptions);
+    if (exists(Role::CheckedCheckbox))
+        click(Role::UntickCheckbox, watermark ? 2 : 1);
     return original;
 }
 
 bool UploadPipeline::submitVideo()
 {
     beginStep("submitting");
-    DelayWait(500);
+    pause(Role::WaitBeforeSubmit);
     const bool draft = m_form.isChecked(QStringLiteral("选择框_保存草稿"));
-    const QString button = draft ? QStringLiteral("#js-submit-draft-0 > button") : QStringLiteral("#js-submit-0 > button");
-    const QString expected = m_origin + (draft ? QStringLiteral("/content?tab=draft") : QStringLiteral("/content?tab=video&investigation_param=cover_edited"));
+    const Role button = draft ? Role::DraftButton : Role::PublishButton;
+    const QString expected = m_origin + studio().path(draft ? Role::DraftLanding : Role::PublishLanding);
     const QString before = m_library.form_get_page_url(page());
     if (m_hooks.beforeSubmit && !m_hooks.beforeSubmit())
         return false;
@@ -279,11 +347,12 @@ bool UploadPipeline::submitVideo()
     bool confirmed = false;
     for (;;) {
         if (!confirmed) {
-            m_library.form_dom_click(page(), button);
-            DelayWait(2, 1);
-            // The dialog's confirm button is the fifth .m-button; there is
-            // none while the dialog is closed.
-            confirmed = m_library.form_dom_click(page(), QStringLiteral(".m-button"), 4);
+            click(button);
+            pause(Role::WaitAfterSubmitPress);
+            // The dialog's confirm button (built in: the fifth .m-button);
+            // there is none while the dialog is closed.
+            confirmed = bySelectors(Role::SubmitConfirm, -1, false,
+                                    [this](const QString &css, int i, ElementStatus *st) { return m_library.form_dom_click(page(), css, i, st); });
             if (confirmed)
                 qCDebug(lcUpload).noquote() << m_video << "-- the submit dialog was confirmed; publish is not pressed again";
         }
@@ -304,7 +373,7 @@ bool UploadPipeline::submitVideo()
     if (m_hooks.afterLanding)
         m_hooks.afterLanding(draft);
     m_library.form_js_dialog_overwrite(page());
-    DelayWait(3, 1);
-    m_library.form_forward_url(page(), m_origin + QStringLiteral("/upload"));
+    pause(Role::WaitAfterLanding);
+    m_library.form_forward_url(page(), m_origin + studio().path(Role::UploadPath));
     return true;
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "browser/element_status.h"
+#include "studio/studio_description.h"
 #include "upload/browser_session.h"
 #include "upload/failure_evidence.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class AccountTable;
 class BrowserLibrary;
@@ -50,8 +54,12 @@ public:
     QString lastSeen() const { return m_lastSeen; }
     // The attempt ran out of its time limit (rather than failing a check).
     bool abandoned() const { return m_abandoned; }
-    // The page as it was when the attempt failed (address and screenshot).
+    // The page as it was when the attempt failed (address, screenshot and
+    // which roles of the studio description it showed).
     const FailureFacts &evidence() const { return m_evidence; }
+    // The first role of the failed step that matched nothing, as
+    // "封面框（.m-quorl-upload）"; "" when every role it used was found.
+    QString missingRole() const { return m_missing.value(0); }
 
     void uploadVideoFile(const QString &videoPath);
     bool waitUploadDone();
@@ -65,7 +73,20 @@ public:
     QString titleFor(const QString &videoPath) const;
 
 private:
-    bool coverDialogDone();
+    // The element operations by role: each selector of the role in turn
+    // until one matches; a role none of whose selectors matched is noted
+    // for the step. `index` -1 takes each selector's own index.
+    bool click(studio::Role role, int index = -1);
+    QString textOf(studio::Role role, int index = -1, bool noteMissing = true);
+    bool exists(studio::Role role);
+    bool setValue(studio::Role role, const QString &value);
+    bool type(studio::Role role, const QString &text);
+    bool upload(studio::Role role, const QString &path);
+    // Runs `op` on each selector until one matches; notes the role when none does.
+    template <typename Op>
+    auto bySelectors(studio::Role role, int index, bool noteMissing, Op op) -> decltype(op(QString(), 0, nullptr));
+    void pause(studio::Role wait);
+    const studio::StudioDescription &studio() const { return *m_studio; }
     // Waits while `condition` holds, one second at a time, within the time limit.
     bool waitWhile(const std::function<bool()> &condition);
     // Logs why the video failed and at which step, ends its ticker.
@@ -90,4 +111,7 @@ private:
     bool m_abandoned = false;
     QString m_reason;
     FailureFacts m_evidence;
+    // The description this video works with, taken when it starts.
+    std::shared_ptr<const studio::StudioDescription> m_studio;
+    QStringList m_missing; // roles of the current step that matched nothing
 };

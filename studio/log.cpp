@@ -1,0 +1,3 @@
+#include "studio/log.h"
+
+Q_LOGGING_CATEGORY(lcStudio, "tolvar.studio", QtInfoMsg)
