@@ -1,6 +1,5 @@
 #include "studio/studio_description.h"
 
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <rapidjson/document.h>
