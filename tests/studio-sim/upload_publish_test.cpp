@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -224,6 +228,89 @@ TEST(StudioPublish, DraftsAndCoversAreRecordedAsChosen)
 
     EXPECT_TRUE(client.get("/content?tab=draft").body.contains("草稿一"));
     EXPECT_FALSE(client.get("/content?tab=draft").body.contains("<td class=\"content-item__title\">二</td>"));
+}
+
+TEST(StudioPublish, CategoriesAreATwoLevelTreeWithUniqueIds)
+{
+    SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
+    EXPECT_EQ(sim.request("GET", "/api/categories").status, 401);
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Ivy"));
+    const auto answer = client.get("/api/categories");
+    ASSERT_EQ(answer.status, 200);
+    const QJsonArray tree = QJsonDocument::fromJson(answer.body).array();
+    EXPECT_GE(tree.size(), 4);
+    EXPECT_LE(tree.size(), 5);
+    QSet<qint64> ids;
+    qsizetype count = 0;
+    const QByteArray page = client.get("/upload").body;
+    for (const QJsonValue &first : tree) {
+        const QJsonArray children = first["children"].toArray();
+        EXPECT_GE(children.size(), 2);
+        EXPECT_LE(children.size(), 4);
+        EXPECT_FALSE(first["name"].toString().isEmpty());
+        ids.insert(first["id"].toInteger());
+        ++count;
+        // The page carries the same tree, hidden, for clients that read it there.
+        EXPECT_TRUE(page.contains("<li class=\"category-tree__first\" data-id=\"" + QByteArray::number(first["id"].toInteger())
+                                  + "\" data-name=\"" + first["name"].toString().toUtf8() + "\">"));
+        for (const QJsonValue &second : children) {
+            EXPECT_FALSE(second["name"].toString().isEmpty());
+            EXPECT_GT(second["id"].toInteger(), 0);
+            ids.insert(second["id"].toInteger());
+            ++count;
+        }
+    }
+    EXPECT_EQ(ids.size(), count);
+}
+
+TEST(StudioPublish, LedgerRecordsTagsCategoryAndATimeInsideTheWindow)
+{
+    SimProcess sim({}, {}, studioSimBinary());
+    ASSERT_TRUE(sim.isRunning()) << sim.startError().toStdString();
+    SimClient client(sim);
+    ASSERT_TRUE(client.login("Jay"));
+    const QString id = client.uploadAll("j.mp4", sampleMp4());
+    auto at = [](qint64 seconds) {
+        return QDateTime::currentDateTime().addSecs(seconds).toString(QStringLiteral("yyyy-MM-ddTHH:mm"));
+    };
+    const QJsonObject base {{"upload_id", id}, {"title", "定时"}, {"tags", QJsonArray {"旅行", "日常"}},
+                            {"category", QJsonArray {"生活", "美食"}}, {"category_ids", QJsonArray {101, 10102}}};
+    auto with = [&base](const QString &scheduledAt, bool draft = false) {
+        QJsonObject fields = base;
+        fields["scheduled_at"] = scheduledAt;
+        fields["draft"] = draft;
+        return fields;
+    };
+    // Outside two hours to fourteen days ahead, by the server's clock, a publish is refused.
+    const auto early = client.publish(with(at(3600)));
+    EXPECT_EQ(early.status, 400);
+    EXPECT_FALSE(jsonOf(early).value("error").toString().isEmpty());
+    EXPECT_EQ(client.publish(with(at(15 * 24 * 3600))).status, 400);
+    EXPECT_EQ(client.publish(with("2030-01-01 10:00")).status, 400);
+    QJsonObject wrongCategory = with({});
+    wrongCategory["category_ids"] = QJsonArray {101, 10201};
+    EXPECT_EQ(client.publish(wrongCategory).status, 400);
+    EXPECT_TRUE(sim.ledger().isEmpty());
+
+    const QString when = at(3 * 3600);
+    const auto scheduled = client.publish(with(when));
+    ASSERT_EQ(scheduled.status, 200);
+    EXPECT_EQ(jsonOf(scheduled).value("location").toString(), "/content?tab=video&investigation_param=cover_edited");
+    // A draft keeps no publish time, so an out-of-window one does not matter.
+    ASSERT_EQ(client.publish(with(at(3600), true)).status, 200);
+    ASSERT_EQ(client.publish({{"upload_id", id}, {"title", "立即"}}).status, 200);
+
+    const auto ledger = sim.ledger();
+    ASSERT_EQ(ledger.size(), 3);
+    EXPECT_EQ(ledger[0].value("tags").toArray(), (QJsonArray {"旅行", "日常"}));
+    EXPECT_EQ(ledger[0].value("category").toArray(), (QJsonArray {"生活", "美食"}));
+    EXPECT_EQ(ledger[0].value("scheduled_at").toString(), when);
+    EXPECT_EQ(ledger[1].value("scheduled_at").toString(), "");
+    EXPECT_EQ(ledger[2].value("tags").toArray(), QJsonArray {});
+    EXPECT_EQ(ledger[2].value("category").toArray(), QJsonArray {});
+    EXPECT_EQ(ledger[2].value("scheduled_at").toString(), "");
 }
 
 TEST(StudioPublish, KnobsFailCoversAndPublishes)

@@ -45,6 +45,27 @@ button { font: inherit; cursor: pointer; }
 .byte-checkbox-wrapper { display: inline-flex; margin-right: 6px; }
 .byte-checkbox-mask { width: 16px; height: 16px; border: 1px solid #c8c8cc; border-radius: 2px; display: inline-block; }
 .byte-checkbox-checked .byte-checkbox-mask { background: #fe2c55; border-color: #fe2c55; }
+.tag-input { display: flex; flex-wrap: wrap; align-items: center; gap: 6px; border: 1px solid #d9d9d9; border-radius: 4px; padding: 4px 6px; min-height: 36px; cursor: text; }
+.tag-input__field { flex: 1; min-width: 160px; border: 0; padding: 4px; font: inherit; outline: none; }
+.tag-chip { display: inline-flex; align-items: center; background: #f2f3f5; border-radius: 3px; padding: 0 6px; height: 24px; }
+.tag-chip__remove { display: inline-block; width: 14px; height: 14px; margin-left: 4px; cursor: pointer; font-style: normal; line-height: 14px; text-align: center; color: #8a8b91; }
+.tag-chip__remove::after { content: "×"; }
+.tag-recommend { display: flex; flex-wrap: wrap; gap: 8px; margin-top: 6px; min-height: 22px; }
+.tag-recommend__item { color: #2f6fd6; cursor: pointer; }
+.category-field { position: relative; }
+.category-picker { display: inline-flex; align-items: center; min-width: 240px; height: 34px; padding: 0 10px; border: 1px solid #d9d9d9; border-radius: 4px; cursor: pointer; color: #8a8b91; }
+.category-picker--chosen { color: #161823; }
+.category-panel { position: absolute; left: 0; top: 38px; z-index: 60; display: flex; background: #fff; border: 1px solid #e8e8e8; border-radius: 4px; box-shadow: 0 4px 12px rgba(0,0,0,.12); }
+.category-panel__list { list-style: none; margin: 0; padding: 4px 0; min-width: 120px; }
+.category-panel__list + .category-panel__list { border-left: 1px solid #eee; }
+.category-panel__first, .category-panel__second { padding: 6px 12px; cursor: pointer; }
+.category-panel__first--active { color: #fe2c55; background: #fff5f7; }
+.schedule-group { display: flex; align-items: center; gap: 24px; }
+.schedule-mode { display: inline-flex; align-items: center; cursor: pointer; user-select: none; }
+.schedule-mode::before { content: ""; width: 16px; height: 16px; border: 1px solid #c8c8cc; border-radius: 50%; margin-right: 6px; }
+.schedule-mode--checked::before { border: 5px solid #fe2c55; }
+.schedule-time { width: 200px; height: 34px; padding: 0 10px; border: 1px solid #d9d9d9; border-radius: 4px; font: inherit; }
+.schedule-time[hidden] { display: none; }
 .submit-bar { display: flex; gap: 12px; margin-top: 24px; }
 .m-button { min-width: 88px; height: 34px; padding: 0 16px; border: 1px solid #d9d9d9; border-radius: 4px; background: #fff; }
 .m-button.red, .m-button.primary { background: #fe2c55; border-color: #fe2c55; color: #fff; }

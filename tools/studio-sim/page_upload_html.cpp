@@ -7,7 +7,9 @@ namespace studiosim {
 // first .m-button; the top and side menus hold the first two
 // "ul > li:nth-child(2)"; the video input precedes the cover input; publish and
 // draft are the second and third .m-button. Dialogs are appended at the end of
-// <body> while open and removed when closed.
+// <body> while open and removed when closed. The hidden category tree is moved
+// by the script to the very end of the document (after <body>), so its lists
+// never count among those "ul > li" matches.
 const char *const kUploadHtml = R"HTML(<!DOCTYPE html>
 <html lang="zh-CN">
 <head>
@@ -53,6 +55,18 @@ const char *const kUploadHtml = R"HTML(<!DOCTYPE html>
         </div>
       </div>
 
+      <div class="form-label">标签</div>
+      <div class="tag-input">
+        <input class="tag-input__field" type="text" placeholder="输入标签，回车确认" autocomplete="off">
+      </div>
+      <div class="tag-recommend"></div>
+
+      <div class="form-label">分类</div>
+      <div class="category-field">
+        <div class="category-picker"><span class="category-picker__value">选择分类</span></div>
+        {{CATEGORY_TREE}}
+      </div>
+
       <div class="form-label">封面</div>
       <div class="cover-row">
         <div class="m-quorl-upload" id="cover-box">上传封面</div>
@@ -67,6 +81,13 @@ const char *const kUploadHtml = R"HTML(<!DOCTYPE html>
 
       <div class="form-label">设置</div>
       <div class="option-list" id="option-list"></div>
+
+      <div class="form-label">发布时间</div>
+      <div class="schedule-group">
+        <label class="schedule-mode schedule-mode--checked" data-value="now">立即发布</label>
+        <label class="schedule-mode" data-value="timed">定时发布</label>
+        <input class="schedule-time" type="text" placeholder="选择发布时间" autocomplete="off" hidden>
+      </div>
 
       <div class="submit-bar">
         <div id="js-submit-0" class="submit-item"><button type="button" class="m-button primary">发布</button></div>

@@ -71,6 +71,7 @@ const char *const kUploadJs = R"JS(
     $('#upload-progress').classList.add('upload-progress--active');
     setPercent(0);
     setStatus('上传中');
+    recommendBox.replaceChildren();
     var init = await api('POST', '/api/upload/init', JSON.stringify({ name: file.name, size: file.size }));
     if (token !== state.uploadToken) return;
     if (init.status !== 200 || !init.data.id) { setStatus('上传失败'); return; }
@@ -101,6 +102,7 @@ const char *const kUploadJs = R"JS(
     state.uploadId = id;
     setPercent(100);
     setStatus('上传成功');
+    showRecommended(file.name);
     // What a real studio does next: a guide bubble over the publish button,
     // a toast over the cover box, each for a while.
     if (cfg.guideBubble > 0) coverFor($('.submit-bar'), 'guide-bubble', '点击这里发布你的作品', cfg.guideBubble);
@@ -324,6 +326,172 @@ const char *const kUploadJs = R"JS(
   });
   renderOptions();
 
+  // ---- tags: chips committed by Enter (or a recommended tag) only ----
+  var tagBox = $('.tag-input');
+  var tagField = $('.tag-input__field');
+  var recommendBox = $('.tag-recommend');
+  var tags = [];
+  function addTag(raw) {
+    var text = String(raw).trim();
+    if (text.charAt(0) === '#') text = text.slice(1);
+    if (!text || Array.from(text).length > 20 || /\s/.test(text)) { toast('标签不合法'); return; }
+    if (tags.indexOf(text) >= 0) { toast('标签已存在'); return; }
+    if (tags.length >= 10) { toast('最多添加10个标签'); return; }
+    tags.push(text);
+    var chip = make('span', 'tag-chip');
+    chip.textContent = '#' + text;
+    var remove = make('i', 'tag-chip__remove');
+    remove.addEventListener('click', function (e) {
+      e.stopPropagation();
+      var i = tags.indexOf(text);
+      if (i >= 0) tags.splice(i, 1);
+      chip.remove();
+    });
+    chip.appendChild(remove);
+    tagBox.insertBefore(chip, tagField);
+  }
+  function isEnter(e) { return !e.isComposing && (e.key === 'Enter' || e.keyCode === 13); }
+  tagField.addEventListener('keydown', function (e) {
+    if (!isEnter(e)) return;
+    e.preventDefault();
+    var text = tagField.value;
+    tagField.value = '';
+    addTag(text);
+  });
+  tagBox.addEventListener('click', function (e) { if (e.target === tagBox) tagField.focus(); });
+
+  // Six distinct words from a fixed pool, picked by a hash of the file name:
+  // the same name always gets the same six, in the same order.
+  var tagPool = ['日常', '生活记录', '旅行', '美食', '风景', '摄影', '音乐', '搞笑', '萌宠', '运动', '知识分享', '城市'];
+  function nameHash(s) {
+    var h = 2166136261;
+    for (var i = 0; i < s.length; i++) h = Math.imul(h ^ s.charCodeAt(i), 16777619) >>> 0;
+    return h;
+  }
+  function showRecommended(name) {
+    var h = nameHash(name), step = [1, 5, 7, 11][(h >>> 8) % 4], start = h % tagPool.length;
+    recommendBox.replaceChildren();
+    for (var k = 0; k < 6; k++) {
+      (function (word) {
+        var item = make('span', 'tag-recommend__item');
+        item.textContent = '#' + word;
+        item.addEventListener('click', function () { addTag(word); });
+        recommendBox.appendChild(item);
+      })(tagPool[(start + k * step) % tagPool.length]);
+    }
+  }
+
+  // ---- category: a two-level panel fed by the hidden tree ----
+  var categories = [];
+  var treeEl = $('.category-tree');
+  if (treeEl) {
+    treeEl.querySelectorAll('.category-tree__first').forEach(function (f) {
+      categories.push({ id: Number(f.dataset.id), name: f.dataset.name,
+        children: Array.prototype.map.call(f.querySelectorAll('.category-tree__second'), function (c) {
+          return { id: Number(c.dataset.id), name: c.dataset.name };
+        }) });
+    });
+    // After <body>, so its lists come after everything the page appends
+    // there and the page's "ul > li" positions stay what they were.
+    document.documentElement.appendChild(treeEl);
+  }
+  var picker = $('.category-picker');
+  var pickerValue = $('.category-picker__value');
+  var chosenCategory = { ids: [], names: [] };
+  var categoryPanel = null;
+  function closeCategoryPanel() {
+    if (categoryPanel) categoryPanel.remove();
+    categoryPanel = null;
+  }
+  function categoryItem(cls, c, onClick) {
+    var li = make('li', cls);
+    li.dataset.id = String(c.id);
+    li.textContent = c.name;
+    li.addEventListener('click', onClick);
+    return li;
+  }
+  function openCategoryPanel() {
+    var panel = make('div', 'category-panel');
+    var firstList = make('ol', 'category-panel__list');
+    var secondList = make('ol', 'category-panel__list');
+    categories.forEach(function (first) {
+      var li = categoryItem('category-panel__first', first, function () {
+        firstList.querySelectorAll('.category-panel__first').forEach(function (x) {
+          x.classList.toggle('category-panel__first--active', x === li);
+        });
+        secondList.replaceChildren();
+        first.children.forEach(function (second) {
+          secondList.appendChild(categoryItem('category-panel__second', second, function () {
+            chosenCategory = { ids: [first.id, second.id], names: [first.name, second.name] };
+            pickerValue.textContent = first.name + ' / ' + second.name;
+            picker.classList.add('category-picker--chosen');
+            closeCategoryPanel();
+          }));
+        });
+      });
+      firstList.appendChild(li);
+    });
+    panel.appendChild(firstList);
+    panel.appendChild(secondList);
+    picker.after(panel);
+    categoryPanel = panel;
+  }
+  picker.addEventListener('click', function () {
+    if (categoryPanel) closeCategoryPanel(); else openCategoryPanel();
+  });
+  // As on the platform, a click anywhere else closes the panel without a choice.
+  document.addEventListener('click', function (e) {
+    if (categoryPanel && e.target.isConnected && !categoryPanel.contains(e.target) && !picker.contains(e.target))
+      closeCategoryPanel();
+  });
+
+  // ---- schedule: the page's own committed time, not the field's text ----
+  var modes = document.querySelectorAll('.schedule-mode');
+  var timeField = $('.schedule-time');
+  var schedule = { mode: 'now', value: '' }; // value: "YYYY-MM-DD HH:MM" once committed
+  modes.forEach(function (m) {
+    m.addEventListener('click', function (e) {
+      e.preventDefault();
+      schedule.mode = m.dataset.value === 'timed' ? 'timed' : 'now';
+      modes.forEach(function (x) { x.classList.toggle('schedule-mode--checked', x === m); });
+      timeField.hidden = schedule.mode !== 'timed';
+    });
+  });
+  function clearTime() {
+    schedule.value = '';
+    timeField.value = '';
+    delete timeField.dataset.value;
+  }
+  function commitTime() {
+    var text = timeField.value.trim();
+    if (text === schedule.value) { timeField.value = text; return; }
+    if (!text) { clearTime(); return; }
+    var m = /^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2})$/.exec(text);
+    var when = m && new Date(+m[1], m[2] - 1, +m[3], +m[4], +m[5]);
+    if (!when || when.getFullYear() !== +m[1] || when.getMonth() !== m[2] - 1 || when.getDate() !== +m[3]
+        || when.getHours() !== +m[4] || when.getMinutes() !== +m[5]) {
+      clearTime();
+      toast('时间格式不正确');
+      return;
+    }
+    var ahead = when.getTime() - Date.now();
+    if (ahead < 2 * 3600 * 1000 || ahead > 14 * 24 * 3600 * 1000) {
+      clearTime();
+      toast('定时发布时间需在2小时后至14天内');
+      return;
+    }
+    schedule.value = text;
+    timeField.value = text;
+    timeField.dataset.value = text;
+  }
+  timeField.addEventListener('keydown', function (e) {
+    if (!isEnter(e)) return;
+    e.preventDefault();
+    commitTime();
+  });
+  timeField.addEventListener('blur', commitTime);
+  function scheduleMissing(draft) { return !draft && schedule.mode === 'timed' && !schedule.value; }
+
   // ---- publish / draft with a confirmation dialog ----
   var submitPending = false;
   function openSubmitDialog(draft) {
@@ -341,6 +509,7 @@ const char *const kUploadJs = R"JS(
       $('.m-button-text', mask).addEventListener('click', function () { if (!busy) mask.remove(); });
       ok.addEventListener('click', async function () {
         if (busy) return;
+        if (scheduleMissing(draft)) { mask.remove(); toast('请选择定时发布时间'); return; }
         busy = true;
         ok.textContent = '提交中';
         // Some studios close the dialog at once and land only when their
@@ -349,7 +518,9 @@ const char *const kUploadJs = R"JS(
         var r = await api('POST', '/api/publish', JSON.stringify({
           upload_id: state.uploadId, title: $('#title-input').value,
           original: state.original === true, watermark: !!(state.original && state.watermark),
-          sync: state.sync, draft: draft, cover_id: state.coverId
+          sync: state.sync, draft: draft, cover_id: state.coverId,
+          tags: tags.slice(), category: chosenCategory.names.slice(), category_ids: chosenCategory.ids.slice(),
+          scheduled_at: !draft && schedule.mode === 'timed' ? schedule.value.replace(' ', 'T') : ''
         }));
         if (r.status === 200 && r.data.location) {
           if (cfg.lateLanding > 0) await sleep(cfg.lateLanding);
@@ -362,7 +533,10 @@ const char *const kUploadJs = R"JS(
       });
     }, submitDelay);
   }
-  $('#js-submit-0 > button').addEventListener('click', function () { openSubmitDialog(false); });
+  $('#js-submit-0 > button').addEventListener('click', function () {
+    if (scheduleMissing(false)) { toast('请选择定时发布时间'); return; }
+    openSubmitDialog(false);
+  });
   $('#js-submit-draft-0 > button').addEventListener('click', function () { openSubmitDialog(true); });
 })();
 )JS";

@@ -1,5 +1,6 @@
 #include "pages.h"
 
+#include "categories.h"
 #include "sim_util.h"
 
 namespace studiosim {
@@ -164,6 +165,7 @@ std::string uploadPage(const std::string &user, const std::string &configJson, b
     // The script goes in last so that text it carries is never taken for a placeholder.
     replaceAll(page, "{{STYLE}}", t.css);
     replaceAll(page, "{{HEADER}}", t.headerBeforeName + htmlEscape(user) + kHeaderAfterName);
+    replaceAll(page, "{{CATEGORY_TREE}}", categoryTreeHtml());
     replaceAll(page, "{{CONFIG}}", configJson);
     replaceAll(page, "{{SCRIPT}}", t.js);
     return page;

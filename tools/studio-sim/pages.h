@@ -6,7 +6,7 @@
 namespace studiosim {
 
 // The studio's page bodies live as raw string literals in page_*.cpp.
-extern const char *const kUploadHtml; // placeholders: {{STYLE}} {{HEADER}} {{CONFIG}} {{SCRIPT}}
+extern const char *const kUploadHtml; // placeholders: {{STYLE}} {{HEADER}} {{CATEGORY_TREE}} {{CONFIG}} {{SCRIPT}}
 extern const char *const kUploadJs;
 extern const char *const kPageCss;
 

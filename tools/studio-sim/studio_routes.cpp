@@ -1,5 +1,6 @@
 #include "studio_routes.h"
 
+#include "categories.h"
 #include "http_helpers.h"
 #include "pages.h"
 #include "sim_context.h"
@@ -9,6 +10,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -171,8 +173,119 @@ void handleCover(SimContext &ctx, const httplib::Request &req, httplib::Response
     sendJson(res, 200, "{\"id\":\"" + id + "\"}");
 }
 
+// What the form adds beside the title: tags, category and a publish time.
+struct Metadata {
+    std::vector<std::string> tags;
+    std::vector<std::string> category;
+    std::vector<long long> categoryIds;
+    std::string scheduledAt; // "YYYY-MM-DDTHH:MM" local, empty for an immediate publish
+};
+
+constexpr long long kScheduleMinSeconds = 2 * 3600;
+constexpr long long kScheduleMaxSeconds = 14 * 24 * 3600;
+constexpr long long kScheduleSlackSeconds = 60;
+constexpr std::size_t kMaxTags = 10;
+constexpr std::size_t kMaxTagChars = 20;
+
+std::size_t utf8Chars(const std::string &text)
+{
+    std::size_t n = 0;
+    for (const unsigned char c : text)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+bool hasSpace(const std::string &text)
+{
+    for (const unsigned char c : text) {
+        if (c == ' ' || (c >= '\t' && c <= '\r'))
+            return true;
+    }
+    // No-break and ideographic spaces.
+    return text.find("\xC2\xA0") != std::string::npos || text.find("\xE3\x80\x80") != std::string::npos;
+}
+
+// "YYYY-MM-DDTHH:MM" in the server's local time; false for any other shape
+// and for a local time that does not exist.
+bool parseLocalMinute(const std::string &text, std::time_t &out)
+{
+    static const char kShape[] = "dddd-dd-ddTdd:dd";
+    if (text.size() != sizeof kShape - 1)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (kShape[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != kShape[i])
+            return false;
+    }
+    const int year = std::stoi(text.substr(0, 4)), month = std::stoi(text.substr(5, 2)),
+              day = std::stoi(text.substr(8, 2)), hour = std::stoi(text.substr(11, 2)), minute = std::stoi(text.substr(14, 2));
+    std::tm tm {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_isdst = -1;
+    out = std::mktime(&tm);
+    return out != -1 && tm.tm_year == year - 1900 && tm.tm_mon == month - 1 && tm.tm_mday == day
+        && tm.tm_hour == hour && tm.tm_min == minute;
+}
+
+// Reads and checks the form's extra fields as the platform does; returns an
+// error message for the client, empty when they are fine.
+std::string readMetadata(const rapidjson::Document &d, bool draft, Metadata &out)
+{
+    auto strings = [&d](const char *key, std::vector<std::string> &into) {
+        if (!d.HasMember(key))
+            return true;
+        if (!d[key].IsArray())
+            return false;
+        for (const auto &v : d[key].GetArray()) {
+            if (!v.IsString())
+                return false;
+            into.emplace_back(v.GetString(), v.GetStringLength());
+        }
+        return true;
+    };
+    if (!strings("tags", out.tags) || out.tags.size() > kMaxTags)
+        return "标签不合法";
+    for (std::size_t i = 0; i < out.tags.size(); ++i) {
+        const std::string &tag = out.tags[i];
+        if (tag.empty() || !isValidUtf8(tag) || utf8Chars(tag) > kMaxTagChars || hasSpace(tag)
+            || std::find(out.tags.begin(), out.tags.begin() + static_cast<long>(i), tag) != out.tags.begin() + static_cast<long>(i))
+            return "标签不合法";
+    }
+    bool idsOk = !d.HasMember("category_ids") || d["category_ids"].IsArray();
+    if (idsOk && d.HasMember("category_ids")) {
+        for (const auto &v : d["category_ids"].GetArray()) {
+            if (!v.IsInt64()) {
+                idsOk = false;
+                break;
+            }
+            out.categoryIds.push_back(v.GetInt64());
+        }
+    }
+    if (!idsOk || !strings("category", out.category) || !validCategory(out.categoryIds, out.category))
+        return "分类无效";
+    // Drafts keep no publish time.
+    if (draft || !d.HasMember("scheduled_at"))
+        return {};
+    if (!d["scheduled_at"].IsString())
+        return "定时发布时间格式不正确";
+    const std::string when(d["scheduled_at"].GetString(), d["scheduled_at"].GetStringLength());
+    if (when.empty())
+        return {};
+    std::time_t at = 0;
+    if (!parseLocalMinute(when, at))
+        return "定时发布时间格式不正确";
+    const long long ahead = static_cast<long long>(at) - static_cast<long long>(std::time(nullptr));
+    if (ahead < kScheduleMinSeconds - kScheduleSlackSeconds || ahead > kScheduleMaxSeconds + kScheduleSlackSeconds)
+        return "定时发布时间需在2小时后至14天内";
+    out.scheduledAt = when;
+    return {};
+}
+
 std::string ledgerLine(const std::string &user, const std::string &title, bool original, bool watermark,
-                       bool sync, bool draft, const std::string &cover, const UploadRecord &up)
+                       bool sync, bool draft, const std::string &cover, const UploadRecord &up, const Metadata &meta)
 {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
@@ -188,6 +301,22 @@ std::string ledgerLine(const std::string &user, const std::string &title, bool o
     w.Key("file_size"); w.Int64(up.size);
     w.Key("file_sha256"); w.String(up.sha256);
     w.Key("upload_id"); w.String(up.id);
+    w.Key("tags");
+    w.StartArray();
+    for (const std::string &tag : meta.tags)
+        w.String(tag);
+    w.EndArray();
+    w.Key("category");
+    w.StartArray();
+    for (const std::string &name : meta.category)
+        w.String(name);
+    w.EndArray();
+    w.Key("category_ids");
+    w.StartArray();
+    for (const long long id : meta.categoryIds)
+        w.Int64(id);
+    w.EndArray();
+    w.Key("scheduled_at"); w.String(meta.scheduledAt);
     w.Key("time"); w.String(nowText());
     // When its upload began and when it was published: several users'
     // uploads can be seen to overlap.
@@ -215,6 +344,10 @@ void handlePublish(SimContext &ctx, const httplib::Request &req, httplib::Respon
     const std::string title = text("title");
     if (title.empty() || title.size() > 4000 || !isValidUtf8(title))
         return sendError(res, 400, "请填写标题");
+    const bool draft = flag("draft");
+    Metadata meta;
+    if (const std::string bad = readMetadata(d, draft, meta); !bad.empty())
+        return sendError(res, 400, bad);
     if (ctx.knobs.snapshot().failPublish)
         return sendError(res, 500, "系统繁忙，请稍后再试");
     std::string cover = "platform";
@@ -229,9 +362,8 @@ void handlePublish(SimContext &ctx, const httplib::Request &req, httplib::Respon
     if (!ctx.uploads.finished(*user, text("upload_id"), up, error))
         return sendError(res, 409, error);
     const bool original = flag("original");
-    const bool draft = flag("draft");
     if (!ctx.published.append(
-            ledgerLine(*user, title, original, original && flag("watermark"), flag("sync"), draft, cover, up)))
+            ledgerLine(*user, title, original, original && flag("watermark"), flag("sync"), draft, cover, up, meta)))
         return sendError(res, 500, "保存失败");
 
     sendJson(res, 200, std::string("{\"ok\":true,\"location\":\"") + (draft ? kDraftLanding : kPublishedLanding) + "\"}");
@@ -254,6 +386,11 @@ void registerStudioRoutes(httplib::Server &server, SimContext &ctx)
     server.Post("/api/cover", [&ctx](const httplib::Request &req, httplib::Response &res) { handleCover(ctx, req, res); });
     server.Post("/api/publish",
                 [&ctx](const httplib::Request &req, httplib::Response &res) { handlePublish(ctx, req, res); });
+    server.Get("/api/categories", [&ctx](const httplib::Request &req, httplib::Response &res) {
+        if (!currentUser(ctx, req))
+            return sendError(res, 401, "未登录");
+        sendJson(res, 200, categoriesJson());
+    });
     server.Get("/api/whoami", [&ctx](const httplib::Request &req, httplib::Response &res) {
         const auto user = currentUser(ctx, req);
         if (!user)
