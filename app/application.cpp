@@ -29,6 +29,7 @@
 #include "studio/studio_source.h"
 #include "upload/job_state.h"
 #include "upload/page_check.h"
+#include "upload/category_choice.h"
 #include "upload/upload_job.h"
 
 #include <QDesktopServices>
@@ -222,9 +223,30 @@ void Application::connectUploadJob()
         });
     });
     m_commands->addCommand(QStringLiteral("按钮_检测发布页面"), [this] {
+        // Never beside a run: the check would take over a lane's page.
+        if (m_job->isRunning()) {
+            m_mainForm.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("正在发布，停止后再检测发布页面"));
+            return;
+        }
         runKeepingWindowLive("checking the upload page", [this] {
-            const PageCheckResult check = checkUploadPage(m_job->session(), m_accountTable, BrowserLibrary::instance(), 0);
+            const PageCheckResult check = checkUploadPage(m_job->session(), m_accountTable, BrowserLibrary::instance(), 0, false);
             m_mainForm.setPartText(QStringLiteral("状态条1"), 1, check.message);
+        });
+    });
+    m_commands->addCommand(QStringLiteral("按钮4"), [this] {
+        if (m_job->isRunning()) {
+            m_mainForm.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("正在发布，停止后再刷新分类"));
+            return;
+        }
+        runKeepingWindowLive("reading the studio's categories", [this] {
+            const QList<pageparts::Category> tree = readStudioCategories(m_job->session(), m_accountTable, BrowserLibrary::instance(), std::max(currentRow.load(), 0));
+            if (tree.isEmpty()) {
+                m_mainForm.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("未能读取分类，请确认账号已登录"));
+                return;
+            }
+            categories::keepTree(tree);
+            categories::fillFirstLevel(m_mainForm, tree);
+            m_mainForm.setPartText(QStringLiteral("状态条1"), 1, QStringLiteral("分类已刷新：%1个一级分类").arg(tree.size()));
         });
     });
     m_accountCommands->setOpenUploadPage([this](int row, const QString &id) {

@@ -1,5 +1,7 @@
 #include "app/main_commands.h"
 
+#include "upload/category_choice.h"
+
 #include "app/settings_file.h"
 #include "base/message_box.h"
 #include "base/run_directory.h"
@@ -26,6 +28,8 @@ void MainCommands::onChanged(const QString &name)
 {
     if (name == QStringLiteral("编辑框_视频素材目录"))
         m_form.setText(QStringLiteral("标签14"), QStringLiteral("修改素材目录后，一定点击【修改账号信息】让设置生效"));
+    else if (name == QStringLiteral("组合框_一级分类"))
+        categories::fillSecondLevel(m_form, categories::keptTree());
 }
 
 void MainCommands::saveSettingsCommand()

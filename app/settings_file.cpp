@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <optional>
 #include <utility>
 
 namespace settings {
@@ -96,6 +97,30 @@ QString encodeComboValue(const QList<ComboItem> &items, int index, const QString
     return v;
 }
 
+// The format encodeComboValue writes; nullopt for what it never wrote.
+std::optional<std::pair<QList<ComboItem>, int>> decodeComboValue(const QString &stored)
+{
+    QString v = stored;
+    v.replace(kQuote, QStringLiteral("\""));
+    QStringList parts = v.split(QStringLiteral("<||>"));
+    const QString last = parts.takeLast();
+    const qsizetype at = last.indexOf(QStringLiteral("<|>"));
+    bool indexOk = false;
+    const int index = at < 0 ? -1 : last.left(at).toInt(&indexOk);
+    if (!indexOk)
+        return std::nullopt;
+    QList<ComboItem> items;
+    for (const QString &part : parts) {
+        const qsizetype split = part.lastIndexOf(QStringLiteral("<|>"));
+        bool valueOk = false;
+        const qint64 value = split < 0 ? 0 : part.mid(split + 3).toLongLong(&valueOk);
+        if (!valueOk)
+            return std::nullopt;
+        items.append({part.left(split), value});
+    }
+    return std::pair{items, index >= -1 && index < items.size() ? index : -1};
+}
+
 bool saveSettings(Form &form, const QString &path, const QString &excluded)
 {
     const QString file = path.isEmpty() ? settingsDataPath() : path;
@@ -146,6 +171,16 @@ void loadSettings(Form &form, const QString &path)
         const QString v = ini.value(kRadioSection, name);
         if (!v.isEmpty())
             form.setChecked(name, v != kFalse);
+    }
+    // The category boxes: their items are the studio's categories and ids.
+    for (const QString &name : {QStringLiteral("组合框_一级分类"), QStringLiteral("组合框_二级分类")}) {
+        const QString v = ini.value(kComboSection, name);
+        if (v.isEmpty())
+            continue;
+        if (const auto combo = decodeComboValue(v))
+            form.setComboItems(name, combo->first, combo->second);
+        else
+            qCWarning(lcApp).noquote() << "the saved items of" << name << "are not in the settings file's format; the box stays empty";
     }
 }
 

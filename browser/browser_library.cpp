@@ -398,6 +398,35 @@ bool BrowserLibrary::form_dom_input(int pageId, const QString &selector, const Q
     return typed.ok;
 }
 
+bool BrowserLibrary::typeAndConfirm(int pageId, const QString &selector, int index, const QStringList &texts, ElementStatus *status)
+{
+    if (!form_dom_input(pageId, selector, QString(), index, status))
+        return false;
+    PageRef ref;
+    if (!d->resolve(pageId, ref, true)) {
+        tell(status, ElementStatus::PageClosed);
+        return false;
+    }
+    // Text, Enter down, Enter up for each, in one round trip: the browser
+    // hands them to the page in that order, and the page's own handler
+    // takes each text before the next arrives.
+    std::vector<CdpConnection::Call> calls;
+    for (const QString &text : texts) {
+        calls.push_back({"Input.insertText", CdpParams().text("text", utf8(text)).json()});
+        for (const char *type : {"keyDown", "keyUp"}) {
+            CdpParams p;
+            p.text("type", type).text("key", "Enter").text("code", "Enter").integer("windowsVirtualKeyCode", 13).integer("nativeVirtualKeyCode", 13);
+            if (std::string(type) == "keyDown")
+                p.text("text", "\r");
+            calls.push_back({"Input.dispatchKeyEvent", p.json()});
+        }
+    }
+    const std::vector<CdpReply> replies = ref.browser->connection->callAll(calls, ref.sessionId, d->m_callTimeoutMs);
+    const auto failed = std::find_if(replies.begin(), replies.end(), [](const CdpReply &r) { return !r.ok; });
+    tell(status, failed == replies.end() ? ElementStatus::Ok : statusOfError(failed->error));
+    return failed == replies.end();
+}
+
 bool BrowserLibrary::form_upload_file(int pageId, int ordinal, const QString &path)
 {
     return uploadFileTo(pageId, QStringLiteral("input[type=file]"), ordinal, path);

@@ -86,6 +86,9 @@ public:
     QString form_dom_gettext(int pageId, const QString &selector, int index = 0, ElementStatus *status = nullptr);
     bool form_dom_setvalue(int pageId, const QString &selector, const QString &value, int index = 0, ElementStatus *status = nullptr);
     bool form_dom_input(int pageId, const QString &selector, const QString &text, int index = 0, ElementStatus *status = nullptr);
+    // Types each text into the match and confirms it with Enter, as a person
+    // enters tags or a time into a field that takes them one at a time.
+    bool typeAndConfirm(int pageId, const QString &selector, int index, const QStringList &texts, ElementStatus *status = nullptr);
     // ordinal counts the page's input[type=file] elements like an element index.
     bool form_upload_file(int pageId, int ordinal, const QString &path);
     // The same for the index-th match of any selector that finds a file input.

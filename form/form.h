@@ -27,6 +27,7 @@ enum class ControlKind {
 struct ComboItem {
     QString text;
     qint64 value = 0;
+    friend bool operator==(const ComboItem &, const ComboItem &) = default;
 };
 
 // The state of a window's controls, keyed by control name. The controls are

@@ -104,6 +104,9 @@ QList<ControlDef> buildMainLayout()
         def("单选框_移动", K::Radio, "分组框7", QStringLiteral("移动到指定目录"), {100, 22, 140, 22}, false, "使用过"),
         def("编辑框_使用过视频目录", K::Edit, "分组框7", t, {10, 48, 460, 24}),
         def("按钮9", K::Button, "分组框7", QStringLiteral("浏览"), {478, 47, 80, 26}),
+        def("分组框_定时", K::GroupBox, kSettingsPage, QStringLiteral("定时发布（每天的发布时间，逗号分隔）"), {8, 376, 570, 56}),
+        def("选择框_定时发布", K::Check, "分组框_定时", QStringLiteral("定时发布"), {10, 22, 90, 22}),
+        def("编辑框_定时时间", K::Edit, "分组框_定时", QStringLiteral("08:00,12:00,18:00"), {110, 21, 300, 22}),
 
         // Page "主界面", inner tabs "标签选项" and "标题选项".
         def("单选框标签固定", K::Radio, "选择夹2#2", QStringLiteral("标签固定为（+号分割）"), {10, 10, 180, 22}, false, "标签"),

@@ -45,6 +45,10 @@ QString Census::text() const
                 parts << QStringLiteral("%1 #%2: %3").arg(s.css).arg(std::max(s.index, 1)).arg(s.refused ? QStringLiteral("refused by the browser")
                                                                                                : QStringLiteral("%1 on the page").arg(s.matches));
         }
+        if (parts.isEmpty()) {
+            out += QStringLiteral("  %1 %2: (not in the description)\n").arg(QString::fromLatin1(info.name), QString::fromUtf8(info.label));
+            continue;
+        }
         out += QStringLiteral("  %1 %2: %3 (%4)\n")
                    .arg(QString::fromLatin1(info.name), QString::fromUtf8(info.label), matched(info.role) ? QStringLiteral("found") : QStringLiteral("MISSING"),
                         parts.join(QStringLiteral("; ")));

@@ -37,12 +37,24 @@ const std::array<RoleInfo, kRoleCount> kRoles = {{
     {Role::ContentItem, "content_item", K::Element, "作品列表项", false},
     {Role::ContentItemTitle, "content_item_title", K::Element, "作品标题", false},
     {Role::ContentEmpty, "content_empty", K::Element, "空作品列表", false},
+    {Role::TagField, "tag_field", K::Element, "标签输入框", false, true},
+    {Role::TagChip, "tag_chip", K::Element, "已添加的标签", false, true},
+    {Role::RecommendedTag, "recommended_tag", K::Element, "推荐标签", false, true},
+    {Role::CategoryPicker, "category_picker", K::Element, "分类选择框", false, true},
+    {Role::CategoryFirst, "category_first", K::Element, "一级分类选项", false, true},
+    {Role::CategorySecond, "category_second", K::Element, "二级分类选项", false, true},
+    {Role::CategoryTreeFirst, "category_tree_first", K::Element, "分类树一级", false, true},
+    {Role::CategoryTreeSecond, "category_tree_second", K::Element, "分类树二级", false, true},
+    {Role::ScheduleTimed, "schedule_timed", K::Element, "定时发布选项", false, true},
+    {Role::ScheduleTime, "schedule_time", K::Element, "定时发布时间框", false, true},
     {Role::UploadBoxText, "upload_box_text", K::Text, "上传区域文字", false},
     {Role::UploadDoneText, "upload_done_text", K::Text, "上传成功文字", false},
     {Role::UploadFailedText, "upload_failed_text", K::Text, "上传失败文字", false},
     {Role::CoverEmptyText, "cover_empty_text", K::Text, "未设封面文字", false},
     {Role::CoverUploadingText, "cover_uploading_text", K::Text, "封面上传中文字", false},
     {Role::LoginPathText, "login_path_text", K::Text, "登录页地址特征", false},
+    {Role::CategoryIdAttribute, "category_id_attribute", K::Text, "分类编号属性", false, true},
+    {Role::CategoryNameAttribute, "category_name_attribute", K::Text, "分类名称属性", false, true},
     {Role::UploadPath, "upload_path", K::Path, "上传页面地址", false},
     {Role::PublishLanding, "publish_landing", K::Path, "发布后地址", false},
     {Role::DraftLanding, "draft_landing", K::Path, "存草稿后地址", false},
@@ -61,6 +73,12 @@ const std::array<RoleInfo, kRoleCount> kRoles = {{
     {Role::WaitBeforeSubmit, "wait_before_submit", K::Wait, "", false},
     {Role::WaitAfterSubmitPress, "wait_after_submit_press", K::Wait, "", false},
     {Role::WaitAfterLanding, "wait_after_landing", K::Wait, "", false},
+    {Role::WaitAfterTags, "wait_after_tags", K::Wait, "", false, true},
+    {Role::WaitCategoryStep, "wait_category_step", K::Wait, "", false, true},
+    {Role::WaitAfterSchedule, "wait_after_schedule", K::Wait, "", false, true},
+    {Role::TagLimit, "tag_limit", K::Number, "标签数上限", false, true},
+    {Role::ScheduleMinLeadMinutes, "schedule_min_lead_minutes", K::Number, "定时发布最短提前分钟", false, true},
+    {Role::ScheduleMaxDays, "schedule_max_days", K::Number, "定时发布最远天数", false, true},
 }};
 
 constexpr int kMaxWaitMs = 120000;
@@ -210,13 +228,15 @@ std::optional<StudioDescription> StudioDescription::parse(const QByteArray &json
     d.m_version = version->value.GetInt();
     for (const RoleInfo &info : kRoles) {
         const auto found = roles->value.FindMember(info.name);
+        if (found == roles->value.MemberEnd() && info.optional)
+            continue;
         if (found == roles->value.MemberEnd() || !found->value.IsObject()) {
             error = roleError(info.name, QStringLiteral("is missing"));
             return std::nullopt;
         }
         const rapidjson::Value &role = found->value;
-        const char *allowed[] = {"selectors", "index", "text", "path", "ms"};
-        const int first = info.kind == K::Element ? 0 : info.kind == K::Text ? 2 : info.kind == K::Path ? 3 : 4;
+        const char *allowed[] = {"selectors", "index", "text", "path", "ms", "value"};
+        const int first = info.kind == K::Element ? 0 : info.kind == K::Text ? 2 : info.kind == K::Path ? 3 : info.kind == K::Wait ? 4 : 5;
         const int last = info.kind == K::Element ? 1 : first;
         for (const auto &m : role.GetObject()) {
             bool known = false;
@@ -228,6 +248,7 @@ std::optional<StudioDescription> StudioDescription::parse(const QByteArray &json
             }
         }
         const int at = index(info.role);
+        d.m_present[at] = true;
         switch (info.kind) {
         case K::Element: {
             auto list = readSelectors(info, role, &error);
@@ -256,6 +277,15 @@ std::optional<StudioDescription> StudioDescription::parse(const QByteArray &json
             const auto v = role.FindMember("ms");
             if (v == role.MemberEnd() || !v->value.IsInt() || v->value.GetInt() < 0 || v->value.GetInt() > kMaxWaitMs) {
                 error = roleError(info.name, QStringLiteral("needs \"ms\", a whole number from 0 to %1").arg(kMaxWaitMs));
+                return std::nullopt;
+            }
+            d.m_waits[at] = v->value.GetInt();
+            break;
+        }
+        case K::Number: {
+            const auto v = role.FindMember("value");
+            if (v == role.MemberEnd() || !v->value.IsInt() || v->value.GetInt() < 0 || v->value.GetInt() > 100000) {
+                error = roleError(info.name, QStringLiteral("needs \"value\", a whole number from 0 to 100000"));
                 return std::nullopt;
             }
             d.m_waits[at] = v->value.GetInt();

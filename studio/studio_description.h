@@ -15,7 +15,7 @@
 // than a new build.
 namespace studio {
 
-enum class RoleKind { Element, Text, Path, Wait };
+enum class RoleKind { Element, Text, Path, Wait, Number };
 
 enum class Role {
     // Elements: a list of selectors tried in order, each with its match index.
@@ -44,6 +44,18 @@ enum class Role {
     ContentItem,
     ContentItemTitle,
     ContentEmpty,
+    // Elements of the later page parts: a description without them has the
+    // steps that use them skipped.
+    TagField,
+    TagChip,
+    RecommendedTag,
+    CategoryPicker,
+    CategoryFirst,
+    CategorySecond,
+    CategoryTreeFirst,
+    CategoryTreeSecond,
+    ScheduleTimed,
+    ScheduleTime,
     // Texts the page shows.
     UploadBoxText,
     UploadDoneText,
@@ -51,6 +63,8 @@ enum class Role {
     CoverEmptyText,
     CoverUploadingText,
     LoginPathText,
+    CategoryIdAttribute,
+    CategoryNameAttribute,
     // Address paths, joined to the studio's origin.
     UploadPath,
     PublishLanding,
@@ -71,8 +85,15 @@ enum class Role {
     WaitBeforeSubmit,
     WaitAfterSubmitPress,
     WaitAfterLanding,
+    WaitAfterTags,
+    WaitCategoryStep,
+    WaitAfterSchedule,
+    // The studio's limits.
+    TagLimit,
+    ScheduleMinLeadMinutes,
+    ScheduleMaxDays,
 };
-constexpr int kRoleCount = static_cast<int>(Role::WaitAfterLanding) + 1;
+constexpr int kRoleCount = static_cast<int>(Role::ScheduleMaxDays) + 1;
 
 struct RoleInfo {
     Role role;
@@ -80,6 +101,7 @@ struct RoleInfo {
     RoleKind kind;
     const char *label; // as users read it: "封面框"
     bool freshPage;    // a fresh upload page shows it (the check before a run looks for it)
+    bool optional = false; // a description may leave it out: its step is then skipped
 };
 const RoleInfo &infoOf(Role role);
 const std::array<RoleInfo, kRoleCount> &allRoles();
@@ -110,6 +132,9 @@ public:
     QString text(Role role) const { return m_texts[index(role)]; }
     QString path(Role role) const { return m_texts[index(role)]; }
     int waitMs(Role role) const { return m_waits[index(role)]; }
+    int number(Role role) const { return m_waits[index(role)]; }
+    // False for an optional role the description leaves out.
+    bool has(Role role) const { return m_present[index(role)]; }
 
 private:
     static int index(Role role) { return static_cast<int>(role); }
@@ -117,7 +142,8 @@ private:
     QString m_origin;
     std::array<QList<Selector>, kRoleCount> m_selectors;
     std::array<QString, kRoleCount> m_texts; // texts and paths
-    std::array<int, kRoleCount> m_waits{};
+    std::array<int, kRoleCount> m_waits{}; // waits and numbers
+    std::array<bool, kRoleCount> m_present{};
 };
 
 // The schema this program reads.

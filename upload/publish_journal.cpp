@@ -86,6 +86,8 @@ QByteArray lineOf(const VideoIdentity &id, JournalState state, const QString &ti
     text("name", id.name.toUtf8());
     text("account", id.account.toUtf8());
     text("title", id.title.toUtf8());
+    if (!id.scheduledAt.isEmpty())
+        text("scheduled_at", id.scheduledAt.toUtf8());
     text("time", time.toUtf8());
     // Only a compacted line needs it: elsewhere the published line's own time says it.
     if (!publishedAt.isEmpty())
@@ -130,6 +132,7 @@ std::optional<JournalLine> parseLine(const QByteArray &line)
     id.name = stringMember(doc, "name");
     id.account = stringMember(doc, "account");
     id.title = stringMember(doc, "title");
+    id.scheduledAt = stringMember(doc, "scheduled_at");
     parsed.time = stringMember(doc, "time");
     parsed.publishedAt = stringMember(doc, "publishedAt");
     return parsed;
@@ -305,12 +308,26 @@ bool PublishJournal::record(const VideoIdentity &id, JournalState state, const Q
     return true;
 }
 
+QString PublishJournal::lastScheduledOf(const QString &account) const
+{
+    std::lock_guard lock(m_mutex);
+    QString last;
+    for (const Entry &e : m_index.entries) {
+        if (e.id.account == account && e.state != JournalState::Failed && e.state != JournalState::None && e.id.scheduledAt > last)
+            last = e.id.scheduledAt; // the fixed format sorts as text
+    }
+    return last;
+}
+
 void PublishJournal::Index::add(const VideoIdentity &id, JournalState state, const QString &time, const QString &publishedAt)
 {
     VideoIdentity stored = id;
     stored.sha256Hex = id.sha256Hex.toLower();
     stored.publishedAt = {};
     Entry &entry = entries[keyOf(stored.sha256Hex, stored.size, stored.account)];
+    // Kept through later lines that do not repeat it.
+    if (stored.scheduledAt.isEmpty())
+        stored.scheduledAt = entry.id.scheduledAt;
     if (!publishedAt.isEmpty())
         entry.publishedAt = publishedAt;
     else if (state == JournalState::Published || state == JournalState::Draft)

@@ -24,6 +24,9 @@ struct VideoIdentity {
     // or draft, kept through later lines; empty when it never was. Set by the
     // journal (record() ignores what the caller puts here).
     QDateTime publishedAt;
+    // The time the studio was told to publish it ("yyyy-MM-ddTHH:mm", local);
+    // empty for a publish at once.
+    QString scheduledAt;
 };
 
 enum class JournalState { None, Submitting, Published, Draft, Disposed, Held, Failed };
@@ -68,6 +71,9 @@ public:
     // How many videos of this account the journal holds as in the studio
     // (latest state published, draft or disposed) under exactly this title.
     int countWithTitle(const QString &account, const QString &title) const;
+    // The latest scheduled time of this account's videos the studio has or
+    // may have (submitting, published, draft, disposed, held); "" when none.
+    QString lastScheduledOf(const QString &account) const;
 
 private:
     struct Entry {

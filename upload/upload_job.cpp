@@ -16,6 +16,7 @@
 #include "upload/job_state.h"
 #include "upload/log.h"
 #include "upload/page_check.h"
+#include "upload/publish_schedule.h"
 #include "upload/run_report.h"
 #include "upload/upload_pipeline.h"
 #include "upload/video_files.h"
@@ -180,6 +181,9 @@ void UploadJob::runUploadJob()
         }
         do {
             runPass();
+            // The check's browser, should no lane have taken it over.
+            if (const int browser = std::exchange(m_checkBrowser, 0); browser > 0)
+                m_library.form_browser_close(browser);
         } while (m_form.isChecked(QStringLiteral("选择框_自动循环")));
         byItself = true;
         qCInfo(lcUpload) << "run ended by itself after" << m_runClock.elapsed() / 1000 << "s";
@@ -198,7 +202,8 @@ bool UploadJob::pageCheckPasses()
     if (m_table.rowCount() == 0)
         return true;
     const int first = std::max(leadingInt(m_form.text(kSequence)), 1) - 1;
-    const PageCheckResult check = checkUploadPage(m_session, m_table, m_library, first);
+    const PageCheckResult check = checkUploadPage(m_session, m_table, m_library, first, true);
+    m_checkBrowser = check.keptBrowser;
     m_form.setPartText(QStringLiteral("状态条1"), 1, check.message);
     if (check.kind != PageCheckResult::Redesigned)
         return true;
@@ -511,6 +516,32 @@ void UploadJob::report(const JobAccount &account, const QString &video, const QS
     runreport::append(r);
 }
 
+std::optional<QDateTime> UploadJob::scheduledTimeFor(const JobAccount &account)
+{
+    if (!m_form.isChecked(QStringLiteral("选择框_定时发布")) || m_form.isChecked(QStringLiteral("选择框_保存草稿")))
+        return QDateTime();
+    QString why;
+    const std::optional<QList<QTime>> times = publishschedule::parseTimes(m_form.text(QStringLiteral("编辑框_定时时间")), &why);
+    const auto studio = studio::StudioDescriptions::instance().current();
+    const int lead = studio->has(studio::Role::ScheduleMinLeadMinutes) ? studio->number(studio::Role::ScheduleMinLeadMinutes) : 0;
+    const int days = studio->has(studio::Role::ScheduleMaxDays) ? studio->number(studio::Role::ScheduleMaxDays) : 14;
+    std::optional<QDateTime> next;
+    if (times) {
+        // One lane per account at a time: its last scheduled time cannot move meanwhile.
+        const QDateTime last = publishschedule::fromJournalText(m_journal->lastScheduledOf(account.id));
+        next = publishschedule::nextTime(*times, last, QDateTime::currentDateTime(), lead, days);
+        if (!next)
+            why = QStringLiteral("no listed time after %1 lies between %2 minutes and %3 days from now").arg(last.isValid() ? last.toString(Qt::ISODate) : QStringLiteral("now")).arg(lead).arg(days);
+    }
+    if (next)
+        return next;
+    const QString rowText = times ? QStringLiteral("定时发布时间已排满") : QStringLiteral("定时发布时间格式不正确");
+    qCWarning(lcUpload).noquote() << "account" << account.id << "publishes nothing this round: scheduled publishing is on and" << why;
+    setRowText(account, AccountTable::Status, rowText);
+    report(account, QString(), QString(), "no video", QStringLiteral("scheduled publishing: %1").arg(why), 0, 0);
+    return std::nullopt;
+}
+
 UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &turn)
 {
     JobAccount account = turn;
@@ -557,6 +588,10 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
     identity.size = file.size();
     identity.name = file.fileName();
     identity.account = account.id;
+    const std::optional<QDateTime> scheduled = scheduledTimeFor(account);
+    if (!scheduled)
+        return AttemptEnd::SkipAccount;
+    identity.scheduledAt = scheduled->isValid() ? publishschedule::journalText(*scheduled) : QString();
     BackgroundHash hash(video);
 
     lane.state().elapsedSeconds = 0;
@@ -579,6 +614,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         emit videoStarted(row, video);
         UploadPipeline pipeline(m_form, m_library, *lane.session, m_origin);
         pipeline.setVideo(account, video, ticker->id());
+        pipeline.setScheduledTime(*scheduled);
         identity.title = pipeline.titleFor(video);
         SubmitHooks hooks;
         hooks.beforeSubmit = [&] {
@@ -631,7 +667,8 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         }
         noteOutcome(Outcome::Published);
         qCInfo(lcUpload).noquote() << "video" << video << (draft ? "saved as a draft" : "published") << "in" << wallMs / 1000.0 << "s";
-        report(account, video, identity.title, draft ? "draft" : "published", QString(), wallMs, waitMs);
+        report(account, video, identity.title, draft ? "draft" : "published",
+               identity.scheduledAt.isEmpty() ? QString() : QStringLiteral("scheduled for %1").arg(identity.scheduledAt), wallMs, waitMs);
         countDownAfterPublish(lane, account, video, identity, published, landingRecorded);
         return AttemptEnd::GoOn;
     }
@@ -883,6 +920,8 @@ void UploadJob::countDownAfterPublish(Lane &lane, const JobAccount &account, con
         qCWarning(lcUpload).noquote() << "video" << videoPath << "stays where it is: its publish could not be recorded in the journal";
         after = QStringLiteral("已发布，未记录");
     }
+    if (after.isEmpty() && !identity.scheduledAt.isEmpty())
+        after = QStringLiteral("定时发布：") + publishschedule::fromJournalText(identity.scheduledAt).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     for (int k = 1; k <= wait; ++k) {
         const QString text = QStringLiteral("延时%1秒后继续").arg(wait - k);
         setRowText(account, AccountTable::Status, text);

@@ -5,6 +5,7 @@
 #include "upload/pass_progress.h"
 #include "upload/publish_journal.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class AccountTable;
@@ -72,6 +74,11 @@ private:
     // The upload page checked once per run, before any video; false when
     // the page lacks a role (the run then ends, stopped).
     bool pageCheckPasses();
+    // With 定时发布 ticked: the account's next free listed time (invalid:
+    // publish at once); nullopt, said in the row and the report, when the
+    // list holds no time the studio's window takes.
+    std::optional<QDateTime> scheduledTimeFor(const JobAccount &account);
+    int m_checkBrowser = 0; // the check's browser, left for the lane of its account
     void runPass();
     // One lane's part of a pass: accounts as they are dealt, until none is left.
     void runLane(Lane &lane, int count, int videosPerAccount);

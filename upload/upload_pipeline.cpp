@@ -10,6 +10,8 @@
 #include "upload/elapsed_ticker.h"
 #include "upload/job_state.h"
 #include "upload/log.h"
+#include "upload/page_parts.h"
+#include "upload/publish_schedule.h"
 #include "upload/video_files.h"
 
 using studio::Role;
@@ -138,6 +140,8 @@ bool UploadPipeline::uploadOneVideo()
     if (!setCover(videoPath))
         return failureEnd(tickerId, QStringLiteral("the cover box still says \"%1\"").arg(studio().text(Role::CoverEmptyText)));
     fillTitle(videoPath);
+    fillTags();
+    chooseCategory();
     if (!stillInTime())
         return false;
     const bool original = setOptions();
@@ -151,7 +155,7 @@ bool UploadPipeline::uploadOneVideo()
         m_outcome = UploadOutcome::Published;
         return true;
     }
-    return failureEnd(tickerId, QStringLiteral("the studio did not land on the address of a finished publish"));
+    return failureEnd(tickerId, !m_scheduleFailure.isEmpty() ? m_scheduleFailure : QStringLiteral("the studio did not land on the address of a finished publish"));
 }
 
 void UploadPipeline::beginStep(const char *step)
@@ -308,6 +312,97 @@ void UploadPipeline::fillTitle(const QString &videoPath)
     pause(Role::WaitAfterTitle);
 }
 
+void UploadPipeline::fillTags()
+{
+    beginStep("entering the tags");
+    using pageparts::TagMode;
+    const TagMode mode = m_form.isChecked(QStringLiteral("单选框标签固定"))       ? TagMode::Fixed
+                         : m_form.isChecked(QStringLiteral("单选框_系统推荐标签")) ? TagMode::Recommended
+                         : m_form.isChecked(QStringLiteral("单选框_混合标签"))     ? TagMode::Mixed
+                                                                                  : TagMode::None;
+    if (mode == TagMode::None)
+        return;
+    if (!studio().has(Role::TagField)) {
+        qCInfo(lcUpload) << "the studio description has no tag_field: no tags are entered";
+        return;
+    }
+    const QStringList fixed = m_videoTags.isEmpty() ? pageparts::splitFixedTags(m_form.text(QStringLiteral("编辑框_固定标签"))) : m_videoTags;
+    const int count = mode == TagMode::Recommended ? m_form.text(QStringLiteral("编辑框_系统标签个数")).toInt()
+                                                   : m_form.text(QStringLiteral("编辑框_混合标签个数")).toInt();
+    const QStringList recommended = mode == TagMode::Fixed ? QStringList() : pageparts::textsOf(m_library, page(), studio(), Role::RecommendedTag);
+    // Never more than the studio takes, counting what the page holds already.
+    const int limit = studio().has(Role::TagLimit) ? studio().number(Role::TagLimit) : 0;
+    QStringList held = pageparts::textsOf(m_library, page(), studio(), Role::TagChip);
+    for (QString &t : held)
+        t = pageparts::chooseTags(TagMode::Fixed, {t}, {}, 0, 0).value(0);
+    QStringList tags;
+    for (const QString &t : pageparts::chooseTags(mode, fixed, recommended, count, 0)) {
+        if (!held.contains(t, Qt::CaseInsensitive))
+            tags.append(t);
+    }
+    if (limit > 0)
+        tags = tags.mid(0, std::max<qsizetype>(limit - held.size(), 0));
+    if (tags.isEmpty())
+        return;
+    bySelectors(Role::TagField, -1, true, [this, &tags](const QString &css, int i, ElementStatus *st) { return m_library.typeAndConfirm(page(), css, i, tags, st); });
+    pause(Role::WaitAfterTags);
+    const QStringList taken = pageparts::textsOf(m_library, page(), studio(), Role::TagChip);
+    for (const QString &t : tags) {
+        if (!taken.contains(t) && !taken.contains(u'#' + t))
+            qCWarning(lcUpload).noquote() << m_video << "-- the studio did not take the tag" << t << "; it is skipped";
+    }
+}
+
+void UploadPipeline::chooseCategory()
+{
+    const qint64 first = m_form.comboItems(QStringLiteral("组合框_一级分类")).value(m_form.comboIndex(QStringLiteral("组合框_一级分类"))).value;
+    const qint64 second = m_form.comboItems(QStringLiteral("组合框_二级分类")).value(m_form.comboIndex(QStringLiteral("组合框_二级分类"))).value;
+    if (first <= 0)
+        return;
+    beginStep("choosing the category");
+    for (Role r : {Role::CategoryPicker, Role::CategoryFirst, Role::CategorySecond, Role::CategoryIdAttribute}) {
+        if (!studio().has(r)) {
+            qCInfo(lcUpload) << "the studio description has no" << studio::infoOf(r).name << ": no category is chosen";
+            return;
+        }
+    }
+    const QString attribute = studio().text(Role::CategoryIdAttribute);
+    const auto clickItem = [&](Role role, qint64 id) {
+        return bySelectors(role, 0, true, [&](const QString &css, int i, ElementStatus *st) {
+            return m_library.form_dom_click(page(), pageparts::withAttribute(css, attribute, id), i, st);
+        });
+    };
+    click(Role::CategoryPicker);
+    pause(Role::WaitCategoryStep);
+    clickItem(Role::CategoryFirst, first);
+    pause(Role::WaitCategoryStep);
+    if (second > 0 && !clickItem(Role::CategorySecond, second))
+        qCWarning(lcUpload).noquote() << m_video << "-- the category" << first << "/" << second << "could not be chosen on page" << page();
+    pause(Role::WaitCategoryStep);
+}
+
+bool UploadPipeline::setSchedule()
+{
+    for (Role r : {Role::ScheduleTimed, Role::ScheduleTime}) {
+        if (!studio().has(r)) {
+            m_scheduleFailure = QStringLiteral("scheduled publishing is on, but the studio description has no %1").arg(QString::fromLatin1(studio::infoOf(r).name));
+            return false;
+        }
+    }
+    const QString text = m_scheduled.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    click(Role::ScheduleTimed);
+    pause(Role::WaitCategoryStep);
+    setValue(Role::ScheduleTime, QString());
+    bySelectors(Role::ScheduleTime, -1, true, [&](const QString &css, int i, ElementStatus *st) { return m_library.typeAndConfirm(page(), css, i, {text}, st); });
+    pause(Role::WaitAfterSchedule);
+    const QString shown = textOf(Role::ScheduleTime);
+    m_lastSeen = shown;
+    if (shown.trimmed() == text)
+        return true;
+    m_scheduleFailure = QStringLiteral("the studio did not take the scheduled time %1 (its field reads \"%2\")").arg(text, shown);
+    return false;
+}
+
 bool UploadPipeline::setOptions()
 {
     beginStep("ticking the options");
@@ -336,6 +431,9 @@ bool UploadPipeline::submitVideo()
     const Role button = draft ? Role::DraftButton : Role::PublishButton;
     const QString expected = m_origin + studio().path(draft ? Role::DraftLanding : Role::PublishLanding);
     const QString before = m_library.form_get_page_url(page());
+    // A video to go out at a set time never goes out at once instead.
+    if (!draft && m_scheduled.isValid() && !setSchedule())
+        return false;
     if (m_hooks.beforeSubmit && !m_hooks.beforeSubmit())
         return false;
     // Every confirmed press publishes once more. A press is repeated only

@@ -6,6 +6,7 @@
 #include "upload/failure_evidence.h"
 
 #include <QString>
+#include <QDateTime>
 #include <QStringList>
 
 #include <functional>
@@ -43,6 +44,11 @@ public:
     // The account and video of this attempt (the job's own snapshot).
     void setVideo(const JobAccount &account, const QString &videoPath, int tickerId);
     void setSubmitHooks(SubmitHooks hooks) { m_hooks = std::move(hooks); }
+    // The video's own tags (from the text beside it): they take the place
+    // of the fixed tags.
+    void setVideoTags(const QStringList &tags) { m_videoTags = tags; }
+    // Publish at this time with the studio's schedule (invalid: at once).
+    void setScheduledTime(const QDateTime &time) { m_scheduled = time; }
 
     // True = published or saved as draft; false = abandoned.
     bool uploadOneVideo();
@@ -65,9 +71,17 @@ public:
     bool waitUploadDone();
     bool setCover(const QString &videoPath);
     void fillTitle(const QString &videoPath);
+    // Enters the tags the window's 标签选项 choose (skipped, and logged, when
+    // the description has no tag field).
+    void fillTags();
+    // Chooses the category of the two combo boxes (none chosen: untouched).
+    void chooseCategory();
     // Ticks originality and options; returns whether the original box was chosen.
     bool setOptions();
     bool submitVideo();
+    // Switches the page to its schedule and enters the time; false when the
+    // page did not take it (the video is then never published at once).
+    bool setSchedule();
 
     // prefix + file name without extension + suffix
     QString titleFor(const QString &videoPath) const;
@@ -114,4 +128,7 @@ private:
     // The description this video works with, taken when it starts.
     std::shared_ptr<const studio::StudioDescription> m_studio;
     QStringList m_missing; // roles of the current step that matched nothing
+    QStringList m_videoTags;
+    QDateTime m_scheduled;
+    QString m_scheduleFailure; // why the page did not take the scheduled time
 };
