@@ -143,6 +143,16 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
     m_lines.insert(insertAt, line);
 }
 
+bool IniFile::removeValue(const QString &section, const QString &key)
+{
+    const int header = findSection(gbk::encode(section));
+    const int line = header < 0 ? -1 : findKey(header, gbk::encode(key));
+    if (line < 0)
+        return false;
+    m_lines.removeAt(line);
+    return true;
+}
+
 QByteArray IniFile::toBytes() const
 {
     QByteArray out;

@@ -21,6 +21,8 @@ public:
     // Overwrites the key where it stands or adds it at the end of its
     // section; a new section goes at the end of the file.
     void setValue(const QString &section, const QString &key, const QString &value);
+    // Drops the key's line; false when there was none.
+    bool removeValue(const QString &section, const QString &key);
 
     QByteArray toBytes() const;
     // Replaces the file atomically.

@@ -6,6 +6,8 @@
 #include "base/message_box.h"
 #include "base/run_directory.h"
 #include "form/form.h"
+#include "upload/category_choice.h"
+#include "upload/title_source.h"
 
 #include <QDir>
 
@@ -14,6 +16,7 @@ MainCommands::MainCommands(Form &form, QObject *parent)
 {
     connect(&m_form, &Form::changed, this, &MainCommands::onChanged, Qt::AutoConnection);
 
+    showLibrarySize();
     addCommand(QStringLiteral("按钮_保存账号"), [this] { saveSettingsCommand(); });
     addCommand(QStringLiteral("按钮3"), [this] { applyRecommendedSettings(); });
     addCommand(QStringLiteral("单选框_移动"), [this] { chooseMoveUsedVideos(); });
@@ -30,6 +33,14 @@ void MainCommands::onChanged(const QString &name)
         m_form.setText(QStringLiteral("标签14"), QStringLiteral("修改素材目录后，一定点击【修改账号信息】让设置生效"));
     else if (name == QStringLiteral("组合框_一级分类"))
         categories::fillSecondLevel(m_form, categories::keptTree());
+    else if (name == QStringLiteral("编辑框3"))
+        showLibrarySize();
+}
+
+void MainCommands::showLibrarySize()
+{
+    const qsizetype titles = TitleSource::libraryLines(m_form.text(QStringLiteral("编辑框3"))).size();
+    m_form.setText(QStringLiteral("标签4"), QStringLiteral("标题库共%1个标题").arg(titles));
 }
 
 void MainCommands::saveSettingsCommand()

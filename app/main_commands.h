@@ -29,6 +29,8 @@ public:
 
 private:
     void onChanged(const QString &name);
+    // 标签4: how many titles the library 编辑框3 holds.
+    void showLibrarySize();
 
     std::function<void()> m_hideWindow;
     std::function<void()> m_unregisterHotKey;

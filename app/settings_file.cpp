@@ -27,6 +27,79 @@ const QString kTrue = QStringLiteral("真");
 const QString kFalse = QStringLiteral("假");
 const QString kStatusBar = QStringLiteral("状态条1");
 constexpr int kMessagePart = 1;
+// The title library may be far longer than one key holds as the Windows
+// profile functions read it (a 10240-byte buffer): past that it goes on in
+// keys of its own, "编辑框3_续2" and on. Every key stays within the
+// buffer, so earlier versions still read the library's first part whole.
+const QString kLibrary = QStringLiteral("编辑框3");
+constexpr int kKeyBytes = 10239;
+
+QString continuationKey(int number)
+{
+    return kLibrary + QStringLiteral("_续") + QString::number(number);
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The GBK text in pieces of at most `maxBytes`, cut between characters and
+// never beside a blank (values are read back trimmed); after a line break
+// where the piece has one.
+QList<QByteArray> splitForKeys(const QByteArray &bytes, qsizetype maxBytes)
+{
+    static const QByteArray lineBreak = QByteArrayLiteral("><br><");
+    QList<QByteArray> pieces;
+    qsizetype start = 0;
+    while (bytes.size() - start > maxBytes) {
+        qsizetype widest = start;
+        qsizetype clean = start;
+        qsizetype afterBreak = start;
+        for (qsizetype i = start; i < start + maxBytes;) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            const qsizetype width = c >= 0x81 && c <= 0xFE ? 2 : 1;
+            if (i + width > start + maxBytes)
+                break;
+            i += width;
+            widest = i;
+            if (isBlank(bytes[i - 1]) || isBlank(bytes[i]))
+                continue;
+            clean = i;
+            if (i - start >= lineBreak.size() && QByteArrayView(bytes).sliced(i - lineBreak.size(), lineBreak.size()) == lineBreak)
+                afterBreak = i;
+        }
+        const qsizetype cut = afterBreak > start ? afterBreak : clean > start ? clean : widest;
+        pieces.append(bytes.mid(start, cut - start));
+        start = cut;
+    }
+    pieces.append(bytes.mid(start));
+    return pieces;
+}
+
+// Writes the library's value over as many keys as it needs; keys a longer
+// library left behind go.
+void setLibraryValue(IniFile &ini, const QString &encoded)
+{
+    const QList<QByteArray> pieces = splitForKeys(gbk::encode(encoded), kKeyBytes);
+    ini.setValue(kEditSection, kLibrary, pieces.size() == 1 ? encoded : gbk::decode(pieces.first()));
+    int number = 2;
+    for (; number <= pieces.size(); ++number)
+        ini.setValue(kEditSection, continuationKey(number), gbk::decode(pieces.at(number - 1)));
+    while (ini.removeValue(kEditSection, continuationKey(number)))
+        ++number;
+}
+
+QString libraryValue(const IniFile &ini)
+{
+    QString value = ini.value(kEditSection, kLibrary);
+    for (int number = 2;; ++number) {
+        const QString more = ini.value(kEditSection, continuationKey(number));
+        if (more.isEmpty())
+            return value;
+        value += more;
+    }
+}
 
 // Edit-box values the GBK file could not hold, already reported: control
 // name -> stored value. The file is saved at every close, so a value is
@@ -142,7 +215,10 @@ bool saveSettings(Form &form, const QString &path, const QString &excluded)
         if (skip.contains(name))
             continue;
         edits.append({name, encodeEditValue(form.text(name))});
-        ini.setValue(kEditSection, name, edits.last().second);
+        if (name == kLibrary)
+            setLibraryValue(ini, edits.last().second);
+        else
+            ini.setValue(kEditSection, name, edits.last().second);
     }
     for (const QString &name : form.names(ControlKind::Radio))
         if (!skip.contains(name))
@@ -163,7 +239,7 @@ void loadSettings(Form &form, const QString &path)
 {
     const IniFile ini = IniFile::load(path.isEmpty() ? settingsDataPath() : path);
     for (const QString &name : form.names(ControlKind::Edit)) {
-        const QString v = ini.value(kEditSection, name);
+        const QString v = name == kLibrary ? libraryValue(ini) : ini.value(kEditSection, name);
         if (!v.isEmpty())
             form.setText(name, decodeEditValue(v));
     }

@@ -18,6 +18,7 @@
 #include "upload/page_check.h"
 #include "upload/publish_schedule.h"
 #include "upload/run_report.h"
+#include "upload/title_source.h"
 #include "upload/upload_pipeline.h"
 #include "upload/video_files.h"
 
@@ -161,6 +162,7 @@ void UploadJob::runUploadJob()
     // Read on the job thread: after years of use the journal is long.
     m_journal = std::make_unique<PublishJournal>();
     m_pass = std::make_unique<PassProgress>();
+    m_titles = std::make_unique<TitleSource>(m_form);
     {
         std::lock_guard lock(m_laneMutex);
         // A new run tries the used folder again: the user may have mended it.
@@ -615,7 +617,16 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         UploadPipeline pipeline(m_form, m_library, *lane.session, m_origin);
         pipeline.setVideo(account, video, ticker->id());
         pipeline.setScheduledTime(*scheduled);
-        identity.title = pipeline.titleFor(video);
+        // One choice per attempt: the title typed is the one the journal
+        // and the report keep, and a library in order moves on once.
+        const TitleChoice title = m_titles->choose(video);
+        if (title.libraryEmpty && m_titles->firstEmptyThisRun()) {
+            qCWarning(lcUpload) << "the title library (编辑框3) is empty; videos are titled by their file names";
+            setRowText(account, AccountTable::Status, QStringLiteral("标题库为空，使用文件名"));
+        }
+        identity.title = title.title;
+        pipeline.setTitle(identity.title);
+        pipeline.setVideoTags(title.tags);
         SubmitHooks hooks;
         hooks.beforeSubmit = [&] {
             if (identity.sha256Hex.isEmpty())

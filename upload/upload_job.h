@@ -22,6 +22,7 @@
 class AccountTable;
 class BrowserLibrary;
 class Form;
+class TitleSource;
 
 // The batch run behind the Start/Stop button: walks the accounts from the
 // account number, uploads each account's quota of videos, waits between
@@ -149,6 +150,7 @@ private:
     QString m_origin;
     std::unique_ptr<PublishJournal> m_journal; // read at each start; shared by the lanes
     std::unique_ptr<PassProgress> m_pass;      // the accounts finished in this pass
+    std::unique_ptr<TitleSource> m_titles;     // made at each start; shared by the lanes
     int m_lanesOverride = 0;
     int m_lanes = 1; // of the current run
     // What the lanes share, under m_laneMutex.

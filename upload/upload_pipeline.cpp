@@ -304,7 +304,7 @@ QString UploadPipeline::titleFor(const QString &videoPath) const
 void UploadPipeline::fillTitle(const QString &videoPath)
 {
     beginStep("typing the title");
-    const QString title = titleFor(videoPath);
+    const QString title = m_title.isEmpty() ? titleFor(videoPath) : m_title;
     setValue(Role::TitleInput, QString());
     pause(Role::WaitAfterTitleClear);
     if (!type(Role::TitleInput, title))

@@ -49,6 +49,8 @@ public:
     void setVideoTags(const QStringList &tags) { m_videoTags = tags; }
     // Publish at this time with the studio's schedule (invalid: at once).
     void setScheduledTime(const QDateTime &time) { m_scheduled = time; }
+    // The title the job chose for this attempt; without one, titleFor().
+    void setTitle(const QString &title) { m_title = title; }
 
     // True = published or saved as draft; false = abandoned.
     bool uploadOneVideo();
@@ -119,6 +121,7 @@ private:
     SubmitHooks m_hooks;
     UploadOutcome m_outcome = UploadOutcome::Failed;
     QString m_video;
+    QString m_title;
     const char *m_step = "starting";
     // What the page last showed where the step waits (the upload status ...).
     QString m_lastSeen;

@@ -1,6 +1,7 @@
 #include "upload/video_files.h"
 
 #include "accounts/account_table.h"
+#include "base/gbk.h"
 #include "base/run_directory.h"
 #include "form/form.h"
 #include "upload/delay_wait.h"
@@ -12,7 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
+
+#include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -176,6 +180,59 @@ QString coverPathOf(const QString &videoPath)
     return cover.replace(QStringLiteral(".mp4"), QStringLiteral(".jpg"));
 }
 
+QString metadataPathOf(const QString &videoPath)
+{
+    const QString name = fileNameOf(videoPath, true);
+    return videoPath.left(videoPath.size() - name.size()) + fileNameOf(videoPath, false) + QStringLiteral(".txt");
+}
+
+VideoMetadata parseMetadata(QStringView text)
+{
+    VideoMetadata metadata;
+    static const QRegularExpression tag(QStringLiteral("#([^\\s#]+)"));
+    bool titled = false;
+    for (QStringView line : text.split(u'\n')) {
+        line = line.trimmed();
+        if (!titled) {
+            titled = !line.isEmpty();
+            metadata.title = line.toString();
+            continue;
+        }
+        for (auto it = tag.globalMatch(line.toString()); it.hasNext();) {
+            const QString word = it.next().captured(1);
+            if (!metadata.tags.contains(word))
+                metadata.tags.append(word);
+        }
+    }
+    return metadata;
+}
+
+VideoMetadata readMetadata(const QString &videoPath)
+{
+    // Plenty for a title and tags; a huge file is no metadata text.
+    constexpr qint64 kMaxBytes = 1024 * 1024;
+    const QString path = metadataPathOf(videoPath);
+    const QFileInfo info(path);
+    if (path == videoPath || !info.exists())
+        return {};
+    // Regular files only: a named pipe would hold the lane for good.
+    if (!info.isFile()) {
+        qCWarning(lcUpload) << "the metadata" << path << "is no regular file; it is ignored";
+        return {};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcUpload) << "cannot read the metadata" << path << "--" << file.errorString() << "; it is ignored";
+        return {};
+    }
+    if (file.size() > kMaxBytes)
+        qCWarning(lcUpload) << "the metadata" << path << "is" << file.size() << "bytes; only its first" << kMaxBytes << "are read";
+    const VideoMetadata metadata = parseMetadata(gbk::decodeUtf8OrGbk(file.read(kMaxBytes)));
+    if (metadata.title.isEmpty())
+        qCWarning(lcUpload) << "the metadata" << path << "holds no title; it is ignored";
+    return metadata;
+}
+
 QStringList listVideos(const QString &folder, bool withSubfolders, const QStringList &excluded)
 {
     QSet<QString> keys;
@@ -317,6 +374,9 @@ bool disposeUsedVideo(Form &form, const QString &videoPath)
         remove(videoPath);
         if (cover != videoPath)
             remove(cover);
+        const QString metadata = metadataPathOf(videoPath);
+        if (metadata != videoPath && QFileInfo(metadata).isFile())
+            remove(metadata);
         return gone;
     }
     const QString used = form.text(QStringLiteral("编辑框_使用过视频目录"));
@@ -334,16 +394,30 @@ bool moveWithCover(const QString &videoPath, const QString &folder)
     // A folder often holds a file of the same name already (another
     // account's "1.mp4", an earlier run's clip). Never over it, and never
     // leave the video behind either: it would be published again on the next
-    // attempt. The video goes in as "name (2).mp4" and so on, its cover
-    // beside it under the same name.
+    // attempt. The video goes in as "name (2).mp4" and so on, its cover and
+    // its metadata text beside it under the same name.
     QDir().mkpath(folder);
-    const QString cover = coverPathOf(videoPath);
     const QString base = fileNameOf(videoPath, false);
     const QString videoExtension = fileNameOf(videoPath, true).mid(base.size());
-    const bool withCover = cover != videoPath && QFileInfo::exists(cover);
-    const QString coverExtension = withCover ? fileNameOf(cover, true).mid(fileNameOf(cover, false).size()) : QString();
+    struct Companion {
+        QString path;
+        QString extension;
+        const char *what;
+    };
+    QList<Companion> companions;
+    const auto add = [&](const QString &path, const char *what) {
+        companions.append({path, fileNameOf(path, true).mid(fileNameOf(path, false).size()), what});
+    };
+    const QString cover = coverPathOf(videoPath);
+    if (cover != videoPath && QFileInfo::exists(cover))
+        add(cover, "cover");
+    const QString metadata = metadataPathOf(videoPath);
+    if (metadata != videoPath && QFileInfo(metadata).isFile())
+        add(metadata, "metadata text");
     const auto taken = [&](const QString &name) {
-        return QFileInfo::exists(folder + u'/' + name + videoExtension) || (withCover && QFileInfo::exists(folder + u'/' + name + coverExtension));
+        if (QFileInfo::exists(folder + u'/' + name + videoExtension))
+            return true;
+        return std::any_of(companions.cbegin(), companions.cend(), [&](const Companion &c) { return QFileInfo::exists(folder + u'/' + name + c.extension); });
     };
     QString name = base;
     for (int n = 2; taken(name) && n < 10000; ++n)
@@ -353,9 +427,11 @@ bool moveWithCover(const QString &videoPath, const QString &folder)
         qCWarning(lcUpload) << "cannot move the video" << videoPath << "into" << folder << "--" << video.errorString();
         return false;
     }
-    QFile coverFile(cover);
-    if (withCover && !coverFile.rename(QDir::toNativeSeparators(folder + u'/' + name + coverExtension)))
-        qCWarning(lcUpload) << "cannot move the cover" << cover << "into" << folder << "--" << coverFile.errorString();
+    for (const Companion &c : companions) {
+        QFile file(c.path);
+        if (!file.rename(QDir::toNativeSeparators(folder + u'/' + name + c.extension)))
+            qCWarning(lcUpload) << "cannot move the" << c.what << c.path << "into" << folder << "--" << file.errorString();
+    }
     return true;
 }
 

@@ -8,6 +8,12 @@
 class AccountTable;
 class Form;
 
+// What a text file beside the video says about it: its title and its tags.
+struct VideoMetadata {
+    QString title;    // the first non-blank line, trimmed
+    QStringList tags; // every "#word" of the other lines, without the '#', each once
+};
+
 // The video files of an account's material folder: choosing the next one,
 // its same-name cover, and what happens to both once published.
 namespace videofiles {
@@ -17,6 +23,15 @@ namespace videofiles {
 QString fileNameOf(const QString &path, bool withExtension);
 // The same-name cover: every ".mp4" turned into ".jpg" (exact letter case).
 QString coverPathOf(const QString &videoPath);
+
+// The same-name metadata text: the video's name without its extension,
+// then ".txt", in the video's folder.
+QString metadataPathOf(const QString &videoPath);
+// Title and tags of a metadata text.
+VideoMetadata parseMetadata(QStringView text);
+// The metadata beside the video (UTF-8 or GBK); an empty title when there
+// is none, or it cannot be read or says nothing (the reason is logged).
+VideoMetadata readMetadata(const QString &videoPath);
 
 // Every "*.mp4" (any letter case) in the folder, by name; with subfolders,
 // the folder's own first, then each subfolder's, depth first. The folders
@@ -56,12 +71,13 @@ QStringList setAsideFolders(Form &form);
 QString pickVideo(Form &form, AccountTable &table, const QString &folder, int row, const QSet<QString> &passOver = {},
                   const QString &accountId = {});
 
-// Deletes the video and its same-name cover, or moves both to the used
-// folder (made when missing) under their own names (never over an existing
+// Deletes the video with its same-name cover and metadata text, or moves
+// them to the used folder (made when missing) under their own names (never over an existing
 // file). True when the video is gone from its folder.
 bool disposeUsedVideo(Form &form, const QString &videoPath);
-// Moves the video and its same-name cover into the folder (made when
-// missing) under their own names, " (2)" and so on when taken.
+// Moves the video with its same-name cover and metadata text into the
+// folder (made when missing) under their own names, " (2)" and so on when
+// taken.
 bool moveWithCover(const QString &videoPath, const QString &folder);
 
 // With the random-cover option, copies a random picture of the cover folder

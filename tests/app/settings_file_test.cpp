@@ -166,6 +166,20 @@ TEST(SettingsFile, JunkBinaryAndHugeValuesLoadWithoutHarm)
     EXPECT_EQ(form->text("编辑框3").size(), 10239);
 }
 
+TEST(SettingsFile, ALongTitleLibrarySurvivesARestartWhole)
+{
+    testsupport::TempRunDir run;
+    auto saved = mainForm();
+    QString library;
+    for (int i = 1; gbk::encode(library).size() < 30000; ++i)
+        library += QStringLiteral("第%1个标题 title %1\r\n").arg(i);
+    saved->setText("编辑框3", library);
+    ASSERT_TRUE(saveSettings(*saved));
+    auto loaded = mainForm();
+    loadSettings(*loaded);
+    EXPECT_EQ(loaded->text("编辑框3"), library);
+}
+
 TEST(SettingsFile, KilledWhileSavingNeverLeavesAHalfWrittenFile)
 {
     testsupport::TempRunDir run;

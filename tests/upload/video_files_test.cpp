@@ -2,6 +2,7 @@
 #include "form/form.h"
 #include "form/window_layout.h"
 #include "upload/video_files.h"
+#include "base/gbk.h"
 #include "tests/support/test_support.h"
 
 #include <QDateTime>
@@ -51,6 +52,21 @@ TEST_F(VideoFilesTest, NamesTitlesAndCovers)
     EXPECT_EQ(coverPathOf("/v/x.MP4"), "/v/x.MP4");
     form.setChecked("单选框_本地封面", true);
     EXPECT_EQ(chooseCoverFile(form, "/v/x.MP4"), "/v/x.MP4");
+}
+
+TEST_F(VideoFilesTest, MetadataTextGivesTitleAndTags)
+{
+    const VideoMetadata parsed = parseMetadata(u"\r\n  \r\n  去海边 #不是标签  \r\n#旅行 #美食\r\n正文 #旅行 #夜景\n");
+    EXPECT_EQ(parsed.title, "去海边 #不是标签");
+    EXPECT_EQ(parsed.tags, (QStringList{"旅行", "美食", "夜景"}));
+
+    EXPECT_EQ(metadataPathOf(run.file("m/clip.mp4")), run.file("m/clip.txt"));
+    make("m/clip.txt", gbk::encode(u"周末出游\r\n#旅行\r\n"));
+    const VideoMetadata read = readMetadata(run.file("m/clip.mp4"));
+    EXPECT_EQ(read.title, "周末出游");
+    EXPECT_EQ(read.tags, QStringList{"旅行"});
+    make("m/blank.txt", "\r\n  \r\n");
+    EXPECT_TRUE(readMetadata(run.file("m/blank.mp4")).title.isEmpty());
 }
 
 TEST_F(VideoFilesTest, ListingFindsAnyCaseOwnFilesFirstThenSubfolders)
