@@ -229,7 +229,7 @@ void Application::connectUploadJob()
             return;
         }
         runKeepingWindowLive("checking the upload page", [this] {
-            const PageCheckResult check = checkUploadPage(m_job->session(), m_accountTable, BrowserLibrary::instance(), 0, false);
+            const PageCheckResult check = checkUploadPage(m_job->session(), m_accountTable, BrowserLibrary::instance(), 0);
             m_mainForm.setPartText(QStringLiteral("状态条1"), 1, check.message);
         });
     });

@@ -62,6 +62,8 @@ QString stepNameOf(const QString &step)
         {QStringLiteral("waiting for the upload to finish"), QStringLiteral("等待上传完成")},
         {QStringLiteral("setting the cover"), QStringLiteral("设置封面")},
         {QStringLiteral("typing the title"), QStringLiteral("填写标题")},
+        {QStringLiteral("entering the tags"), QStringLiteral("填写标签")},
+        {QStringLiteral("choosing the category"), QStringLiteral("选择分类")},
         {QStringLiteral("ticking the options"), QStringLiteral("设置选项")},
         {QStringLiteral("submitting"), QStringLiteral("发布")},
     };
@@ -171,21 +173,17 @@ void UploadJob::runUploadJob()
         m_published = m_failed = 0;
         m_failureKey.clear();
         m_failureStreak = 0;
+        m_pageCheck = PageCheck::Pending;
     }
+    // The user's own description may have been edited since the last run.
+    studio::StudioDescriptions::instance().reload();
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
     qCInfo(lcUpload).noquote() << "run started at account" << m_form.text(kSequence) << "on" << m_origin << "with" << m_lanes << (m_lanes == 1 ? "lane" : "lanes");
     try {
-        if (!pageCheckPasses()) {
-            m_running = false;
-            return;
-        }
         do {
             runPass();
-            // The check's browser, should no lane have taken it over.
-            if (const int browser = std::exchange(m_checkBrowser, 0); browser > 0)
-                m_library.form_browser_close(browser);
         } while (m_form.isChecked(QStringLiteral("选择框_自动循环")));
         byItself = true;
         qCInfo(lcUpload) << "run ended by itself after" << m_runClock.elapsed() / 1000 << "s";
@@ -197,19 +195,39 @@ void UploadJob::runUploadJob()
         emit finishedByItself(m_runClock.elapsed(), waitedOnThisThread() - m_runWaitedBefore);
 }
 
-bool UploadJob::pageCheckPasses()
+bool UploadJob::pageCheckedOn(int page, const QString &accountId)
 {
-    // The user's own description may have been edited since the last run.
-    studio::StudioDescriptions::instance().reload();
-    if (m_table.rowCount() == 0)
-        return true;
-    const int first = std::max(leadingInt(m_form.text(kSequence)), 1) - 1;
-    const PageCheckResult check = checkUploadPage(m_session, m_table, m_library, first, true);
-    m_checkBrowser = check.keptBrowser;
+    // Once per run, on the first fresh upload page a lane opened, before any
+    // file goes in; the other lanes wait for its verdict.
+    for (;;) {
+        {
+            std::lock_guard lock(m_laneMutex);
+            if (m_pageCheck == PageCheck::Passed)
+                return true;
+            if (m_pageCheck == PageCheck::Failed)
+                return false;
+            if (m_pageCheck == PageCheck::Pending) {
+                m_pageCheck = PageCheck::Running;
+                break;
+            }
+        }
+        DelayWait(100);
+    }
+    const PageCheckResult check = checkOpenPage(m_library, page, accountId);
+    const bool failed = check.kind == PageCheckResult::Redesigned;
+    {
+        std::lock_guard lock(m_laneMutex);
+        m_pageCheck = failed ? PageCheck::Failed : check.kind == PageCheckResult::Fine ? PageCheck::Passed : PageCheck::Pending;
+    }
+    if (check.kind == PageCheckResult::NoLoggedInAccount)
+        return true; // the page gave no answer: the next page is asked
     m_form.setPartText(QStringLiteral("状态条1"), 1, check.message);
-    if (check.kind != PageCheckResult::Redesigned)
+    if (!failed)
         return true;
+    // As if Stop were pressed: caption first, then every lane unwinds.
     m_form.setText(kStart, kStart);
+    m_token.requestStop();
+    ElapsedTicker::haltAll();
     qCCritical(lcUpload).noquote() << "run stopped before any video:" << check.message;
     AttemptRecord r;
     r.time = QDateTime::currentDateTime();
@@ -650,6 +668,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
         };
         // Disposal needs this line on disk: without it the file stays, and
         // the content pages settle it at its next pick.
+        hooks.pageReady = [&](int page) { return pageCheckedOn(page, account.id); };
         hooks.afterLanding = [&](bool draft) { landingRecorded = m_journal->record(identity, draft ? JournalState::Draft : JournalState::Published); };
         pipeline.setSubmitHooks(hooks);
         ok = pipeline.uploadOneVideo();

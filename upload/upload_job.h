@@ -72,14 +72,16 @@ signals:
 private:
     struct Lane;
     void runUploadJob();
-    // The upload page checked once per run, before any video; false when
-    // the page lacks a role (the run then ends, stopped).
-    bool pageCheckPasses();
+    // The upload page checked once per run, on the first fresh upload page
+    // of a lane, before any file goes in; false when the page lacks a role
+    // (the run is then stopped).
+    bool pageCheckedOn(int page, const QString &accountId);
     // With 定时发布 ticked: the account's next free listed time (invalid:
     // publish at once); nullopt, said in the row and the report, when the
     // list holds no time the studio's window takes.
     std::optional<QDateTime> scheduledTimeFor(const JobAccount &account);
-    int m_checkBrowser = 0; // the check's browser, left for the lane of its account
+    enum class PageCheck { Pending, Running, Passed, Failed };
+    PageCheck m_pageCheck = PageCheck::Pending; // under m_laneMutex
     void runPass();
     // One lane's part of a pass: accounts as they are dealt, until none is left.
     void runLane(Lane &lane, int count, int videosPerAccount);

@@ -124,6 +124,10 @@ bool UploadPipeline::uploadOneVideo()
     // The file goes only to a page of this account's own login.
     if (!m_session.isOwnPage(page(), m_account.id))
         return failureEnd(tickerId, QStringLiteral("page %1 is not on the profile of account %2").arg(page()).arg(m_account.id));
+    if (m_hooks.pageReady && !m_hooks.pageReady(page())) {
+        checkStop();
+        return failureEnd(tickerId, QStringLiteral("the upload page lacks an element of the studio description"));
+    }
     uploadVideoFile(videoPath);
 
     if (!stillInTime())
@@ -346,9 +350,11 @@ void UploadPipeline::fillTags()
         return;
     bySelectors(Role::TagField, -1, true, [this, &tags](const QString &css, int i, ElementStatus *st) { return m_library.typeAndConfirm(page(), css, i, tags, st); });
     pause(Role::WaitAfterTags);
-    const QStringList taken = pageparts::textsOf(m_library, page(), studio(), Role::TagChip);
+    QStringList taken = pageparts::textsOf(m_library, page(), studio(), Role::TagChip);
+    for (QString &t : taken)
+        t = pageparts::chooseTags(TagMode::Fixed, {t.remove(QStringLiteral("×"))}, {}, 0, 0).value(0);
     for (const QString &t : tags) {
-        if (!taken.contains(t) && !taken.contains(u'#' + t))
+        if (!taken.contains(t, Qt::CaseInsensitive))
             qCWarning(lcUpload).noquote() << m_video << "-- the studio did not take the tag" << t << "; it is skipped";
     }
 }

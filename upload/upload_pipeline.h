@@ -30,6 +30,9 @@ enum class UploadOutcome {
 // the first press of publish or draft (false: do not press), `afterLanding`
 // once the landing address is seen.
 struct SubmitHooks {
+    // Once the account's fresh upload page is open, before the file goes in
+    // (false: the run was stopped).
+    std::function<bool(int page)> pageReady;
     std::function<bool()> beforeSubmit;
     std::function<void(bool draft)> afterLanding;
 };
