@@ -177,6 +177,8 @@ void UploadJob::runUploadJob()
     }
     // The user's own description may have been edited since the last run.
     studio::StudioDescriptions::instance().reload();
+    if (m_form.isChecked(QStringLiteral("单选框ai标签")))
+        qCInfo(lcUpload) << "tags: the choice 使用ai自动生成标签 generates none yet; the videos of this run get no tags";
     m_runClock.start();
     m_runWaitedBefore = waitedOnThisThread();
     bool byItself = false;
