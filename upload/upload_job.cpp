@@ -223,23 +223,31 @@ bool UploadJob::pageCheckedOn(int page, const QString &accountId)
     }
     if (check.kind == PageCheckResult::NoLoggedInAccount)
         return true; // the page gave no answer: the next page is asked
-    m_form.setPartText(QStringLiteral("状态条1"), 1, check.message);
-    if (!failed)
+    if (!failed) {
+        m_form.setPartText(QStringLiteral("状态条1"), 1, check.message);
         return true;
+    }
+    qCCritical(lcUpload).noquote() << "run stopped before any video:" << check.message;
+    stopByItself(check.message);
+    emit stoppedByPageCheck(check.message);
+    return false;
+}
+
+void UploadJob::stopByItself(const QString &message)
+{
     // As if Stop were pressed: caption first, then every lane unwinds.
     m_form.setText(kStart, kStart);
     m_token.requestStop();
     ElapsedTicker::haltAll();
-    qCCritical(lcUpload).noquote() << "run stopped before any video:" << check.message;
+    m_form.setPartText(QStringLiteral("状态条1"), 1, message);
     AttemptRecord r;
     r.time = QDateTime::currentDateTime();
     r.result = QStringLiteral("run stopped");
-    r.reason = check.message;
+    r.reason = message;
     runreport::append(r);
-    emit stoppedByPageCheck(check.message);
+    // Shown from the user-interface thread: the lanes unwind meanwhile.
     if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [message = check.message] { messagebox::show(message); }, Qt::QueuedConnection);
-    return false;
+        QMetaObject::invokeMethod(app, [message] { messagebox::show(message); }, Qt::QueuedConnection);
 }
 
 void UploadJob::runPass()
@@ -497,21 +505,9 @@ void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QS
     showRunStatus();
     if (message.isEmpty())
         return;
-    // As if Stop were pressed: caption first, then every lane unwinds.
-    m_form.setText(kStart, kStart);
-    m_token.requestStop();
-    ElapsedTicker::haltAll();
     qCCritical(lcUpload).noquote() << "run stopped by itself:" << limit << "attempts in a row failed at" << failureKey << "--" << message;
-    m_form.setPartText(QStringLiteral("状态条1"), 1, message);
-    AttemptRecord r;
-    r.time = QDateTime::currentDateTime();
-    r.result = QStringLiteral("run stopped");
-    r.reason = message;
-    runreport::append(r);
+    stopByItself(message);
     emit stoppedByRepeatedFailures(message);
-    // Shown from the user-interface thread: the lanes unwind meanwhile.
-    if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [message] { messagebox::show(message); }, Qt::QueuedConnection);
 }
 
 void UploadJob::setRowText(const JobAccount &account, int column, const QString &text)

@@ -76,6 +76,9 @@ private:
     // of a lane, before any file goes in; false when the page lacks a role
     // (the run is then stopped).
     bool pageCheckedOn(int page, const QString &accountId);
+    // Ends the run as a Stop would, with the message in the status bar, the
+    // report and a message box.
+    void stopByItself(const QString &message);
     // With 定时发布 ticked: the account's next free listed time (invalid:
     // publish at once); nullopt, said in the row and the report, when the
     // list holds no time the studio's window takes.
