@@ -1,5 +1,6 @@
 #include "accounts/account_commands.h"
 
+#include "accounts/account_browser.h"
 #include "accounts/account_id.h"
 #include "accounts/account_proxy.h"
 #include "accounts/account_store.h"
@@ -49,9 +50,11 @@ void AccountCommands::selectRow(int row)
     currentRow = m_selected;
     const QString id = m_table.cell(m_selected, AccountTable::AccountId);
     m_form.setText(QStringLiteral("编辑框_账号标识"), id);
-    // The list shows no credentials: the editor takes the proxy from the file
-    // (empty when the file cannot be read; the reader has said why).
+    // The list shows no credentials: the editor takes the proxy and the
+    // browser address from the file (empty when the file cannot be read; the
+    // reader has said why).
     m_form.setText(QStringLiteral("编辑框_代理"), accounts::proxyTextOf(id).value_or(QString()));
+    m_form.setText(QStringLiteral("编辑框_浏览器地址"), accounts::browserTextOf(id).value_or(QString()));
     const QString folder = m_table.cell(m_selected, AccountTable::Folder);
     if (!folder.isEmpty())
         m_form.setText(QStringLiteral("编辑框_视频素材目录"), folder);
@@ -137,6 +140,7 @@ void AccountCommands::moveSelectedToBottom()
     QStringList moved = {QString::number(n), cells.value(AccountTable::Nickname), cells.value(AccountTable::Folder), cells.value(AccountTable::AccountId)};
     moved.resize(AccountTable::kColumnCount);
     moved[AccountTable::Proxy] = cells.value(AccountTable::Proxy);
+    moved[AccountTable::Browser] = cells.value(AccountTable::Browser);
     m_table.appendRow(moved);
     m_table.removeRow(r);
     m_selected = -1;

@@ -1,9 +1,6 @@
 #include "accounts/account_proxy.h"
 
-#include "accounts/account_document.h"
-#include "accounts/account_id.h"
 #include "accounts/account_store.h"
-#include "accounts/log.h"
 
 #include <QUrl>
 
@@ -52,26 +49,7 @@ namespace accounts {
 
 std::optional<QString> proxyTextOf(const QString &accountId, QString *why)
 {
-    const auto unknown = [&](const QString &reason, bool logged = false) -> std::optional<QString> {
-        if (!logged)
-            qCWarning(lcAccounts).noquote() << "the proxy of account" << accountId << "is not known --" << reason;
-        if (why)
-            *why = reason;
-        return std::nullopt;
-    };
-    if (why)
-        why->clear();
-    if (!accountid::isSafe(accountId))
-        return unknown(QStringLiteral("the account id cannot name a file: %1").arg(accountid::whyUnsafe(accountId)));
-    // A document of its own: the shared one may hold another account or the
-    // job's context at this moment.
-    AccountDocument doc;
-    QString reason;
-    if (!doc.loadFile(accountFilePath(accountId), &reason))
-        return unknown(reason, true); // the document has said why
-    if (doc.holdsNonText(proxyMember()))
-        return unknown(QStringLiteral("the member %1 of the account file %2 is not text").arg(proxyMember(), accountFilePath(accountId)));
-    return doc.value(proxyMember());
+    return memberTextOf(accountId, proxyMember(), why);
 }
 
 } // namespace accounts

@@ -1,5 +1,6 @@
 #include "accounts/account_store.h"
 
+#include "accounts/account_browser.h"
 #include "accounts/account_document.h"
 #include "accounts/account_id.h"
 #include "accounts/account_proxy.h"
@@ -60,6 +61,18 @@ QString proxyColumnText(const QString &text, const QString &id)
     return proxy.serverText();
 }
 
+// What the list shows of where the browser is, never a login or a token.
+QString browserColumnText(const QString &text, const QString &id)
+{
+    QString why;
+    const AccountBrowser browser = AccountBrowser::parse(text, &why);
+    if (!why.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "the browser address of account" << id << "is not usable:" << why;
+        return QStringLiteral("浏览器地址无效");
+    }
+    return browser.columnText();
+}
+
 // A row other than `row` that shows the account id: two rows with one id
 // would share one browser profile (-1 when none does).
 int otherRowWithId(const AccountTable &table, const QString &id, int row)
@@ -91,6 +104,30 @@ QString accountFilePath(const QString &id)
     return rundir::join(QStringLiteral("data/list/") + id + QStringLiteral(".json"));
 }
 
+std::optional<QString> memberTextOf(const QString &accountId, const QString &member, QString *why)
+{
+    const auto unknown = [&](const QString &reason, bool logged = false) -> std::optional<QString> {
+        if (!logged)
+            qCWarning(lcAccounts).noquote() << "the member" << member << "of account" << accountId << "is not known --" << reason;
+        if (why)
+            *why = reason;
+        return std::nullopt;
+    };
+    if (why)
+        why->clear();
+    if (!accountid::isSafe(accountId))
+        return unknown(QStringLiteral("the account id cannot name a file: %1").arg(accountid::whyUnsafe(accountId)));
+    // A document of its own: the shared one may hold another account or the
+    // job's context at this moment.
+    AccountDocument doc;
+    QString reason;
+    if (!doc.loadFile(accountFilePath(accountId), &reason))
+        return unknown(reason, true); // the document has said why
+    if (doc.holdsNonText(member))
+        return unknown(QStringLiteral("the member %1 of the account file %2 is not text").arg(member, accountFilePath(accountId)));
+    return doc.value(member);
+}
+
 void loadAllAccounts(AccountTable &table)
 {
     const bool pumpEvents = onUiThread();
@@ -105,6 +142,7 @@ void loadAllAccounts(AccountTable &table)
         QStringList cells = {QString::number(rows.size() + 1), doc.value(kNickname), doc.value(kFolder), id, loadedStatus(file, read, id)};
         cells.resize(AccountTable::kColumnCount);
         cells[AccountTable::Proxy] = proxyColumnText(doc.value(proxyMember()), id);
+        cells[AccountTable::Browser] = browserColumnText(doc.value(browserMember()), id);
         rows.append(cells);
         if (pumpEvents && rows.size() % 64 == 0)
             QCoreApplication::processEvents();
@@ -136,7 +174,9 @@ void addAccount(Form &form, AccountTable &table)
     doc.setValue(kNickname, QStringLiteral("自动获取"));
     doc.setValue(kFolder, folder);
     doc.setValue(kCacheId, id);
-    doc.remove(proxyMember()); // the last file read may have been another account's
+    // The last file read may have been another account's.
+    doc.remove(proxyMember());
+    doc.remove(browserMember());
     if (!doc.saveFile(accountFilePath(id)))
         qCWarning(lcAccounts) << "the new account" << id << "was not saved";
 }
@@ -146,6 +186,7 @@ void saveAccountEdits(Form &form, AccountTable &table)
     const QString id = form.text(QStringLiteral("编辑框_账号标识"));
     const QString folder = form.text(QStringLiteral("编辑框_视频素材目录"));
     const QString proxyText = form.text(QStringLiteral("编辑框_代理")).trimmed();
+    const QString browserText = form.text(QStringLiteral("编辑框_浏览器地址")).trimmed();
     if (id.isEmpty()) {
         messagebox::show(QStringLiteral("账号标识 不能为空"));
         return;
@@ -173,6 +214,20 @@ void saveAccountEdits(Form &form, AccountTable &table)
         messagebox::show(proxyWhy);
         return;
     }
+    QString browserWhy;
+    const AccountBrowser browser = AccountBrowser::parse(browserText, &browserWhy);
+    if (!browserWhy.isEmpty()) {
+        qCWarning(lcAccounts).noquote() << "edits refused for account" << id << "-- browser:" << browserWhy;
+        messagebox::show(browserWhy);
+        return;
+    }
+    // A browser elsewhere goes out through whatever its own machine sets; a
+    // proxy here would never reach it and would only look as if it did.
+    if (!browser.isLocal() && !proxy.isDirect()) {
+        qCWarning(lcAccounts).noquote() << "edits refused for account" << id << "-- a proxy and a remote browser" << browser.columnText();
+        messagebox::show(QStringLiteral("远程浏览器的代理由它自己设置，不能同时填写代理"));
+        return;
+    }
     const int row = currentRow;
     table.setCell(row, AccountTable::Number, QString::number(row + 1));
     table.setCell(row, AccountTable::Folder, folder);
@@ -189,7 +244,12 @@ void saveAccountEdits(Form &form, AccountTable &table)
         doc.remove(proxyMember());
     else
         doc.setValue(proxyMember(), proxyText);
+    if (browser.isLocal())
+        doc.remove(browserMember());
+    else
+        doc.setValue(browserMember(), browser.text());
     table.setCell(row, AccountTable::Proxy, proxy.serverText());
+    table.setCell(row, AccountTable::Browser, browser.columnText());
     if (!doc.saveFile(path))
         qCWarning(lcAccounts) << "the edits of account" << id << "were not saved";
 }

@@ -11,14 +11,14 @@ const QStringList &AccountTable::columnTitles()
         QStringLiteral("状态"), QStringLiteral("正在发布"), QStringLiteral("今天已发"), QStringLiteral("主页"),
         QStringLiteral("类目"), QStringLiteral("h已发布"), QStringLiteral("h审核中"), QStringLiteral("h发布失败"),
         QStringLiteral("s已发布"), QStringLiteral("s审核中"), QStringLiteral("s发布失败"), QStringLiteral("昨日收入"),
-        QStringLiteral("本月"), QStringLiteral("总收入"), QStringLiteral("代理"),
+        QStringLiteral("本月"), QStringLiteral("总收入"), QStringLiteral("代理"), QStringLiteral("浏览器"),
     };
     return titles;
 }
 
 const QList<int> &AccountTable::columnWidths()
 {
-    static const QList<int> widths = {50, 66, 77, 66, 80, 80, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 140};
+    static const QList<int> widths = {50, 66, 77, 66, 80, 80, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 140, 160};
     return widths;
 }
 

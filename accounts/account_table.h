@@ -12,16 +12,17 @@
 // list view, the account commands and the upload job.
 extern std::atomic<int> currentRow;
 
-// The rows of the account list, 19 text cells each (the last, "代理", shows
-// the account's proxy without its credentials): the store in memory,
+// The rows of the account list, 20 text cells each (the last two, "代理" and
+// "浏览器", show the account's proxy and where its browser is, without
+// credentials): the store in memory,
 // which the upload job walks. Safe to read and write from any thread; every
 // change is announced with its data, so a view on another thread can
 // replay the changes in order.
 class AccountTable final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kColumnCount = 19;
-    enum Column { Number = 0, Nickname = 1, Folder = 2, AccountId = 3, Status = 4, Publishing = 5, PublishedToday = 6, HomePage = 7, Proxy = 18 };
+    static constexpr int kColumnCount = 20;
+    enum Column { Number = 0, Nickname = 1, Folder = 2, AccountId = 3, Status = 4, Publishing = 5, PublishedToday = 6, HomePage = 7, Proxy = 18, Browser = 19 };
 
     static const QStringList &columnTitles();
     static const QList<int> &columnWidths();

@@ -200,6 +200,8 @@ bool saveSettings(Form &form, const QString &path, const QString &excluded)
     QStringList skip = excluded.split(u'|', Qt::SkipEmptyParts);
     // An account's proxy (maybe with its password) lives in the account's file only.
     skip.append(QStringLiteral("编辑框_代理"));
+    // So does its browser address, which may carry a login or a token.
+    skip.append(QStringLiteral("编辑框_浏览器地址"));
     // Sections and keys of others are kept; a file that is there but cannot
     // be read is not replaced by one without them.
     {

@@ -41,7 +41,7 @@ QList<ControlDef> buildMainLayout()
         def("按钮_读取所有账号", K::Button, "分组框6", QStringLiteral("读取所有账号"), {136, 384, 120, 26}),
 
         // Page "主界面": upload settings.
-        def("分组框2", K::GroupBox, kMainPage, QStringLiteral("上传设置（如果不给账号配置目录，会默认使用下面目录的视频素材）"), {8, 8, 570, 130}),
+        def("分组框2", K::GroupBox, kMainPage, QStringLiteral("上传设置（如果不给账号配置目录，会默认使用下面目录的视频素材）"), {8, 8, 570, 158}),
         def("标签1", K::Label, "分组框2", QStringLiteral("账号视频素材目录："), {10, 24, 120, 22}),
         def("编辑框_视频素材目录", K::Edit, "分组框2", t, {130, 22, 340, 24}),
         def("按钮8", K::Button, "分组框2", QStringLiteral("浏览"), {478, 21, 80, 26}),
@@ -55,9 +55,12 @@ QList<ControlDef> buildMainLayout()
         // The proxy of the account being edited, in the free right end of the last line.
         def("标签_代理", K::Label, "分组框2", QStringLiteral("代理："), {316, 106, 44, 20}),
         def("编辑框_代理", K::Edit, "分组框2", t, {360, 104, 198, 22}),
+        // Where the account's browser runs, a line of its own: an endpoint's address is long.
+        def("标签_浏览器地址", K::Label, "分组框2", QStringLiteral("浏览器："), {10, 132, 120, 22}),
+        def("编辑框_浏览器地址", K::Edit, "分组框2", t, {130, 130, 428, 22}),
 
         // Page "主界面": job control.
-        def("分组框_控制", K::GroupBox, kMainPage, QStringLiteral("任务控制（如果你的账号限制30个，这里设置上传30个切换即可）"), {8, 144, 570, 96}),
+        def("分组框_控制", K::GroupBox, kMainPage, QStringLiteral("任务控制（如果你的账号限制30个，这里设置上传30个切换即可）"), {8, 172, 570, 96}),
         def("选择框_切换账号", K::Check, "分组框_控制", QStringLiteral("上传            个视频后切换账号(不勾选每个账号发1个后就切换)"), {10, 22, 400, 22}, true),
         def("编辑框_单账号上传", K::Edit, "分组框_控制", QStringLiteral("3"), {62, 21, 48, 22}),
         def("单选框1", K::Radio, "分组框_控制", QStringLiteral("使用平台官方创作者接口（非创作者账号也可以发布）"), {10, 46, 400, 22}, true, "接口"),
@@ -65,7 +68,7 @@ QList<ControlDef> buildMainLayout()
         def("标签_耗时", K::Label, "分组框_控制", t, {10, 70, 548, 20}),
 
         // Page "主界面": inner tabs.
-        def("选择夹2", K::TabControl, kMainPage, QStringLiteral("原创标签和分类|封面图选项|标签选项|标题选项|上传视频设置"), {8, 246, 570, 196}),
+        def("选择夹2", K::TabControl, kMainPage, QStringLiteral("原创标签和分类|封面图选项|标签选项|标题选项|上传视频设置"), {8, 274, 570, 168}),
         def("选择框_保存草稿", K::Check, "选择夹2#0", QStringLiteral("只保存草稿，不发布"), {10, 10, 200, 22}),
         def("选择框_同步抖音", K::Check, "选择夹2#0", QStringLiteral("同步到平台旗下的短视频应用"), {220, 10, 300, 22}),
         def("选择框_加水印", K::Check, "选择夹2#0", QStringLiteral("加专属版权水印（仅原创视频可以加）"), {10, 36, 300, 22}),
@@ -119,8 +122,8 @@ QList<ControlDef> buildMainLayout()
         def("单选框3", K::Radio, "选择夹2#3", QStringLiteral("使用视频文件名当做标题"), {10, 10, 180, 22}, false, "标题"),
         def("单选框4", K::Radio, "选择夹2#3", QStringLiteral("从标题库随机选择标题"), {196, 10, 170, 22}, false, "标题"),
         def("单选框5", K::Radio, "选择夹2#3", QStringLiteral("从标题库按照顺序选择标题"), {372, 10, 190, 22}, false, "标题"),
-        multi(def("编辑框3", K::Edit, "选择夹2#3", t, {10, 36, 400, 120})),
-        def("标签4", K::Label, "选择夹2#3", t, {420, 36, 140, 120}),
+        multi(def("编辑框3", K::Edit, "选择夹2#3", t, {10, 36, 400, 92})),
+        def("标签4", K::Label, "选择夹2#3", t, {420, 36, 140, 92}),
 
         // Page "浏览器".
         def("按钮11", K::Button, kBrowserPage, QStringLiteral("获取当前浏览器版本"), {8, 8, 150, 30}),

@@ -34,7 +34,7 @@ TEST(Form, KindsKeepWindowOrderAndUnknownNamesAreHarmless)
     Form form;
     declareControls(form, mainWindowLayout());
     const QStringList edits = form.names(ControlKind::Edit);
-    EXPECT_EQ(edits.size(), 19);
+    EXPECT_EQ(edits.size(), 20);
     EXPECT_TRUE(edits.contains("编辑框_同时账号数"));
     EXPECT_LT(edits.indexOf("编辑框_视频素材目录"), edits.indexOf("编辑框_google"));
     EXPECT_EQ(form.names(ControlKind::Combo), (QStringList{"组合框_一级分类", "组合框_二级分类"}));
