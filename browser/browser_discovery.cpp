@@ -98,11 +98,13 @@ bool runningAsRoot()
 
 } // namespace
 
-QStringList launchArguments(const BrowserStartOptions &options, const QString &url)
+namespace {
+
+// What any browser of ours gets, wherever it runs: size, place, the flags
+// that keep a page in the background working, headless, the proxy.
+QStringList commonArguments(const BrowserStartOptions &options)
 {
     QStringList args;
-    if (!options.profileDirectory.isEmpty())
-        args << QStringLiteral("--user-data-dir=") + QDir::toNativeSeparators(QDir(options.profileDirectory).absolutePath());
     const QString size = wholePixels(options.windowSize);
     if (!size.isEmpty())
         args << QStringLiteral("--window-size=") + size;
@@ -122,15 +124,43 @@ QStringList launchArguments(const BrowserStartOptions &options, const QString &u
         args << QStringLiteral("--proxy-server=") + options.proxyServer
              << QStringLiteral("--force-webrtc-ip-handling-policy=disable_non_proxied_udp");
     }
-    // Chromium refuses to start as root with its sandbox on.
-    if (runningAsRoot() && !options.extraArgs.contains(QStringLiteral("--no-sandbox")))
-        args << QStringLiteral("--no-sandbox");
+    return args;
+}
+
+QStringList filteredExtras(const BrowserStartOptions &options)
+{
+    QStringList args;
     for (const QString &extra : options.extraArgs) {
-        // The pipe is the only way in: never a debugging port.
+        // The pipe (or the remote's own connection) is the only way in: never a debugging port.
         if (!extra.startsWith(QStringLiteral("--remote-debugging-")))
             args << extra;
     }
+    return args;
+}
+
+} // namespace
+
+QStringList launchArguments(const BrowserStartOptions &options, const QString &url)
+{
+    QStringList args;
+    if (!options.profileDirectory.isEmpty())
+        args << QStringLiteral("--user-data-dir=") + QDir::toNativeSeparators(QDir(options.profileDirectory).absolutePath());
+    args << commonArguments(options);
+    // Chromium refuses to start as root with its sandbox on.
+    if (runningAsRoot() && !options.extraArgs.contains(QStringLiteral("--no-sandbox")))
+        args << QStringLiteral("--no-sandbox");
+    args << filteredExtras(options);
     args << (url.isEmpty() ? QStringLiteral("about:blank") : url);
+    return args;
+}
+
+QStringList remoteArguments(const BrowserStartOptions &options)
+{
+    QStringList args;
+    // A path on the machine the browser runs on: taken as it stands.
+    if (!options.profileDirectory.isEmpty())
+        args << QStringLiteral("--user-data-dir=") + options.profileDirectory;
+    args << commonArguments(options) << filteredExtras(options);
     return args;
 }
 

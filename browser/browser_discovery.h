@@ -20,5 +20,9 @@ bool isExecutableFile(const QString &path);
 // Command line (without the pipe argument) for a browser on the options'
 // profile showing url.
 QStringList launchArguments(const BrowserStartOptions &options, const QString &url);
+// The command line for a browser another program starts on another machine
+// (a Grid node's driver): the profile path as given there, no start address,
+// no pipe, no sandbox choice of ours.
+QStringList remoteArguments(const BrowserStartOptions &options);
 
 } // namespace browserdiscovery

@@ -123,6 +123,11 @@ int BrowserLibrary::form_browser_start(const QString &startUrl, const BrowserSta
     return d->launch(startUrl, options);
 }
 
+int BrowserLibrary::form_browser_attach(const QString &startUrl, const RemoteBrowser &remote, const BrowserStartOptions &options)
+{
+    return d->attachRemote(startUrl, remote, options);
+}
+
 StartedBrowsers BrowserLibrary::form_connect_started()
 {
     d->reapDead();

@@ -2,12 +2,14 @@
 
 #include "browser/element_status.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 // How a browser is started for one account.
 struct BrowserStartOptions {
@@ -23,6 +25,20 @@ struct BrowserStartOptions {
     QString proxyServer;
     QString proxyUser;
     QString proxyPassword;
+};
+
+// A browser that runs already, reached over its DevTools WebSocket: one a
+// user started with a debugging port, or one a Selenium Grid started for a
+// session.
+struct RemoteBrowser {
+    QString webSocketUrl; // the browser-wide ws:// address
+    QList<std::pair<QByteArray, QByteArray>> headers; // extra request headers (a router's Authorization)
+    // Stands for the profile: a second start on the same identity gets a page
+    // in the browser attached already.
+    QString identity;
+    // The browser is ours to end (a Grid session's); else closing it closes
+    // only the pages we opened and leaves the browser running.
+    bool ours = false;
 };
 
 // What form_connect_started reports: the live browsers and their open pages.
@@ -70,6 +86,13 @@ public:
     // browser id (0 = failure). A profile already open in one of our browsers
     // gets a new page in that browser instead of a second process.
     int form_browser_start(const QString &startUrl, const BrowserStartOptions &options);
+
+    // Attaches to a running browser and opens a page of our own in it on
+    // startUrl; returns the browser id (0 = failure, the reason logged). Only
+    // the pages we open and the pop-ups they open are reported and driven.
+    // The options count for the proxy's credentials (answered over the
+    // protocol, as for a browser we start) and nothing else.
+    int form_browser_attach(const QString &startUrl, const RemoteBrowser &remote, const BrowserStartOptions &options);
 
     StartedBrowsers form_connect_started();
     bool form_active_page(int pageId);

@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -133,27 +134,15 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
         }
     }
     reapDead();
-    auto browser = std::make_shared<BrowserEntry>();
-    browser->profile = profile;
     // Behind a proxy the browser starts on a blank page: its first request
     // waits until the proxy's challenges are ours to answer.
     const bool viaProxy = !options.proxyServer.isEmpty();
     const QString firstUrl = viaProxy ? QStringLiteral("about:blank") : startUrl;
-    browser->startUrl = firstUrl.toStdString();
-    if (viaProxy)
-        browser->proxyAuth = std::make_unique<ProxyAuth>(options.proxyUser, options.proxyPassword);
-    browser->connection = std::make_unique<CdpConnection>();
-    BrowserEntry *raw = browser.get();
-    browser->connection->setEventHandler(
-        [this, raw](std::string_view method, const rapidjson::Value &params, const std::string &sessionId) {
-            onEvent(raw, method, params, sessionId);
-        });
-    browser->connection->setCloseHandler([this, raw] { onClosed(raw); });
-    {
-        std::lock_guard lock(m_mutex);
-        browser->id = m_nextBrowserId++;
-        m_browsers[browser->id] = browser;
-    }
+    const auto browser = newEntry(profile, [&](BrowserEntry &entry) {
+        entry.startUrl = firstUrl.toStdString();
+        if (viaProxy)
+            entry.proxyAuth = std::make_unique<ProxyAuth>(options.proxyUser, options.proxyPassword);
+    });
     const QStringList arguments = browserdiscovery::launchArguments(options, firstUrl);
     if (!browser->connection->open(program, arguments)) {
         qCWarning(lcBrowser).noquote() << "the browser did not start:" << program << arguments.join(u' ') << "--" << errorHead(*browser->connection);
@@ -176,6 +165,75 @@ int BrowserLibraryPrivate::launch(const QString &startUrl, const BrowserStartOpt
     }
     if (viaProxy && !navigate(first, startUrl))
         qCWarning(lcBrowser).noquote() << "the browser behind the proxy" << options.proxyServer << "did not go to" << startUrl;
+    return browser->id;
+}
+
+std::shared_ptr<BrowserEntry> BrowserLibraryPrivate::newEntry(const QString &profile, const std::function<void(BrowserEntry &)> &setUp)
+{
+    auto browser = std::make_shared<BrowserEntry>();
+    browser->profile = profile;
+    if (setUp)
+        setUp(*browser);
+    browser->connection = std::make_unique<CdpConnection>();
+    BrowserEntry *raw = browser.get();
+    browser->connection->setEventHandler(
+        [this, raw](std::string_view method, const rapidjson::Value &params, const std::string &sessionId) {
+            onEvent(raw, method, params, sessionId);
+        });
+    browser->connection->setCloseHandler([this, raw] { onClosed(raw); });
+    std::lock_guard lock(m_mutex);
+    browser->id = m_nextBrowserId++;
+    m_browsers[browser->id] = browser;
+    return browser;
+}
+
+int BrowserLibraryPrivate::attachRemote(const QString &startUrl, const RemoteBrowser &remote, const BrowserStartOptions &options)
+{
+    if (remote.identity.isEmpty()) {
+        qCWarning(lcBrowser) << "refused to attach to a browser with no identity";
+        return 0;
+    }
+    if (const auto running = browserWithProfile(remote.identity)) {
+        if (openPageIn(running, startUrl) > 0)
+            return running->id;
+        qCWarning(lcBrowser).noquote() << "the browser attached for" << remote.identity << "opened no page; it is attached afresh";
+        closeBrowser(running, 0);
+    }
+    reapDead();
+    const bool viaProxy = !options.proxyServer.isEmpty();
+    // The proxy's challenges are ours to answer before the first request.
+    const QString firstUrl = viaProxy ? QStringLiteral("about:blank") : startUrl;
+    const auto browser = newEntry(remote.identity, [&](BrowserEntry &entry) {
+        entry.remote = true;
+        if (viaProxy)
+            entry.proxyAuth = std::make_unique<ProxyAuth>(options.proxyUser, options.proxyPassword);
+    });
+    QString why;
+    if (!browser->connection->attach(remote.webSocketUrl, remote.headers, m_launchTimeoutMs, &why)) {
+        qCWarning(lcBrowser).noquote() << "cannot attach to the browser for" << remote.identity << "--" << why;
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    browser->connection->setEndsBrowserOnClose(remote.ours);
+    qCInfo(lcBrowser).noquote() << "attached browser" << browser->id << "for" << remote.identity
+                                << (viaProxy ? QStringLiteral("through the proxy ") + options.proxyServer : QString());
+    if (viaProxy && !enableProxyAuth(*browser)) {
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    if (!browser->connection->call("Target.setDiscoverTargets", R"({"discover":true})", {}, m_launchTimeoutMs).ok) {
+        qCWarning(lcBrowser).noquote() << "the browser attached for" << remote.identity << "does not report its pages";
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    browser->started = true;
+    const int first = openPageIn(browser, firstUrl);
+    if (first <= 0) {
+        closeBrowser(browser, 0);
+        return 0;
+    }
+    if (viaProxy && !navigate(first, startUrl))
+        qCWarning(lcBrowser).noquote() << "the attached browser behind the proxy" << options.proxyServer << "did not go to" << startUrl;
     return browser->id;
 }
 
@@ -251,6 +309,10 @@ int BrowserLibraryPrivate::openPageIn(const std::shared_ptr<BrowserEntry> &brows
         qCWarning(lcBrowser) << "the browser made no page for" << target;
         return 0;
     }
+    if (browser->remote) {
+        std::lock_guard lock(m_mutex);
+        browser->ownTargets.insert(targetId);
+    }
     bool added = false;
     const auto page = registerPage(browser.get(), targetId, added);
     if (!page)
@@ -271,6 +333,8 @@ std::shared_ptr<PageEntry> BrowserLibraryPrivate::registerPage(BrowserEntry *bro
     const auto owner = m_browsers.find(browser->id);
     if (owner == m_browsers.end() || !browser->alive)
         return nullptr;
+    if (browser->remote && !browser->ownTargets.count(targetId))
+        return nullptr; // the user's own tab of a browser we attached to
     auto page = std::make_shared<PageEntry>();
     page->id = m_nextPageId++;
     page->targetId = targetId;
@@ -304,6 +368,13 @@ void BrowserLibraryPrivate::onEvent(BrowserEntry *browser, std::string_view meth
         const rapidjson::Value *info = child(params, "targetInfo");
         if (!info || member(*info, "type") != "page")
             return;
+        if (browser->remote) {
+            // A pop-up of one of our pages is ours too.
+            std::lock_guard lock(m_mutex);
+            const std::string opener = member(*info, "openerId");
+            if (!opener.empty() && browser->ownTargets.count(opener))
+                browser->ownTargets.insert(member(*info, "targetId"));
+        }
         bool added = false;
         const auto page = registerPage(browser, member(*info, "targetId"), added);
         if (page && !browser->startUrl.empty() && member(*info, "url") == browser->startUrl) {
@@ -374,6 +445,16 @@ void BrowserLibraryPrivate::reapDead()
 
 void BrowserLibraryPrivate::closeBrowser(const std::shared_ptr<BrowserEntry> &browser, int graceMs)
 {
+    if (browser->remote && browser->alive) {
+        // Somebody else's browser keeps running; only our own pages close.
+        std::set<std::string> own;
+        {
+            std::lock_guard lock(m_mutex);
+            own = browser->ownTargets;
+        }
+        for (const std::string &target : own)
+            browser->connection->call("Target.closeTarget", CdpParams().text("targetId", target).json(), {}, 2000);
+    }
     browser->connection->close(graceMs);
     browser->alive = false;
     std::lock_guard lock(m_mutex);

@@ -7,9 +7,11 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,10 @@ struct BrowserEntry {
     std::atomic<bool> started{false}; // its start page has been reported
     std::string startUrl;             // set before the launch, read by the reader thread
     std::unique_ptr<ProxyAuth> proxyAuth; // set before the launch when it runs behind a proxy
+    // Attached over a WebSocket rather than started by us: only the pages
+    // in ownTargets (ours, and the pop-ups they open) are registered.
+    bool remote = false;
+    std::set<std::string> ownTargets; // guarded by BrowserLibraryPrivate::m_mutex
 };
 
 // One page (tab) of a browser; attached to a flat session on first use.
@@ -50,6 +56,7 @@ public:
     ~BrowserLibraryPrivate();
 
     int launch(const QString &startUrl, const BrowserStartOptions &options);
+    int attachRemote(const QString &startUrl, const RemoteBrowser &remote, const BrowserStartOptions &options);
     int openPageIn(const std::shared_ptr<BrowserEntry> &browser, const QString &url);
     bool resolve(int pageId, PageRef &ref, bool needSession);
     std::shared_ptr<PageEntry> page(int pageId);
@@ -79,6 +86,8 @@ private:
     void onEvent(BrowserEntry *browser, std::string_view method, const rapidjson::Value &params, const std::string &sessionId);
     void onClosed(BrowserEntry *browser);
     std::shared_ptr<PageEntry> registerPage(BrowserEntry *browser, const std::string &targetId, bool &added);
+    // A new entry with its event and close handlers, in the table.
+    std::shared_ptr<BrowserEntry> newEntry(const QString &profile, const std::function<void(BrowserEntry &)> &setUp);
     int waitForFirstPage(const std::shared_ptr<BrowserEntry> &browser, const QString &url);
     bool attach(const std::shared_ptr<PageEntry> &page, std::string &sessionId);
     // Browser-wide request interception that answers the proxy's challenges.

@@ -2,6 +2,7 @@
 
 #include "browser/log.h"
 #include "browser/pipe_transport.h"
+#include "browser/websocket_transport.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -100,8 +101,27 @@ CdpConnection::~CdpConnection()
 
 bool CdpConnection::open(const QString &program, const QStringList &args)
 {
-    return m_transport->start(
-        program, args, [this](std::string &&message) { onMessage(std::move(message)); }, [this] { onClosed(); });
+    auto *pipe = dynamic_cast<PipeTransport *>(m_transport.get());
+    return pipe && pipe->start(
+                       program, args, [this](std::string &&message) { onMessage(std::move(message)); }, [this] { onClosed(); });
+}
+
+bool CdpConnection::attach(const QString &webSocketUrl, const QList<std::pair<QByteArray, QByteArray>> &headers, int timeoutMs,
+                           QString *why)
+{
+    if (m_attached || m_transport->isOpen()) {
+        if (why)
+            *why = QStringLiteral("the connection is in use already");
+        return false;
+    }
+    auto socket = std::make_unique<WebSocketTransport>();
+    const bool connected = socket->connectTo(
+        webSocketUrl, headers, timeoutMs, [this](std::string &&message) { onMessage(std::move(message)); }, [this] { onClosed(); },
+        why);
+    m_transport = std::move(socket);
+    m_attached = true;
+    m_endsBrowserOnClose = false;
+    return connected;
 }
 
 bool CdpConnection::isOpen() const
@@ -352,6 +372,10 @@ void CdpConnection::close(int graceMs)
     // browser gives its network service up to 10 s for that; ending it sooner
     // loses the login. An exit in time ends the wait at once.
     constexpr int kOrderlyExitMs = 15000;
+    if (m_attached && !m_endsBrowserOnClose) {
+        m_transport->shutdown(0); // somebody else's browser: only let go of it
+        return;
+    }
     if (m_transport->isOpen() && post("Browser.close") && graceMs > 0)
         graceMs = std::max(graceMs, kOrderlyExitMs);
     m_transport->shutdown(graceMs);

@@ -2,6 +2,8 @@
 
 #include <rapidjson/document.h>
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -15,9 +17,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-class PipeTransport;
+class CdpTransport;
 
 // The answer to one protocol call.
 struct CdpReply {
@@ -28,7 +31,8 @@ struct CdpReply {
     const rapidjson::Value &result() const;
 };
 
-// DevTools protocol over a PipeTransport: numbered calls that each wait at most
+// DevTools protocol over a transport (the browser's pipe, or a WebSocket to a
+// browser that runs elsewhere): numbered calls that each wait at most
 // their time-out, flat sessions, and events routed by session id.
 //
 // When the browser goes away every pending call fails at once; when a target
@@ -46,7 +50,16 @@ public:
 
     void setEventHandler(EventHandler handler) { m_onEvent = std::move(handler); }
     void setCloseHandler(CloseHandler handler) { m_onClose = std::move(handler); }
+    // Starts the browser on its pipe.
     bool open(const QString &program, const QStringList &args);
+    // Attaches to a running browser's DevTools WebSocket (its browser-wide
+    // address) with the extra request headers; false with the reason in *why.
+    // Such a browser is not ours: close() only lets go of it, unless
+    // setEndsBrowserOnClose(true) says it is ours to end.
+    bool attach(const QString &webSocketUrl, const QList<std::pair<QByteArray, QByteArray>> &headers, int timeoutMs,
+                QString *why = nullptr);
+    void setEndsBrowserOnClose(bool ends) { m_endsBrowserOnClose = ends; }
+    bool isAttached() const { return m_attached; }
     bool isOpen() const;
     qint64 processId() const;
     // The first lines the browser wrote to its standard error.
@@ -90,7 +103,9 @@ private:
     void trackTargets(std::string_view method, const rapidjson::Value &params);
     std::string frame(long id, std::string_view method, std::string_view params, const std::string &sessionId) const;
 
-    std::unique_ptr<PipeTransport> m_transport;
+    std::unique_ptr<CdpTransport> m_transport;
+    bool m_attached = false;
+    bool m_endsBrowserOnClose = true;
     EventHandler m_onEvent;
     CloseHandler m_onClose;
     std::mutex m_mutex;

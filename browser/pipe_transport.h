@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/cdp_transport.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,30 +18,27 @@ class PipeProcess;
 // Launches the browser with its DevTools pipe and frames messages on it: each
 // message is one JSON text followed by a NUL byte. A reader thread delivers
 // every message, then exactly one close notice when the browser goes away.
-class PipeTransport final {
+class PipeTransport final : public CdpTransport {
 public:
-    using MessageHandler = std::function<void(std::string &&message)>;
-    using CloseHandler = std::function<void()>;
-
     PipeTransport();
-    ~PipeTransport(); // kills a browser still running and joins the reader
+    ~PipeTransport() override; // kills a browser still running and joins the reader
     PipeTransport(const PipeTransport &) = delete;
     PipeTransport &operator=(const PipeTransport &) = delete;
 
     // Handlers run on the reader thread.
     bool start(const QString &program, const QStringList &args, MessageHandler onMessage, CloseHandler onClose);
-    bool send(std::string_view message, int timeoutMs = 5000);
-    bool isOpen() const { return m_open.load(); }
-    qint64 processId() const;
+    bool send(std::string_view message, int timeoutMs = 5000) override;
+    bool isOpen() const override { return m_open.load(); }
+    qint64 processId() const override;
     // The first lines the browser wrote to its standard error.
-    QByteArray standardErrorHead();
+    QByteArray standardErrorHead() override;
 
     // Waits for the browser to end by itself, then kills it; the close notice
     // has been delivered when this returns. Any number of threads may call it
     // at once: one does the work, the others return when it is done. On the
     // reader thread itself it only ends the browser (a thread cannot wait
     // for itself); the next caller elsewhere finishes the close.
-    void shutdown(int graceMs);
+    void shutdown(int graceMs) override;
 
 private:
     void readLoop();
