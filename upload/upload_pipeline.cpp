@@ -74,8 +74,17 @@ bool UploadPipeline::type(Role role, const QString &text)
                        [this, &text](const QString &css, int i, ElementStatus *st) { return m_library.form_dom_input(page(), css, text, i, st); });
 }
 
-bool UploadPipeline::upload(Role role, const QString &path)
+bool UploadPipeline::upload(Role role, const QString &localPath)
 {
+    // A browser elsewhere reads the file where it sees it; the file itself
+    // never travels over the protocol.
+    QString why;
+    const QString path = m_session.pathForBrowser(localPath, &why);
+    if (path.isEmpty()) {
+        m_unreachable = why;
+        qCWarning(lcUpload).noquote() << "the browser of account" << m_account.id << "cannot reach" << localPath << "--" << why;
+        return false;
+    }
     return bySelectors(role, -1, true,
                        [this, &path](const QString &css, int i, ElementStatus *st) { return m_library.uploadFileTo(page(), css, i, path, st); });
 }
@@ -106,6 +115,10 @@ bool UploadPipeline::uploadOneVideo()
     // Only this start sets the job's page: waiting for one to turn up
     // elsewhere could only ever find another account's.
     const int opened = m_session.attachOrOpenBrowser(m_account);
+    if (!m_session.nodeFailure().isEmpty()) {
+        m_outcome = UploadOutcome::NodeFailed;
+        return failureEnd(tickerId, QStringLiteral("the browser of account %1 cannot be had: %2").arg(m_account.id, m_session.nodeFailure()));
+    }
     if (!m_session.proxyFailure().isEmpty()) {
         m_outcome = UploadOutcome::ProxyFailed;
         return failureEnd(tickerId, QStringLiteral("the proxy of account %1 is not usable: %2").arg(m_account.id, m_session.proxyFailure()));
@@ -128,7 +141,10 @@ bool UploadPipeline::uploadOneVideo()
         checkStop();
         return failureEnd(tickerId, QStringLiteral("the upload page lacks an element of the studio description"));
     }
+    m_unreachable.clear();
     uploadVideoFile(videoPath);
+    if (!m_unreachable.isEmpty())
+        return failureEnd(tickerId, QStringLiteral("the account's browser cannot reach the video: %1").arg(m_unreachable));
 
     if (!stillInTime())
         return false;
@@ -136,6 +152,8 @@ bool UploadPipeline::uploadOneVideo()
         return failureEnd(tickerId, m_outcome == UploadOutcome::Refused       ? QStringLiteral("the studio refused the file (\"%1\")").arg(studio().text(Role::UploadFailedText))
                                     : m_outcome == UploadOutcome::ProxyFailed ? QStringLiteral("the upload stood still and the proxy of account %1 is not usable: %2")
                                                                                     .arg(m_account.id, m_session.proxyFailure())
+                                    : m_outcome == UploadOutcome::NodeFailed ? QStringLiteral("the upload stood still and the browser of account %1 is gone: %2")
+                                                                                   .arg(m_account.id, m_session.nodeFailure())
                                     : m_library.form_page_isactive(page()) == 0
                                         ? QStringLiteral("the page closed before the upload finished (its browser ended or the tab was closed)")
                                         : QStringLiteral("the upload did not finish"));
@@ -244,6 +262,10 @@ bool UploadPipeline::waitUploadDone()
         // proxy has the proxy asked, so a dead one fails the attempt now.
         stillPolls = percent == lastPercent ? stillPolls + 1 : 0;
         lastPercent = percent;
+        if (stillPolls >= 3 && m_session.nodeUnusable(m_account)) {
+            m_outcome = UploadOutcome::NodeFailed;
+            return false;
+        }
         if (stillPolls >= 3 && m_session.viaProxy()) {
             stillPolls = 0;
             if (m_session.proxyUnusable(m_account)) {

@@ -24,6 +24,7 @@ enum class UploadOutcome {
     LoggedOut,  // the studio showed its login page instead of the upload page
     ProxyFailed, // the account's proxy is down or refuses the account
     NoPage,     // no page of the account's own could be had (its login window is open, its browser cannot start)
+    NodeFailed, // the account's remote browser (a Grid node, an endpoint) cannot be had or went away
 };
 
 // Hooks around the one press that may publish: `beforeSubmit` runs before
@@ -128,6 +129,7 @@ private:
     const char *m_step = "starting";
     // What the page last showed where the step waits (the upload status ...).
     QString m_lastSeen;
+    QString m_unreachable; // why the account's browser could not reach the last file handed to it
     bool m_abandoned = false;
     QString m_reason;
     FailureFacts m_evidence;
