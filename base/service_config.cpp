@@ -53,7 +53,7 @@ ServiceConfig ServiceConfig::load()
     // A password or a path may hold a comma, which the INI reader takes for a list.
     auto whole = [&ini](const char *key) {
         const QVariant v = ini.value(QString::fromLatin1(key));
-        return (v.userType() == QMetaType::QStringList ? v.toStringList().join(u',') : v.toString()).trimmed();
+        return (v.typeId() == QMetaType::QStringList ? v.toStringList().join(u',') : v.toString()).trimmed();
     };
     c.gridUrl = whole("grid/url");
     while (c.gridUrl.endsWith(u'/'))
@@ -65,5 +65,8 @@ ServiceConfig ServiceConfig::load()
     c.gridNodeVideoRoot = whole("grid/node_video_root");
     c.gridExtraArgs = QProcess::splitCommand(whole("grid/extra_args"));
     c.gridNewSessionSeconds = qMax(1, number("grid/new_session_s", c.gridNewSessionSeconds));
+    c.alertWebhook = whole("alert/webhook");
+    c.alertFormat = text("alert/format", c.alertFormat).toLower();
+    c.alertSecret = whole("alert/secret");
     return c;
 }

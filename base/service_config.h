@@ -30,6 +30,13 @@ struct ServiceConfig {
     // [lanes] same_failure_stop: the run stops itself after this many
     // attempts in a row failed at the same step (0 = never).
     int lanesSameFailureStop = 6;
+    // [alert] webhook, format, secret: where a message goes when an
+    // unattended run needs a person (empty: nowhere); format is wecom,
+    // dingtalk, feishu or json (anything else reads as json); the secret
+    // signs a dingtalk address.
+    QString alertWebhook;
+    QString alertFormat = QStringLiteral("json");
+    QString alertSecret;
 
     // [grid] url, user, password: the Selenium Grid's router (empty = none)
     // and its basic authentication when it asks for one.

@@ -229,6 +229,7 @@ bool UploadJob::pageCheckedOn(int page, const QString &accountId)
     }
     qCCritical(lcUpload).noquote() << "run stopped before any video:" << check.message;
     stopByItself(check.message);
+    alert(runalerts::Cause::PageCheckFailed, accountId, m_table.rowOf(accountId), check.message);
     emit stoppedByPageCheck(check.message);
     return false;
 }
@@ -481,7 +482,7 @@ bool UploadJob::runAccount(Lane &lane, int number, int videosPerAccount)
     return true;
 }
 
-void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QString &stepName, const QString &missingRole)
+void UploadJob::noteOutcome(const JobAccount &account, Outcome outcome, const QString &failureKey, const QString &stepName, const QString &missingRole)
 {
     const int limit = ServiceConfig::load().lanesSameFailureStop;
     QString message;
@@ -507,7 +508,13 @@ void UploadJob::noteOutcome(Outcome outcome, const QString &failureKey, const QS
         return;
     qCCritical(lcUpload).noquote() << "run stopped by itself:" << limit << "attempts in a row failed at" << failureKey << "--" << message;
     stopByItself(message);
+    alert(runalerts::Cause::RunStoppedOnFailures, account.id, account.row, message);
     emit stoppedByRepeatedFailures(message);
+}
+
+void UploadJob::alert(runalerts::Cause cause, const QString &accountId, int row, const QString &reason)
+{
+    runalerts::raise(cause, accountId, m_table.cellOf(accountId, row, AccountTable::Nickname), reason);
 }
 
 void UploadJob::setRowText(const JobAccount &account, int column, const QString &text)
@@ -693,7 +700,7 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
             std::lock_guard lock(m_laneMutex);
             m_refusals.remove(video);
         }
-        noteOutcome(Outcome::Published);
+        noteOutcome(account, Outcome::Published);
         qCInfo(lcUpload).noquote() << "video" << video << (draft ? "saved as a draft" : "published") << "in" << wallMs / 1000.0 << "s";
         report(account, video, identity.title, draft ? "draft" : "published",
                identity.scheduledAt.isEmpty() ? QString() : QStringLiteral("scheduled for %1").arg(identity.scheduledAt), wallMs, waitMs);
@@ -729,8 +736,14 @@ UploadJob::AttemptEnd UploadJob::runOneAttempt(Lane &lane, const JobAccount &tur
     report(account, video, identity.title,
            nodeFailed ? "browser node failed" : proxyFailed ? "proxy failed" : loggedOut ? "not logged in" : "failed", evidenceFacts.reason, wallMs, waitMs);
     const bool refused = outcome == UploadOutcome::Refused;
-    noteOutcome(loggedOut || refused || proxyFailed || nodeFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey, stepNameOf(evidenceFacts.step),
-                missingRole);
+    if (loggedOut)
+        alert(runalerts::Cause::LoginExpired, account.id, row);
+    else if (proxyFailed)
+        alert(runalerts::Cause::ProxyUnusable, account.id, row, lane.session->proxyFailure().isEmpty() ? evidenceFacts.reason : lane.session->proxyFailure());
+    else if (nodeFailed)
+        alert(runalerts::Cause::BrowserNodeUnusable, account.id, row, lane.session->nodeFailure().isEmpty() ? evidenceFacts.reason : lane.session->nodeFailure());
+    noteOutcome(account, loggedOut || refused || proxyFailed || nodeFailed || noPage ? Outcome::FailedNotCounted : Outcome::Failed, failureKey,
+                stepNameOf(evidenceFacts.step), missingRole);
     bool setAside = false;
     if (refused) {
         std::lock_guard lock(m_laneMutex);
@@ -849,6 +862,8 @@ UploadJob::Settled UploadJob::settleKnownVideo(Lane &lane, const JobAccount &acc
     setRowText(account, AccountTable::Status, loggedOut ? QStringLiteral("未登录") : QStringLiteral("无法确认是否已发布"));
     report(account, video, known->title, loggedOut ? "not logged in" : "unconfirmed",
            QStringLiteral("submitted before; the studio's content pages could not be read"), 0, 0);
+    if (loggedOut)
+        alert(runalerts::Cause::LoginExpired, account.id, account.row);
     return loggedOut ? Settled::YesLoggedOut : Settled::Yes;
 }
 

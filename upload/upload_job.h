@@ -4,6 +4,7 @@
 #include "upload/delay_wait.h"
 #include "upload/pass_progress.h"
 #include "upload/publish_journal.h"
+#include "upload/run_alerts.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -118,7 +119,11 @@ private:
     // limit. A logged-out account or a file the studio refused is no sign
     // that the studio changed and never counts towards it.
     enum class Outcome { Published, Failed, FailedNotCounted };
-    void noteOutcome(Outcome outcome, const QString &failureKey = {}, const QString &stepName = {}, const QString &missingRole = {});
+    void noteOutcome(const JobAccount &account, Outcome outcome, const QString &failureKey = {}, const QString &stepName = {},
+                     const QString &missingRole = {});
+    // Tells the group chat of [alert] that the run needs a person, naming
+    // the account by its nickname as its row shows it.
+    void alert(runalerts::Cause cause, const QString &accountId, int row, const QString &reason = {});
     // A text of the account's own row, wherever the row is now.
     void setRowText(const JobAccount &account, int column, const QString &text);
     // One line of the run report.
