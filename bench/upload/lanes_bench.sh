@@ -3,12 +3,20 @@
 # 1, 2 and 4 lanes in one run (interval 5 s): wall time to the last publish,
 # speed-up against one lane, peak resident memory of tolvar and of all its
 # browsers together, and CPU seconds (tolvar and the browsers it reaped).
+# The browsers' memory is given twice: the sum of their resident sets (RSS),
+# which counts every page their processes share once per process, and the
+# sum of their proportional set sizes (PSS, /proc/PID/smaps_rollup), which
+# splits a shared page among its sharers and so adds up to what the
+# browsers really take from the machine; PSS per lane is the figure to plan
+# a machine with.
 # First at the program's own waits (TOLVAR_TIME_SCALE=1), then with the waits
 # shrunk to 0.05, where the browsers' CPU is the limit.
-# Usage: bench/upload/lanes_bench.sh [BUILD_DIR] [ACCOUNTS]
+# Usage: bench/upload/lanes_bench.sh [BUILD_DIR] [ACCOUNTS] [SCALES]
+# SCALES defaults to "1 0.05"; "0.05" alone runs only the shrunk waits.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 accounts=${2:-8}
+scales=${3:-1 0.05}
 tolvar=$build/app/tolvar
 sim=$build/tools/studio-sim/studio-sim
 [ -x "$tolvar" ] && [ -x "$sim" ] || { echo "build first: $tolvar, $sim" >&2; exit 1; }
@@ -38,17 +46,20 @@ for i in $(seq "$accounts"); do
 done
 export HOME=$work/home XDG_RUNTIME_DIR=$work/home/runtime
 
-# rss_of_browsers RUN_DIR: resident kB of every process whose command line names the run.
-rss_of_browsers() {
-  local total=0 pid rss
+# memory_of_browsers RUN_DIR: "rss_kB pss_kB" summed over every process whose
+# command line names the run.
+memory_of_browsers() {
+  local rss=0 pss=0 pid r p
   for pid in $(pgrep -f -- "--user-data-dir=$1/" || true); do
-    rss=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
-    total=$((total + ${rss:-0}))
+    r=$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
+    p=$(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup" 2>/dev/null || true)
+    rss=$((rss + ${r:-0}))
+    pss=$((pss + ${p:-0}))
   done
-  echo "$total"
+  echo "$rss $pss"
 }
 
-# one_run SCALE LANES: prints "wall_s tolvar_peak_kb browsers_peak_kb cpu_s published"
+# one_run SCALE LANES: prints "wall_s tolvar_peak_kb browsers_rss_peak_kb browsers_pss_peak_kb cpu_s published"
 one_run() {
   local scale=$1 lanes=$2 run=$work/run-$1-$2
   mkdir -p "$run/data/list" "$run/huancun"
@@ -61,15 +72,16 @@ one_run() {
     cp -r "$work/profiles/tolvar$id" "$run/huancun/"
   done
   printf '[编辑框]\r\n编辑框_视频间隔=5\r\n编辑框_单账号上传=1\r\n' | iconv -f utf-8 -t gbk > "$run/data/setsoft.ini"
-  local start=$EPOCHREALTIME published=0 browsers_peak=0 rss line
+  local start=$EPOCHREALTIME published=0 rss_peak=0 pss_peak=0 rss pss line
   coproc RUN { exec env TOLVAR_TIME_SCALE="$scale" "$tolvar" --headless --run-dir "$run" --start --lanes "$lanes" 2>/dev/null; }
   local pid=$RUN_PID
   while [ "$published" -lt "$accounts" ] && kill -0 "$pid" 2>/dev/null; do
     if read -r -t 0.5 line <&"${RUN[0]}"; then
       case $line in "video published"*|"video failed"*) published=$((published + 1)) ;; esac
     fi
-    rss=$(rss_of_browsers "$run")
-    [ "$rss" -gt "$browsers_peak" ] && browsers_peak=$rss
+    read -r rss pss < <(memory_of_browsers "$run")
+    [ "$rss" -gt "$rss_peak" ] && rss_peak=$rss
+    [ "$pss" -gt "$pss_peak" ] && pss_peak=$pss
   done
   local wall
   wall=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.1f", b - a}')
@@ -79,19 +91,19 @@ one_run() {
   cpu=$(awk -v hz="$(getconf CLK_TCK)" '{printf "%.1f", ($14 + $15 + $16 + $17) / hz}' "/proc/$pid/stat")
   kill "$pid"; wait "$pid" 2>/dev/null || true
   pkill -KILL -f -- "--user-data-dir=$run/" 2>/dev/null || true
-  echo "$wall $peak $browsers_peak $cpu $published"
+  echo "$wall $peak $rss_peak $pss_peak $cpu $published"
 }
 
-for scale in 1 0.05; do
+for scale in $scales; do
   echo "TOLVAR_TIME_SCALE=$scale, $accounts accounts with one video each, interval 5 s"
-  printf '%-6s %8s %9s %14s %17s %8s\n' lanes "wall s" speed-up "tolvar peak kB" "browsers peak kB" "CPU s"
+  printf '%-6s %8s %9s %14s %13s %13s %8s %16s %8s\n' lanes "wall s" speed-up "tolvar peak kB" "browsers RSS" "browsers PSS" PSS/RSS "PSS per lane MB" "CPU s"
   base_wall=
   base_peak=
   for lanes in 1 2 4; do
-    read -r wall peak bpeak cpu published < <(one_run "$scale" "$lanes")
+    read -r wall peak rpeak ppeak cpu published < <(one_run "$scale" "$lanes")
     [ -z "$base_wall" ] && base_wall=$wall && base_peak=$peak
-    awk -v l="$lanes" -v w="$wall" -v b="$base_wall" -v p="$peak" -v bp="$bpeak" -v c="$cpu" -v n="$published" -v a="$accounts" \
-      'BEGIN {printf "%-6s %8s %8.2fx %14d %17d %8s%s\n", l, w, b / w, p, bp, c, (n < a ? "  (only " n " published)" : "")}'
+    awk -v l="$lanes" -v w="$wall" -v b="$base_wall" -v p="$peak" -v r="$rpeak" -v q="$ppeak" -v c="$cpu" -v n="$published" -v a="$accounts" \
+      'BEGIN {printf "%-6s %8s %8.2fx %14d %13d %13d %8.2f %16.0f %8s%s\n", l, w, b / w, p, r, q, (r > 0 ? q / r : 0), q / l / 1024, c, (n < a ? "  (only " n " published)" : "")}'
     if [ "$lanes" = 4 ]; then
       awk -v p="$peak" -v b="$base_peak" 'BEGIN {printf "tolvar memory per extra lane: %.1f MB (goal < 10 MB)\n", (p - b) / 3 / 1024}'
     fi
