@@ -13,18 +13,18 @@
 
 namespace {
 
-// The README's folder table: folder -> the folders it may include.
+// The folder table of docs/architecture.md: folder -> the folders it may include.
 QHash<QString, QSet<QString>> allowedIncludes()
 {
     QHash<QString, QSet<QString>> allowed;
-    const QString readme = QString::fromUtf8(testsupport::readAll(testsupport::sourceDir() + QStringLiteral("/README.md")));
-    const qsizetype from = readme.indexOf(QStringLiteral("\n## Folders"));
+    const QString doc = QString::fromUtf8(testsupport::readAll(testsupport::sourceDir() + QStringLiteral("/docs/architecture.md")));
+    const qsizetype from = doc.indexOf(QStringLiteral("\n## Folders"));
     if (from < 0)
         return allowed;
-    const qsizetype to = readme.indexOf(QStringLiteral("\n## "), from + 1);
+    const qsizetype to = doc.indexOf(QStringLiteral("\n## "), from + 1);
     static const QRegularExpression row(QStringLiteral("^\\| `([a-z]+)/` \\|[^|]*\\| ([^|]*) \\|$"), QRegularExpression::MultilineOption);
     static const QRegularExpression folder(QStringLiteral("`([a-z]+)/`"));
-    for (auto m = row.globalMatch(readme.mid(from, to - from)); m.hasNext();) {
+    for (auto m = row.globalMatch(doc.mid(from, to - from)); m.hasNext();) {
         const auto r = m.next();
         QSet<QString> targets;
         for (auto f = folder.globalMatch(r.captured(2)); f.hasNext();)
@@ -55,12 +55,12 @@ QList<Include> includesOf(const QString &folder)
 
 } // namespace
 
-TEST(IncludeRules, EveryFolderIncludesOnlyWhatTheReadmeAllows)
+TEST(IncludeRules, EveryFolderIncludesOnlyWhatTheArchitectureAllows)
 {
     const auto allowed = allowedIncludes();
     // Every library folder of the program has its row.
     for (const char *folder : {"app", "upload", "accounts", "service", "studio", "form", "browser", "net", "runlog", "base"})
-        ASSERT_TRUE(allowed.contains(QString::fromLatin1(folder))) << "README has no row for " << folder << "/";
+        ASSERT_TRUE(allowed.contains(QString::fromLatin1(folder))) << "docs/architecture.md has no row for " << folder << "/";
     QStringList wrong;
     int seen = 0;
     for (auto it = allowed.cbegin(); it != allowed.cend(); ++it) {
