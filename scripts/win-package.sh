@@ -14,7 +14,7 @@ rm -rf "$stage" "dist/$name.zip"
 mkdir -p "$stage/platforms" "$stage/styles" "$stage/imageformats"
 
 cp "$build/app/tolvar.exe" "$stage/"
-for dll in Qt6Core Qt6Gui Qt6Widgets; do cp "$qt/bin/$dll.dll" "$stage/"; done
+for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Network Qt6WebSockets; do cp "$qt/bin/$dll.dll" "$stage/"; done
 cp "$qt/plugins/platforms/qwindows.dll" "$qt/plugins/platforms/qoffscreen.dll" "$stage/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
 # Covers and announcement pictures may be JPEG, GIF or ICO.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the Windows SDK of the cross-build ready and prints its folder:
-# Qt 6.4.2 and libcurl 7.88.1 built for x86_64-w64-mingw32.
+# Qt 6.4.2 (with Qt WebSockets) and libcurl 7.88.1 built for x86_64-w64-mingw32.
 #
 # Order: a folder already made (its .ready stamp), then the archives of a
 # prepared SDK (TOLVAR_WIN_SDK_ARCHIVES, or ../shared/win-sdk beside the
@@ -19,7 +19,13 @@ curl_dir=$cache/curl-7.88.1-mingw64
 
 log() { echo "win-sdk: $*" >&2; }
 
-if [ -f "$cache/.ready" ] && [ -d "$qt_dir" ] && [ -d "$curl_dir" ]; then
+# The stamp holds the checksums of the archives it was unpacked from: a
+# prepared SDK that changed since (Qt WebSockets was added to its Qt) is
+# unpacked again.
+wanted=built-from-source
+[ -f "$archives/SHA256SUMS" ] && wanted=$(cat "$archives/SHA256SUMS")
+if [ -f "$cache/.ready" ] && [ -d "$qt_dir" ] && [ -d "$curl_dir" ] \
+  && { [ ! -f "$archives/SHA256SUMS" ] || [ "$(cat "$cache/.ready")" = "$wanted" ]; }; then
   echo "$cache"
   exit 0
 fi
@@ -65,8 +71,9 @@ build_from_source() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends dpkg-dev xz-utils
   local work=$cache/src
   rm -rf "$work" && mkdir -p "$work"
-  (cd "$work" && apt-get source --download-only qt6-base curl)
+  (cd "$work" && apt-get source --download-only qt6-base qt6-websockets curl)
   tar -C "$work" -xf "$work"/qt6-base_*.orig.tar.xz
+  tar -C "$work" -xf "$work"/qt6-websockets_*.orig.tar.xz
   tar -C "$work" -xf "$work"/curl_*.orig.tar.gz
   write_sdk_toolchain "$work/mingw-qt.cmake" ""
   write_sdk_toolchain "$work/mingw-curl.cmake" ""
@@ -88,6 +95,16 @@ build_from_source() {
   ninja -C "$work/qt-build" -j2
   cmake --install "$work/qt-build"
 
+  # Qt WebSockets, against the Qt just installed (the DevTools transport to
+  # browsers that run elsewhere).
+  cmake -G Ninja -S "$work/qtwebsockets-everywhere-src-6.4.2" -B "$work/ws-build" \
+    -DCMAKE_TOOLCHAIN_FILE="$work/mingw-qt.cmake" -DQT_HOST_PATH=/usr \
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DCMAKE_PREFIX_PATH="$qt_dir" \
+    -DCMAKE_FIND_ROOT_PATH="$qt_dir" -DCMAKE_INSTALL_PREFIX="$qt_dir" -DCMAKE_BUILD_TYPE=Release \
+    -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DFEATURE_qml=OFF
+  ninja -C "$work/ws-build" -j2
+  cmake --install "$work/ws-build"
+
   local curl_src
   curl_src=$(find "$work" -maxdepth 1 -type d -name 'curl-7.88.1' | head -1)
   cmake -G Ninja -S "$curl_src" -B "$work/curl-build" -DCMAKE_TOOLCHAIN_FILE="$work/mingw-curl.cmake" \
@@ -107,6 +124,7 @@ else
 fi
 [ -f "$qt_dir/lib/cmake/Qt6/Qt6Config.cmake" ] || { log "Qt is missing from $qt_dir"; exit 1; }
 [ -f "$curl_dir/bin/libcurl.dll" ] || { log "libcurl.dll is missing from $curl_dir"; exit 1; }
-touch "$cache/.ready"
+[ -f "$qt_dir/lib/cmake/Qt6WebSockets/Qt6WebSocketsConfig.cmake" ] || { log "Qt WebSockets is missing from $qt_dir"; exit 1; }
+printf '%s\n' "$wanted" >"$cache/.ready"
 log "ready in $cache"
 echo "$cache"
