@@ -68,7 +68,10 @@ QSet<int> g_loginPages;
 QHash<QString, int> g_loginsStarting; // by profile folder
 // The Grid sessions of login windows, by profile key: they outlive the
 // session object that opened them, until the account's job needs its node.
-std::map<QString, std::unique_ptr<GridSession>> g_loginGrids;
+// Never destroyed: a DELETE to the Grid from a static destructor could run
+// after the HTTP client is gone; a session left at exit is ended by the
+// Grid's own session time-out.
+auto &g_loginGrids = *new std::map<QString, std::unique_ptr<GridSession>>;
 
 QString decimal(double value)
 {

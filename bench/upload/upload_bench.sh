@@ -7,15 +7,25 @@
 # With --proxy the same account then publishes as many videos again through
 # Debian's tinyproxy with a user and password (the browser's credentials
 # answered over the protocol), and the two overheads are printed side by side.
-# Usage: bench/upload/upload_bench.sh [BUILD_DIR] [VIDEOS] [--proxy]
+# With --grid it publishes as many again from a browser on a Selenium Grid
+# node on loopback (bench/grid.sh), driven over the Grid's se:cdp WebSocket,
+# and prints that overhead beside the pipe's.
+# Usage: bench/upload/upload_bench.sh [BUILD_DIR] [VIDEOS] [--proxy] [--grid]
 # Wall and wait times come from tolvar's headless lines, to the hundredth of a
 # second.
 set -euo pipefail
 with_proxy=0
+with_grid=0
 args=()
 for a in "$@"; do
-  if [ "$a" = --proxy ]; then with_proxy=1; else args+=("$a"); fi
+  case $a in
+    --proxy) with_proxy=1 ;;
+    --grid) with_grid=1 ;;
+    *) args+=("$a") ;;
+  esac
 done
+# shellcheck source=bench/grid.sh
+source "$(dirname "$0")/../grid.sh"
 build=$(realpath "${args[0]:-build}")
 count=${args[1]:-10}
 tolvar=$build/app/tolvar
@@ -32,6 +42,7 @@ proxy_pid=
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null
+  grid_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -63,18 +74,30 @@ sleep 4
 idle_kb=$(awk '/^VmRSS/ {print $2}' "/proc/$idle_pid/status")
 kill "$idle_pid"; wait "$idle_pid" 2>/dev/null || true
 
-# one_run NAME PROXY: publishes the clips; prints the per-video table and
-# leaves "median later_mean peak_kb published" in $work/NAME.figures.
+# one_run NAME PROXY [GRID_URL]: publishes the clips (on a Grid node when a
+# Grid is given); prints the per-video table and leaves
+# "median later_mean peak_kb published" in $work/NAME.figures.
 one_run() {
-  local name=$1 proxy=$2 run=$work/$1
+  local name=$1 proxy=$2 grid=${3:-} run=$work/$1
   local extra=("${flags[@]}")
   # Chromium sends loopback addresses past any proxy unless told.
   [ -n "$proxy" ] && extra+=("--proxy-bypass-list=<-loopback>")
   mkdir -p "$run/data/list" "$run/videos" "$run/huancun"
   cp "$work"/clips/*.mp4 "$run/videos/"
-  cp -r "$work/profile" "$run/huancun/tolvar100"
+  local where=
   printf '[studio]\norigin=%s\n[browser]\nheadless=true\nextra_args=%s\n' "$origin" "${extra[*]}" > "$run/data/services.ini"
-  printf '{"昵称":"","素材目录":"%s","缓存id":"100","代理":"%s"}' "$run/videos" "$proxy" > "$run/data/list/100.json"
+  if [ -n "$grid" ]; then
+    # The node's profile folder and the shared video folder are this
+    # machine's own: one Grid on loopback.
+    mkdir -p "$run/node-profiles"
+    cp -r "$work/profile" "$run/node-profiles/tolvar100"
+    printf '[grid]\nurl=%s\nprofile_root=%s\nvideo_root=%s\nnode_video_root=%s\n' "$grid" "$run/node-profiles" "$run/videos" "$run/videos" \
+      >> "$run/data/services.ini"
+    where=grid:a
+  else
+    cp -r "$work/profile" "$run/huancun/tolvar100"
+  fi
+  printf '{"昵称":"","素材目录":"%s","缓存id":"100","代理":"%s","浏览器":"%s"}' "$run/videos" "$proxy" "$where" > "$run/data/list/100.json"
   printf '[编辑框]\r\n编辑框_视频间隔=0\r\n编辑框_单账号上传=%s\r\n' "$count" | iconv -f utf-8 -t gbk > "$run/data/setsoft.ini"
 
   coproc RUN { exec "$tolvar" --headless --run-dir "$run" --start 2>/dev/null; }
@@ -136,4 +159,16 @@ if [ "$with_proxy" = 1 ]; then
   printf '%-28s %8s ms %7s ms %5s ms\n' "mean without the first" "$later" "$plater" "$((plater - later))"
   echo "goal: through the proxy the median stays under 250 ms"
   awk -v p="$ppeak" -v i="$idle_kb" 'BEGIN {printf "tolvar memory through the proxy: peak %d kB, ratio to idle %.2f\n", p, p / i}'
+fi
+
+if [ "$with_grid" = 1 ]; then
+  grid_start "$work/grid"
+  echo
+  one_run grid "" "$GRID_URL"
+  read -r gmedian glater gpeak gpublished < "$work/grid.figures"
+  echo "on a Selenium Grid node over its se:cdp WebSocket: published $gpublished of $count"
+  printf '%-28s %10s %10s %8s %7s\n' "own overhead per video" pipe grid "extra" ratio
+  awk -v a="$median" -v b="$gmedian" 'BEGIN {printf "%-28s %8d ms %7d ms %5d ms %6.2fx\n", "median", a, b, b - a, b / a}'
+  awk -v a="$later" -v b="$glater" 'BEGIN {printf "%-28s %8d ms %7d ms %5d ms %6.2fx\n", "mean without the first", a, b, b - a, b / a}'
+  awk -v p="$gpeak" -v i="$idle_kb" 'BEGIN {printf "tolvar memory with the Grid: peak %d kB, ratio to idle %.2f\n", p, p / i}'
 fi
