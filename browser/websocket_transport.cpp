@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <functional>
 
 namespace {
 
@@ -21,6 +23,33 @@ QString forLog(const QString &url)
 {
     return QUrl(url).toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
 }
+
+// Lives on the socket's thread: a posted event there sends what other threads
+// queued and carries out a shutdown. A plain posted event rather than a
+// queued functor keeps the hand-over inside the event queue's own lock.
+class SocketPump final : public QObject {
+public:
+    SocketPump(std::mutex &mutex, std::function<void()> work) : m_mutex(mutex), m_work(std::move(work)) {}
+    bool event(QEvent *e) override
+    {
+        // The event was made under this lock by the thread that posted it;
+        // taking it first orders that thread's writes before this read
+        // (the queue's own lock is out of the thread checker's sight).
+        bool ours = false;
+        {
+            std::lock_guard lock(m_mutex);
+            ours = e->type() == QEvent::User;
+        }
+        if (!ours)
+            return QObject::event(e);
+        m_work();
+        return true;
+    }
+
+private:
+    std::mutex &m_mutex;
+    std::function<void()> m_work;
+};
 
 } // namespace
 
@@ -106,11 +135,25 @@ void WebSocketTransport::run(QString url, Headers headers)
         m_open = false;
         loop.quit();
     });
+    SocketPump pump(m_mutex, [this, &socket, &loop] {
+        std::deque<QString> outgoing;
+        bool stopping = false;
+        {
+            std::lock_guard lock(m_mutex);
+            outgoing.swap(m_outgoing);
+            stopping = m_stopping;
+        }
+        for (const QString &message : outgoing)
+            socket.sendTextMessage(message);
+        if (stopping) {
+            socket.abort();
+            loop.quit();
+        }
+    });
     bool stopping = false;
     {
         std::lock_guard lock(m_mutex);
-        m_socket = &socket;
-        m_loop = &loop;
+        m_pump = &pump;
         stopping = m_stopping;
     }
     if (!stopping) {
@@ -122,8 +165,8 @@ void WebSocketTransport::run(QString url, Headers headers)
     }
     {
         std::lock_guard lock(m_mutex);
-        m_socket = nullptr;
-        m_loop = nullptr;
+        m_pump = nullptr;
+        m_outgoing.clear();
     }
     socket.abort();
     settle(QStringLiteral("the connection closed"));
@@ -136,12 +179,13 @@ bool WebSocketTransport::send(std::string_view message, int timeoutMs)
     if (!m_open)
         return false;
     std::lock_guard lock(m_mutex);
-    if (!m_socket)
+    if (!m_pump)
         return false;
-    QString text = QString::fromUtf8(message.data(), qsizetype(message.size()));
-    QWebSocket *socket = m_socket;
-    return QMetaObject::invokeMethod(
-        socket, [socket, text = std::move(text)] { socket->sendTextMessage(text); }, Qt::QueuedConnection);
+    m_outgoing.push_back(QString::fromUtf8(message.data(), qsizetype(message.size())));
+    // One wake-up for a batch: the pump takes everything queued by then.
+    if (m_outgoing.size() == 1)
+        QCoreApplication::postEvent(m_pump, new QEvent(QEvent::User));
+    return true;
 }
 
 void WebSocketTransport::notifyClosed()
@@ -160,17 +204,8 @@ void WebSocketTransport::shutdown(int graceMs)
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true; // a socket not yet made is never opened
-        if (m_socket) {
-            QWebSocket *socket = m_socket;
-            QEventLoop *loop = m_loop;
-            QMetaObject::invokeMethod(
-                socket,
-                [socket, loop] {
-                    socket->abort();
-                    loop->quit();
-                },
-                Qt::QueuedConnection);
-        }
+        if (m_pump)
+            QCoreApplication::postEvent(m_pump, new QEvent(QEvent::User));
     }
     if (std::this_thread::get_id() == m_threadId.load())
         return;

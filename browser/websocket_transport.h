@@ -8,12 +8,12 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
 
-class QWebSocket;
-class QEventLoop;
+class QObject;
 
 // The DevTools protocol over a WebSocket, to a browser that runs already: a
 // debugging port's browser address, or the one a Selenium Grid hands out for
@@ -49,8 +49,8 @@ private:
     std::atomic<std::thread::id> m_threadId;
     std::mutex m_mutex; // guards the fields below
     std::condition_variable m_changed;
-    QWebSocket *m_socket = nullptr; // owned by the socket's thread
-    QEventLoop *m_loop = nullptr;
+    QObject *m_pump = nullptr; // on the socket's thread; sends m_outgoing there
+    std::deque<QString> m_outgoing;
     bool m_settled = false; // connected, or failed to
     bool m_stopping = false;
     QString m_failure;
