@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -33,7 +34,7 @@ public:
     }
     ~StandInBrowser()
     {
-        QMetaObject::invokeMethod(m_loop, "quit", Qt::QueuedConnection);
+        m_command = Quit;
         m_thread.join();
     }
     QString url() const { return QStringLiteral("ws://127.0.0.1:%1/devtools/browser/stand-in").arg(m_port); }
@@ -42,7 +43,7 @@ public:
         std::lock_guard lock(m_mutex);
         return m_authorization;
     }
-    void drop() { QMetaObject::invokeMethod(m_loop, [this] { for (QWebSocket *s : m_sockets) s->close(); }, Qt::QueuedConnection); }
+    void drop() { m_command = Drop; }
 
 private:
     void run(std::promise<quint16> &port)
@@ -50,7 +51,18 @@ private:
         QEventLoop loop;
         QWebSocketServer server(QStringLiteral("stand-in"), QWebSocketServer::NonSecureMode);
         server.listen(QHostAddress::LocalHost, 0);
-        m_loop = &loop;
+        // Commands from the test's thread arrive as an atomic the thread
+        // polls, so that nothing of the test's crosses over inside Qt.
+        QTimer commands;
+        QObject::connect(&commands, &QTimer::timeout, [&] {
+            const int command = m_command.exchange(None);
+            if (command == Drop)
+                for (QWebSocket *s : m_sockets)
+                    s->close();
+            if (command == Quit)
+                loop.quit();
+        });
+        commands.start(10);
         QObject::connect(&server, &QWebSocketServer::newConnection, [&] {
             QWebSocket *socket = server.nextPendingConnection();
             m_sockets.append(socket);
@@ -84,7 +96,8 @@ private:
 
     std::thread m_thread;
     quint16 m_port = 0;
-    QEventLoop *m_loop = nullptr;
+    enum Command { None, Drop, Quit };
+    std::atomic<int> m_command{None};
     QList<QWebSocket *> m_sockets; // the server thread's own
     std::mutex m_mutex;
     QByteArray m_authorization;

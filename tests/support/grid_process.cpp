@@ -157,10 +157,9 @@ void GridProcess::stop(std::unique_ptr<QProcess> &process)
 {
     if (!process)
         return;
+    // Nothing of the Grid's own needs an orderly end: the group goes at once.
     const qint64 pid = process->processId();
     if (pid > 0)
-        ::kill(-static_cast<pid_t>(pid), SIGTERM);
-    if (!process->waitForFinished(5000) && pid > 0)
         ::kill(-static_cast<pid_t>(pid), SIGKILL);
     process->waitForFinished(5000);
     process.reset();
