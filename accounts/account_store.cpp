@@ -221,10 +221,11 @@ void saveAccountEdits(Form &form, AccountTable &table)
         messagebox::show(browserWhy);
         return;
     }
-    // A browser elsewhere goes out through whatever its own machine sets; a
-    // proxy here would never reach it and would only look as if it did.
-    if (!browser.isLocal() && !proxy.isDirect()) {
-        qCWarning(lcAccounts).noquote() << "edits refused for account" << id << "-- a proxy and a remote browser" << browser.columnText();
+    // An endpoint's browser goes out through whatever its owner set; a proxy
+    // here would never reach it and would only look as if it did. A Grid
+    // node's browser is ours and takes the account's proxy.
+    if (browser.kind == AccountBrowser::Endpoint && !proxy.isDirect()) {
+        qCWarning(lcAccounts).noquote() << "edits refused for account" << id << "-- a proxy and a browser endpoint" << browser.columnText();
         messagebox::show(QStringLiteral("远程浏览器的代理由它自己设置，不能同时填写代理"));
         return;
     }
