@@ -513,6 +513,16 @@ bool BrowserLibrary::form_browser_close(int browserId)
     return true;
 }
 
+bool BrowserLibrary::dropRemoteBrowser(int browserId)
+{
+    const auto browser = d->browser(browserId);
+    if (!browser || !browser->remote)
+        return false;
+    qCWarning(lcBrowser) << "dropping the connection to browser" << browserId << "on" << browser->profile;
+    browser->connection->drop();
+    return true;
+}
+
 QString BrowserLibrary::evaluateScript(int pageId, const QString &expression)
 {
     PageRef ref;

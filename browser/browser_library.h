@@ -124,6 +124,10 @@ public:
     // Closes the browser itself, whatever became of its pages (all closed, or
     // crashed). False when it is unknown or closed already.
     bool form_browser_close(int browserId);
+    // Lets go of a browser attached over a WebSocket at once, asking it
+    // nothing (its node is gone): pending calls fail and its pages close.
+    // Any thread. False when it is unknown or closed already.
+    bool dropRemoteBrowser(int browserId);
     // {"Browser", "Protocol-Version", "User-Agent", "V8-Version",
     //  "WebKit-Version", "webSocketDebuggerUrl"} as JSON text.
     QString form_get_version(int pageId);

@@ -364,6 +364,11 @@ void CdpConnection::onClosed()
     }
 }
 
+void CdpConnection::drop()
+{
+    m_transport->shutdown(0);
+}
+
 void CdpConnection::close(int graceMs)
 {
     // Browser.close starts the browser's orderly exit, on which it writes to

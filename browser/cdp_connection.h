@@ -83,6 +83,9 @@ public:
     // positive grace is stretched to the time the browser may take to write
     // its profile on the way out; 0 ends it at once.
     void close(int graceMs);
+    // Ends the connection at once and asks the browser nothing; every
+    // pending call fails ("closed"). Any thread but the reader's.
+    void drop();
 
     // A JSON string literal for the text, quotes included.
     static std::string quote(std::string_view text);

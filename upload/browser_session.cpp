@@ -180,6 +180,15 @@ int BrowserSession::attachRemote(const AccountBrowser &where, const QString &cac
             return 0;
         }
         auto grid = std::make_unique<GridSession>(config);
+        // A node that died may leave the WebSocket open with nobody behind
+        // it: the calls in flight fail now, not at their time-outs.
+        auto attached = std::make_shared<std::atomic<int>>(0);
+        BrowserLibrary *library = &m_library;
+        grid->setOnLost([library, attached] {
+            if (const int id = attached->load(); id > 0)
+                library->dropRemoteBrowser(id);
+        });
+        m_attachedGrid = attached;
         if (!grid->start(where.node, browserdiscovery::remoteArguments(there), &why)) {
             m_nodeFailure = why;
             return 0;
@@ -190,6 +199,8 @@ int BrowserSession::attachRemote(const AccountBrowser &where, const QString &cac
         m_grid = std::move(grid);
     }
     const int browser = m_library.form_browser_attach(startUrl, remote, options);
+    if (browser > 0 && m_attachedGrid && m_grid)
+        m_attachedGrid->store(browser);
     if (browser <= 0) {
         m_nodeFailure = where.kind == AccountBrowser::Grid ? QStringLiteral("the browser the Grid started on node %1 could not be attached").arg(where.node)
                                                            : QStringLiteral("the browser at the endpoint could not be attached");

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -149,6 +150,7 @@ private:
     QString m_nodeFailure;
     std::shared_ptr<const AccountBrowser> m_where; // of the account last opened or attached
     std::unique_ptr<GridSession> m_grid; // the Grid session of the job's browser
+    std::shared_ptr<std::atomic<int>> m_attachedGrid; // its browser id, for the session's keep-alive thread
 };
 
 // Gives unused memory back to the system once a minute (a thread of its own).

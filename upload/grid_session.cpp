@@ -18,8 +18,12 @@ constexpr int kGet = 0;
 constexpr int kPost = 1;
 constexpr int kDelete = 5;
 // A session the Grid hears nothing of for its session time-out (300 s by
-// default) is ended by it; a cheap command well within that keeps it.
-constexpr auto kKeepAlivePeriod = std::chrono::seconds(30);
+// default) is ended by it; a cheap command well within that keeps it. The
+// same command notices a node that died: the router does not always close
+// the session's WebSocket then, and calls on it would only time out.
+constexpr auto kKeepAlivePeriod = std::chrono::seconds(2);
+// A router that misses one answer may just be busy.
+constexpr int kMissesBeforeLost = 2;
 
 const QString kNodeCapability = QStringLiteral("tolvar:node");
 
@@ -170,19 +174,30 @@ bool GridSession::start(const QString &node, const QStringList &args, QString *w
 void GridSession::keepAlive()
 {
     std::unique_lock lock(m_mutex);
+    int misses = 0;
     while (!m_wake.wait_for(lock, kKeepAlivePeriod, [this] { return m_ending; })) {
         lock.unlock();
         QByteArray body;
-        const int status = exchange(kGet, QStringLiteral("/session/%1/timeouts").arg(m_id), {}, 10, &body);
+        const int status = exchange(kGet, QStringLiteral("/session/%1/timeouts").arg(m_id), {}, 5, &body);
         lock.lock();
         if (m_ending)
             break;
-        if (status != 200) {
-            m_lost = true;
-            qCWarning(lcUpload).noquote() << "the Grid session" << m_id << "on node" << m_node << "is gone:"
-                                          << (status == 0 ? QStringLiteral("the Grid does not answer") : errorOf(body));
-            break;
+        if (status == 200) {
+            misses = 0;
+            continue;
         }
+        // An unknown session is gone for good; anything else twice in a row.
+        if (status != 404 && ++misses < kMissesBeforeLost)
+            continue;
+        m_lost = true;
+        qCWarning(lcUpload).noquote() << "the Grid session" << m_id << "on node" << m_node << "is gone:"
+                                      << (status == 0 ? QStringLiteral("the Grid does not answer") : errorOf(body));
+        const std::function<void()> onLost = m_onLost;
+        lock.unlock();
+        if (onLost)
+            onLost();
+        lock.lock();
+        break;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -38,6 +39,9 @@ public:
     Headers headers() const;
     // The Grid said the session is gone (its node died), or stopped answering.
     bool lost() const { return m_lost; }
+    // Called once, on the session's own keep-alive thread, when it is lost.
+    // Set before start().
+    void setOnLost(std::function<void()> onLost) { m_onLost = std::move(onLost); }
     void end();
 
     // The profile folder of the account on the nodes: profile_root + tolvar<id>.
@@ -67,6 +71,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_ending = false;
+    std::function<void()> m_onLost;
 };
 
 // The browser-wide DevTools WebSocket address of a debugging endpoint: a
