@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 
 namespace testsupport {
 
@@ -30,10 +31,12 @@ QByteArray readAll(const QString &path)
 bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Whole or not at all: a test may rewrite a settings file while a lane
+    // of the running job reads it.
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
         return false;
-    return f.write(bytes) == bytes.size();
+    return f.write(bytes) == bytes.size() && f.commit();
 }
 
 namespace {
