@@ -117,7 +117,9 @@ TEST(CdpOverWebSocket, CallsFromManyThreadsAndEventsTravelAndAPeerThatGoesAwayFa
     });
     connection.setCloseHandler([&] { ++closes; });
     QString why;
-    ASSERT_TRUE(connection.attach(peer.url(), {{"Authorization", "Basic dTpw"}}, 5000, &why)) << why.toStdString();
+    // Generous: under Wine the first socket of a process reads the host's
+    // root certificates into Windows' store, about 3 s on an idle machine.
+    ASSERT_TRUE(connection.attach(peer.url(), {{"Authorization", "Basic dTpw"}}, 30000, &why)) << why.toStdString();
     EXPECT_EQ(peer.authorization(), "Basic dTpw");
 
     std::vector<std::thread> callers;
