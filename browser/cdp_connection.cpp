@@ -377,8 +377,16 @@ void CdpConnection::close(int graceMs)
     // browser gives its network service up to 10 s for that; ending it sooner
     // loses the login. An exit in time ends the wait at once.
     constexpr int kOrderlyExitMs = 15000;
-    if (m_attached && !m_endsBrowserOnClose) {
-        m_transport->shutdown(0); // somebody else's browser: only let go of it
+    if (m_attached) {
+        // An attached browser's exit is not ours to watch: the socket goes
+        // through a router that keeps it open after the browser is gone.
+        // One we end (a Grid session's) is asked to close, and whoever
+        // started it waits for the exit: the Grid's DELETE returns once the
+        // node's driver has seen the browser end. Somebody else's browser
+        // is only let go of.
+        if (m_endsBrowserOnClose && m_transport->isOpen())
+            call("Browser.close", {}, {}, 3000); // answered before the exit begins
+        m_transport->shutdown(0);
         return;
     }
     if (m_transport->isOpen() && post("Browser.close") && graceMs > 0)

@@ -213,7 +213,10 @@ void GridSession::end()
     if (m_id.isEmpty())
         return;
     QByteArray body;
-    const int status = exchange(kDelete, QStringLiteral("/session/%1").arg(m_id), {}, 20, &body);
+    // The node's driver answers once the browser has exited, which it gives
+    // up to 40 s on a profile of ours; the next session on this profile
+    // must not start before.
+    const int status = exchange(kDelete, QStringLiteral("/session/%1").arg(m_id), {}, 45, &body);
     if (status == 200)
         qCInfo(lcUpload).noquote() << "ended Grid session" << m_id << "on node" << m_node;
     else
