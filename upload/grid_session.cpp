@@ -213,9 +213,9 @@ void GridSession::end()
     if (m_id.isEmpty())
         return;
     QByteArray body;
-    // The node's driver answers once the browser has exited, which it gives
-    // up to 40 s on a profile of ours; the next session on this profile
-    // must not start before.
+    // The node's driver answers once the browser has exited, and it lets a
+    // browser on a profile of its user's write that profile first; the next
+    // session on this profile must not start before.
     const int status = exchange(kDelete, QStringLiteral("/session/%1").arg(m_id), {}, 45, &body);
     if (status == 200)
         qCInfo(lcUpload).noquote() << "ended Grid session" << m_id << "on node" << m_node;
